@@ -1,0 +1,36 @@
+#include <cstdio>
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/options.h"
+#include "frm_7711.h"
+#include "link/event_pump.h"
+#include "link/qt_serial_control.h"
+#include "protocol/text_encoding.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    const vorla::ProgramOptions options = vorla::ParseProgramOptions(QCoreApplication::arguments());
+    if (options.help) {
+        std::fputs(qPrintable(vorla::UsageText()), stdout);
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "vorla-demo: %s\n\n%s", qPrintable(options.error), qPrintable(vorla::UsageText()));
+        return 2;
+    }
+    // Without the GBK converter every text frame would carry wrong bytes.
+    if (!vorla::GbkAvailable()) {
+        const QString text = QStringLiteral("本机的GBK编码转换不可用，程序无法发送正确的文本帧，即将退出。");
+        std::fprintf(stderr, "vorla-demo: the GBK (code page 936) converter is not available\n");
+        QMessageBox::critical(nullptr, QStringLiteral("vorla-demo"), text);
+        return 1;
+    }
+    vorla::QtSerialControl port(options.ports);
+    vorla::QtEventPump pump(&port);
+    frm_7711 window(port, pump);
+    window.show();
+    return app.exec();
+}

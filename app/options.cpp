@@ -1,0 +1,40 @@
+#include "app/options.h"
+
+namespace vorla {
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage: vorla-demo [--com1 DEVICE] [--com2 DEVICE]\n"
+        "\n"
+        "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
+        "\n"
+        "  --com1 DEVICE  device opened for port COM1 (default %1)\n"
+        "  --com2 DEVICE  device opened for port COM2 (default %2)\n"
+        "  --help         show this text\n"
+        "\n"
+        "Use --com1 or --com2 to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
+        "pseudo-terminal.\n")
+        .arg(PortMap().device(1), PortMap().device(2));
+}
+
+ProgramOptions ParseProgramOptions(const QStringList& arguments) {
+    ProgramOptions options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
+            options.help = true;
+        } else if (arg == QStringLiteral("--com1") || arg == QStringLiteral("--com2")) {
+            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+                options.error = QStringLiteral("%1 needs a device").arg(arg);
+                return options;
+            }
+            options.ports.setDevice(arg == QStringLiteral("--com1") ? 1 : 2, arguments[++i]);
+        } else {
+            options.error = QStringLiteral("unknown option %1").arg(arg);
+            return options;
+        }
+    }
+    return options;
+}
+
+}  // namespace vorla

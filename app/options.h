@@ -1,0 +1,19 @@
+// The program's command line: which devices COM1 and COM2 open.
+#pragma once
+
+#include <QStringList>
+
+#include "link/serial_control.h"
+
+namespace vorla {
+
+struct ProgramOptions {
+    PortMap ports;
+    bool help = false;
+    QString error;  // set when the command line cannot be used
+};
+
+ProgramOptions ParseProgramOptions(const QStringList& arguments);
+QString UsageText();
+
+}  // namespace vorla

@@ -1,0 +1,45 @@
+// The four code lists: choosing one, inserting into it, deleting from it,
+// their parameter snapshots and the frame each of them becomes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "codes/list_box.h"
+#include "protocol/frame.h"
+#include "protocol/window_state.h"
+
+namespace vorla {
+
+constexpr int kCodeLists = 4;
+
+struct CodeListSet {
+    std::array<ListBox*, kCodeLists> lists{};
+    // The option buttons that choose code 1..4, as selected in the window.
+    std::array<bool, kCodeLists> chosen{};
+    // The first chosen list (the one delete and delete all act on), or -1.
+    int firstChosen() const;
+};
+
+// Inserts below the selected item of every chosen list and selects it.
+void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code);
+// The insert buttons of the four stored-item lists: nothing when nothing is
+// selected in the source list; sets ItemIndex, ItemHigh and ItemLow.
+void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base, WindowState& st);
+// Removes the selected item and selects the last one.
+void DeleteSelectedItem(ListBox& list);
+// Makes list k the chosen one: enabled, its last item selected; the others
+// disabled and without selection.
+void ChooseCodeList(CodeListSet& set, int k);
+
+// Takes a snapshot of the settings into a code's parameter record.
+void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& settings);
+
+// Builds the frame of one code list in CodeFrameBuffer: the snapshot's header
+// bytes if the record holds one, else the current settings; then the items in
+// list order, at most MaxTextBytes body bytes (a text can be cut between
+// characters). The caller clears CheckByte.
+void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record,
+                    const PlaySettings& current);
+
+}  // namespace vorla

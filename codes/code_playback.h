@@ -1,0 +1,46 @@
+// Playing the four code lists one after another, each code sent only after
+// the chip has reported the end of the one before.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "codes/code_lists.h"
+#include "link/event_pump.h"
+#include "protocol/window_state.h"
+
+namespace vorla {
+
+class CodePlaybackHost {
+public:
+    virtual ~CodePlaybackHost() = default;
+    virtual const ListBox& codeList(int k) = 0;
+    virtual PlaySettings currentSettings() = 0;
+    virtual void clearLyricLines() = 0;
+    // Sends the frame in CodeFrameBuffer, then logs it; false when it could
+    // not be sent (the failure has been reported).
+    virtual bool sendCodeFrame() = 0;
+};
+
+class CodePlayer {
+public:
+    CodePlayer(WindowState& st, EventPump& pump, CodePlaybackHost& host) : st_(st), pump_(pump), host_(host) {}
+
+    // The Play button. A click while a run waits replaces that run: the
+    // waiting run ends without sending more and without its end-of-run reset.
+    void play();
+
+    // Builds one code's frame (CheckByte cleared first) and sends it.
+    bool SendCodeFrame(int k);
+
+    bool running() const { return depth_ > 0; }
+
+private:
+    WindowState& st_;
+    EventPump& pump_;
+    CodePlaybackHost& host_;
+    unsigned currentRun_ = 0;
+    int depth_ = 0;
+};
+
+}  // namespace vorla

@@ -1,0 +1,44 @@
+#include "link/event_pump.h"
+
+#include <cmath>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "link/serial_control.h"
+
+namespace vorla {
+
+QtEventPump::QtEventPump(SerialControl* port) : port_(port) { clock_.start(); }
+
+double QtEventPump::now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
+
+void QtEventPump::waitForEvents(double deadline) {
+    QTimer wake;
+    if (deadline != kNoDeadline) {
+        const double remainingMs = (deadline - now()) * 1000.0;
+        if (remainingMs <= 0) return;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(int(std::ceil(remainingMs)));
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void QtEventPump::blockingWait(int ms) {
+    if (ms <= 0) return;
+    if (port_) port_->holdEvents();
+    const double deadline = now() + ms / 1000.0;
+    while (!stopping()) {
+        const double remainingMs = (deadline - now()) * 1000.0;
+        if (remainingMs <= 0) break;
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.start(int(std::ceil(remainingMs)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+    }
+    if (port_) port_->releaseEvents();
+}
+
+}  // namespace vorla

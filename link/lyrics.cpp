@@ -1,0 +1,158 @@
+#include "link/lyrics.h"
+
+#include <vector>
+
+namespace vorla {
+
+namespace {
+constexpr int16_t kTempo = 0x01;
+constexpr int16_t kEnd = 0x04;
+constexpr int16_t kLines = 0x05;
+constexpr int16_t kLine2 = 0x06;
+constexpr int16_t kPause = 0x07;
+constexpr int16_t kSentence = 0x08;
+
+class Run {
+public:
+    Run(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st)
+        : text_(std::move(stream)), lineLength_(lineLength > 0 ? lineLength : 1), display_(display),
+          pump_(pump), st_(st) {}
+
+    void play() {
+        display_.setLine(1, QString());
+        display_.setLine(2, QString());
+        size_t i = 0;
+        while (i < text_.size()) {
+            switch (text_[i].code) {
+            case kTempo:
+                if (i + 2 >= text_.size()) return;
+                tempoUnit_ = text_[i + 2].code / 3.6;
+                i += 3;
+                break;
+            case kEnd: removeHighlight(); return;
+            case kLines:
+                if (!showLines(i)) return;
+                break;
+            case kPause: {
+                if (i + 1 >= text_.size()) return;
+                // Wide arithmetic: a double-byte duration gives a negative wait.
+                const double seconds = double((int32_t(text_[i + 1].code) - 32) * 4) * 0.01 * tempoUnit_;
+                if (!wait(seconds)) return;
+                i += 2;
+                break;
+            }
+            case kSentence:
+                if (!playSentence(i)) return;
+                break;
+            default: ++i; break;
+            }
+        }
+        removeHighlight();
+    }
+
+private:
+    void removeHighlight() {
+        display_.clearSelection(2);
+        display_.clearSelection(1);
+    }
+
+    void show(const QString& text) {
+        display_.setLine(nextBox_, text);
+        nextBox_ = nextBox_ == 1 ? 2 : 1;
+    }
+
+    // 0x05 at i: line 1, and line 2 after 0x06. Leaves i at the character that
+    // ended the last line. False when the stream ends inside a line.
+    bool showLines(size_t& i) {
+        size_t j = i + 1;
+        QString line1;
+        while (j < text_.size() && text_[j].doubleByte()) line1 += QChar(text_[j++].ch);
+        if (j >= text_.size()) return false;
+        show(line1);
+        if (text_[j].code == kLine2) {
+            QString line2;
+            ++j;
+            while (j < text_.size() && text_[j].doubleByte()) line2 += QChar(text_[j++].ch);
+            while (j < text_.size() && text_[j].code > 0x20) line2 += QChar(text_[j++].ch);
+            if (j >= text_.size()) return false;
+            show(line2);
+        }
+        i = j;
+        return true;
+    }
+
+    // 0x08 at i: collect the pairs, then show the sentence in lines of at most
+    // lineLength characters, highlighting each character for its duration.
+    bool playSentence(size_t& i) {
+        QString sentence;
+        std::vector<int32_t> durations;
+        size_t j = i + 1;
+        while (true) {
+            if (j >= text_.size()) return false;
+            if (!text_[j].doubleByte()) break;
+            if (j + 1 >= text_.size()) return false;
+            sentence += QChar(text_[j].ch);
+            durations.push_back(int32_t(text_[j + 1].code) - 32);
+            j += 2;
+        }
+        size_t next = 0;
+        qsizetype remaining = sentence.size();
+        while (remaining > 0) {
+            QString line;
+            QString shown;
+            if (remaining < lineLength_) {
+                line = sentence;
+                shown = line + QStringLiteral(",");
+                sentence.clear();
+                remaining = 0;
+            } else {
+                line = sentence.left(lineLength_);
+                shown = line;
+                sentence.remove(0, lineLength_);
+                remaining -= lineLength_;
+            }
+            const int box = nextBox_;
+            show(shown);
+            display_.clearSelection(2);
+            display_.clearSelection(1);
+            for (qsizetype pos = 1; pos <= line.size(); ++pos) {
+                st_.HighlightPos = int16_t(pos);
+                display_.highlight(box, int(pos - 1), 1);
+                const double seconds = next < durations.size() ? durations[next] * 0.01 * tempoUnit_ : 0.0;
+                ++next;
+                if (!wait(seconds)) return false;
+            }
+        }
+        i = j;
+        return true;
+    }
+
+    // Waits until about LyricMark + seconds. False when the run must end.
+    bool wait(double seconds) {
+        const double start = pump_.now();
+        st_.LyricLag = start - st_.LyricMark;
+        const double deadline = start + seconds - st_.LyricLag;
+        while (pump_.now() < deadline) {
+            pump_.waitForEvents(deadline);
+            if (pump_.stopping()) return false;
+            if (display_.lineEmpty(1) && display_.lineEmpty(2)) return false;
+        }
+        st_.LyricMark = pump_.now();
+        return true;
+    }
+
+    const RxText text_;
+    const int16_t lineLength_;
+    LyricDisplay& display_;
+    EventPump& pump_;
+    WindowState& st_;
+    double tempoUnit_ = 0;
+    int nextBox_ = 1;
+};
+}  // namespace
+
+void DecodeLyrics(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st) {
+    Run(std::move(stream), lineLength, display, pump, st).play();
+}
+
+}  // namespace vorla

@@ -1,0 +1,49 @@
+// The chip's stored items as the window lists them, and their item codes.
+//
+// The item at list index i has the code 0x60 + i div 16, base + i mod 16;
+// the base tells the kind of item.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+namespace vorla {
+
+enum class ItemKind { Music, Phrase, Poem, Sound };
+
+constexpr uint8_t kPhraseBase = 0xA0;
+constexpr uint8_t kMusicBase = 0xB0;
+constexpr uint8_t kSoundBase = 0xC0;
+constexpr uint8_t kPoemBase = 0xD0;
+
+uint8_t ItemBase(ItemKind kind);
+
+// The stored items in list order (List1 music, List2 phrases, List3 poems,
+// List4 sounds). Music pieces 0 to 7 are karaoke pieces.
+const QStringList& StoredItems(ItemKind kind);
+constexpr int kKaraokePieces = 8;
+
+// ItemHigh and ItemLow of a list index: the index divided by 16 rounded down,
+// and the rest (0..15).
+struct ItemSplit {
+    int16_t high = 0;
+    int16_t low = 0;
+};
+ItemSplit SplitItemIndex(int16_t index);
+
+// The item code as one integer, (0x60 + high) * 256 + base + low, computed in
+// 16-bit arithmetic as the code lists keep it.
+int32_t ItemCode(int16_t index, uint8_t base);
+
+// The items a code list holds when the window opens: display text and code.
+struct CodeListItem {
+    QString text;
+    int32_t code = 0;
+};
+std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
+
+}  // namespace vorla

@@ -1,0 +1,54 @@
+#include "protocol/frame.h"
+
+namespace vorla {
+
+void FoldCheckByte(uint8_t& checkByte, uint8_t value) { checkByte = uint8_t(checkByte ^ value); }
+
+bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte,
+                   int16_t& byteIndex) {
+    if (lastIndex < 0 || size_t(lastIndex) + 1 >= frame.size()) return false;
+    for (byteIndex = 0; byteIndex <= lastIndex; ++byteIndex) FoldCheckByte(checkByte, frame[size_t(byteIndex)]);
+    frame[size_t(lastIndex) + 1] = checkByte;
+    return true;
+}
+
+uint8_t OptionByte(const PlaySettings& s) {
+    const int16_t sum = int16_t(0x80 + 0x40 * s.lyricsBack + 8 * s.repeatIndex + 4 * s.readAsName +
+                                2 * s.readPunctuation + s.readOneAsYao);
+    return uint8_t(sum);
+}
+
+uint8_t SoundByte(const PlaySettings& s) {
+    const int16_t sum = int16_t(0x80 + 0x40 * s.finishReport + 8 * s.musicIndex + s.volumeLevel);
+    return uint8_t(sum);
+}
+
+uint8_t BaudModeByte(int16_t baudIndex) { return uint8_t(int16_t(0x80 + 2 * (baudIndex + 1))); }
+
+uint8_t OutputModeByte(int16_t outputIndex) { return uint8_t(int16_t(0x80 + 16 * (outputIndex + 1))); }
+
+uint8_t BaudAndOutputModeByte(int16_t baudIndex, int16_t outputIndex) {
+    return uint8_t(int16_t(0x80 + 2 * (baudIndex + 1) + 16 * (outputIndex + 1)));
+}
+
+std::optional<QString> BaudSettingsFor(int16_t baudIndex) {
+    switch (baudIndex) {
+    case 0: return QStringLiteral("1200,N,8,1");
+    case 1: return QStringLiteral("2400,N,8,1");
+    case 2: return QStringLiteral("4800,N,8,1");
+    case 3: return QStringLiteral("9600,N,8,1");
+    default: return std::nullopt;
+    }
+}
+
+int LyricWaitMs(int16_t baudIndex) {
+    switch (baudIndex) {
+    case 0: return 9600;
+    case 1: return 4800;
+    case 2: return 2400;
+    case 3: return 1200;
+    default: return 0;
+    }
+}
+
+}  // namespace vorla

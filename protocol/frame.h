@@ -1,0 +1,66 @@
+// Command frame layout and the bytes every sender shares.
+//
+// A frame is: head (0x01), mode byte, option byte, sound byte, body, tail
+// (0x04) and a check byte, the exclusive-or of every byte from head to tail.
+// FrameLastIndex is the index of the tail; a frame is FrameLastIndex + 2 bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include <QString>
+
+namespace vorla {
+
+constexpr int kFrameBufferSize = 56;
+using FrameArray = std::array<uint8_t, kFrameBufferSize>;
+using ControlFrame = std::array<uint8_t, 6>;
+
+constexpr uint8_t kStopMode = 0xC0;
+constexpr uint8_t kSleepMode = 0x81;
+constexpr uint8_t kWakeMode = 0x80;
+constexpr uint8_t kPlayMode = 0x80;
+
+// Folds one byte into the running check byte.
+void FoldCheckByte(uint8_t& checkByte, uint8_t value);
+
+// Folds frame[0..lastIndex] into checkByte (which the caller has cleared),
+// leaving byteIndex as the loop counter leaves it, and stores the result at
+// frame[lastIndex + 1]. Returns false, touching nothing, when the frame does
+// not fit the array.
+bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte,
+                   int16_t& byteIndex);
+
+// The reading and sound settings of a play command, as the window's controls
+// hold them: check boxes 0 or 1, combo boxes their list index (-1 when the
+// operator typed free text), the volume level 0..5.
+struct PlaySettings {
+    int16_t readOneAsYao = 0;   // Check4
+    int16_t readPunctuation = 0; // Check3
+    int16_t readAsName = 0;     // Check2
+    int16_t repeatIndex = 0;    // Combo5
+    int16_t lyricsBack = 0;     // Check5
+    int16_t musicIndex = 0;     // Combo1
+    int16_t volumeLevel = 0;    // VolumeLevel
+    int16_t finishReport = 0;   // Check1
+};
+
+// Sums computed in 16-bit arithmetic and stored as a byte (so a free-text
+// combo box, index -1, drops the byte below 0x80 as the chip's users expect).
+uint8_t OptionByte(const PlaySettings& s);
+uint8_t SoundByte(const PlaySettings& s);
+
+// Mode bytes of the control commands from the combo boxes' list indexes.
+uint8_t BaudModeByte(int16_t baudIndex);
+uint8_t OutputModeByte(int16_t outputIndex);
+uint8_t BaudAndOutputModeByte(int16_t baudIndex, int16_t outputIndex);
+
+// Port settings for a baud-rate list index 0..3; nothing for any other index.
+std::optional<QString> BaudSettingsFor(int16_t baudIndex);
+
+// Wait before the lyric data is read, by baud-rate list index (0 for none).
+int LyricWaitMs(int16_t baudIndex);
+
+}  // namespace vorla

@@ -1,0 +1,24 @@
+// Frames typed as hexadecimal text: pairs of digits at character positions
+// 1-2, 4-5, 7-8, ...; the character after each pair is a separator and is
+// skipped unexamined; parsing ends when fewer than two characters follow a
+// separator, so a trailing lone character is dropped.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <QString>
+
+namespace vorla {
+
+enum class HexTextStatus { Empty, Ok, NotHex };
+
+struct HexText {
+    HexTextStatus status = HexTextStatus::Empty;
+    std::vector<uint8_t> bytes;
+};
+
+// A text of one character cannot hold a pair and counts as not hexadecimal.
+HexText ParseHexText(const QString& text);
+
+}  // namespace vorla

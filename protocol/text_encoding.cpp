@@ -1,0 +1,68 @@
+#include "protocol/text_encoding.h"
+
+#include <QStringEncoder>
+
+namespace vorla {
+
+namespace {
+constexpr std::array<uint8_t, 2> kFullWidthQuestionMark{0xA3, 0xBF};
+constexpr int kLastTextIndex = kFrameBufferSize - 3;  // room for tail and check byte
+
+// The converter's error flag sticks, so a fresh converter is made after an
+// unrepresentable character; the output bytes alone decide the result.
+QByteArray ToGbk(QStringView character) {
+    thread_local QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
+    if (encoder.hasError()) encoder = QStringEncoder("GBK", QStringConverter::Flag::Stateless);
+    return encoder.encode(character);
+}
+}  // namespace
+
+bool GbkAvailable() {
+    QStringEncoder encoder("GBK");
+    if (!encoder.isValid()) return false;
+    const QByteArray probe = encoder.encode(QStringLiteral("欢A"));
+    return probe == QByteArray("\xBB\xB6" "A");
+}
+
+std::vector<QStringView> SplitCharacters(const QString& text) {
+    std::vector<QStringView> out;
+    out.reserve(size_t(text.size()));
+    const QStringView view(text);
+    for (qsizetype i = 0; i < view.size();) {
+        const qsizetype len =
+            (view[i].isHighSurrogate() && i + 1 < view.size() && view[i + 1].isLowSurrogate()) ? 2 : 1;
+        out.push_back(view.mid(i, len));
+        i += len;
+    }
+    return out;
+}
+
+std::array<uint8_t, 2> EncodeSynthesisChar(QStringView character) {
+    const QByteArray code = ToGbk(character);
+    if (code.size() == 1) {
+        const uint8_t b = uint8_t(code[0]);
+        if (b >= 0x01 && b <= 0x7F) return {0xA3, uint8_t(b + 0x80)};
+    } else if (code.size() == 2) {
+        const uint8_t lead = uint8_t(code[0]);
+        if (lead >= 0x81 && lead <= 0xFE) return {lead, uint8_t(code[1])};
+    }
+    return kFullWidthQuestionMark;
+}
+
+void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer,
+                         int16_t& cursor) {
+    const std::vector<QStringView> characters = SplitCharacters(text);
+    if (characters.empty() || start < 0) return;
+    int p = start - 1;
+    for (QStringView ch : characters) {
+        if (p + 2 > kLastTextIndex) break;
+        const auto bytes = EncodeSynthesisChar(ch);
+        buffer[size_t(p + 1)] = bytes[0];
+        buffer[size_t(p + 2)] = bytes[1];
+        p += 2;
+        if (p >= maxTextBytes + 3) break;
+    }
+    cursor = int16_t(p + 1);
+}
+
+}  // namespace vorla

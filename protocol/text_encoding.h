@@ -1,0 +1,36 @@
+// Text for the chip: every character becomes two bytes, its GBK code, or
+// 0xA3 followed by b + 0x80 for a one-byte code b (the full-width row), so no
+// encoded byte is below 0x40 and the frame head and tail never appear in it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <QString>
+#include <QStringView>
+
+#include "protocol/frame.h"
+
+namespace vorla {
+
+// True when the platform's GBK (code page 936) converter can be used.
+bool GbkAvailable();
+
+// Splits a text into characters: a surrogate pair counts as one character.
+std::vector<QStringView> SplitCharacters(const QString& text);
+
+// The two bytes of one character. The character code 0, the euro sign (the
+// one one-byte code above 0x7F) and anything GBK cannot represent become the
+// full-width question mark 0xA3 0xBF.
+std::array<uint8_t, 2> EncodeSynthesisChar(QStringView character);
+
+// Writes the text into buffer from index start on, two bytes a character,
+// and stops after the character whose second byte brings the text to
+// maxTextBytes bytes (25 characters with start 4 and 50 bytes). cursor is
+// left after the last byte written; an empty text writes nothing and leaves
+// cursor as it was. Never writes past index 53, so tail and check byte fit.
+void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer,
+                         int16_t& cursor);
+
+}  // namespace vorla

@@ -1,0 +1,107 @@
+// Test doubles: a serial control that records what the window does with it,
+// an event pump on a virtual clock that runs scripted events, and helpers.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+
+#include "frm_7711.h"
+#include "link/event_pump.h"
+#include "link/serial_control.h"
+
+namespace vorla::test {
+
+// "01 80 87" -> bytes, and back.
+QByteArray Hex(const char* text);
+std::string ToHex(const QByteArray& bytes);
+
+class FakeSerial : public SerialControl {
+public:
+    struct Op {
+        enum Kind { Open, Close, Output } kind;
+        int16_t port = 0;
+        QString settings;
+        QByteArray bytes;
+    };
+    std::vector<Op> ops;
+    std::vector<std::string>* journal = nullptr;  // "send" for every output
+    bool failOpen = false;
+
+    void setCommPort(int16_t port) override { port_ = port; }
+    int16_t commPort() const override { return port_; }
+    bool setSettings(const QString& s) override;
+    QString settings() const override { return settings_; }
+    bool portOpen() const override { return open_; }
+    bool setPortOpen(bool open) override;
+    bool output(const QByteArray& bytes) override;
+    int commEvent() const override { return event_; }
+    RxText input() override;
+    void holdEvents() override { ++holds_; }
+    void releaseEvents() override;
+    PortFault lastFault() const override { return fault_; }
+    QString deviceName() const override { return QStringLiteral("fake%1").arg(port_); }
+
+    // Data from the chip; raises the receive event unless held.
+    void receive(const QByteArray& bytes);
+    // Data that arrives without an event of its own (read by a second read).
+    void receiveQuietly(const QByteArray& bytes) { rx_ += bytes; }
+    std::vector<QByteArray> sent() const;
+    int holds() const { return holds_; }
+
+private:
+    int16_t port_ = 0;
+    QString settings_;
+    bool open_ = false;
+    int event_ = 0;
+    int holds_ = 0;
+    bool due_ = false;
+    QByteArray rx_;
+    GbkSplitter splitter_;
+    PortFault fault_;
+};
+
+// Time stands still until a wait moves it: a wait runs the next scripted
+// event due by its deadline, or jumps to the deadline.
+class FakePump : public EventPump {
+public:
+    double now() const override { return t_; }
+    void waitForEvents(double deadline) override;
+    void blockingWait(int ms) override;
+    void at(double time, std::function<void()> action) { script_.emplace(time, std::move(action)); }
+    // A wait without deadline and nothing scripted would sleep for ever: the
+    // pump records it and stops, so the test ends instead of hanging.
+    bool starved() const { return starved_; }
+    std::vector<int> blockingWaits;  // milliseconds of every blocking wait
+    std::function<void()> duringBlockingWait;  // what arrives meanwhile
+    int waits = 0;
+    SerialControl* port = nullptr;
+
+private:
+    double t_ = 100.0;
+    std::multimap<double, std::function<void()>> script_;
+    bool starved_ = false;
+};
+
+// The window on the doubles, with its log and sends recorded in one journal.
+struct WindowRig {
+    WindowRig();
+    FakeSerial serial;
+    FakePump pump;
+    std::vector<std::string> journal;
+    std::vector<QString> messages;
+    std::unique_ptr<frm_7711> window;
+    Ui::frm_7711& ui() { return window->ui(); }
+    WindowState& st() { return window->state(); }
+    QString log() const { return window->log().text(); }
+    // The chip's three-byte replies.
+    void reject() { serial.receive(Hex("01 10 14")); }
+    void accept() { serial.receive(Hex("01 11 14")); }
+    void finished() { serial.receive(Hex("01 12 14")); }
+};
+
+}  // namespace vorla::test

@@ -1,0 +1,269 @@
+// The window on a recording serial control: start-up, ports, every sending
+// command with its bytes and its order of logging and sending.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+using namespace vorla;
+using namespace vorla::test;
+
+namespace {
+using Journal = std::vector<std::string>;
+const Journal kLogThenSend{"log", "send"};
+const Journal kSendThenLog{"send", "log"};
+const Journal kSendOnly{"send"};
+
+std::string LastSent(WindowRig& r) {
+    const auto sent = r.serial.sent();
+    return sent.empty() ? std::string() : ToHex(sent.back());
+}
+}  // namespace
+
+TEST(Window, StartUpState) {
+    WindowRig r;
+    auto& ui = r.ui();
+    EXPECT_EQ(r.window->objectName(), QStringLiteral("frm_7711"));
+    EXPECT_EQ(r.window->windowTitle(), QStringLiteral(" Mirada -- Vorla语音合成芯片  功能演示   电话："));
+    EXPECT_EQ(r.window->size(), QSize(750, 741));
+    EXPECT_EQ(r.window->minimumSize(), r.window->maximumSize());
+    EXPECT_FALSE(r.window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(ui.Check1->isChecked() && ui.Check2->isChecked() && ui.Check3->isChecked() &&
+                ui.Check4->isChecked() && !ui.Check5->isChecked());
+    EXPECT_EQ(ui.List1->listIndex(), 0);
+    EXPECT_EQ(ui.List2->listIndex(), 3);
+    EXPECT_EQ(ui.List3->listIndex(), 0);
+    EXPECT_EQ(ui.List4->listIndex(), 2);
+    EXPECT_EQ(ui.List1->listCount(), 26);
+    EXPECT_EQ(ui.List2->listCount(), 20);
+    EXPECT_EQ(ui.List3->listCount(), 9);
+    EXPECT_EQ(ui.List4->listCount(), 10);
+    EXPECT_EQ(ui.List1->itemText(4), QStringLiteral("同桌的你---卡拉OK\t\t"));
+    EXPECT_EQ(ui.List1->item(4)->text(), QStringLiteral("同桌的你---卡拉OK→→"));
+    EXPECT_TRUE(ui.List5->isEnabled());
+    EXPECT_FALSE(ui.List6->isEnabled() || ui.List7->isEnabled() || ui.List8->isEnabled());
+    EXPECT_EQ(ui.List5->listIndex(), 4);
+    EXPECT_EQ(ui.List5->itemData(3), 24739);
+    EXPECT_EQ(ui.List6->itemData(0), 24755);
+    EXPECT_EQ(ui.Combo1->currentText(), QStringLiteral("北国之春\t"));
+    EXPECT_EQ(frm_7711::ListIndexOf(ui.Combo1), 4);
+    EXPECT_EQ(ui.Combo5->currentText(), QStringLiteral("循环1遍（默认）"));
+    EXPECT_EQ(ui.Combo2->currentText(), QStringLiteral("波特率1200(默认)"));
+    EXPECT_EQ(ui.Combo3->currentText(), QStringLiteral("PWM 输出(默认)"));
+    EXPECT_TRUE(ui.Label11->text().isEmpty());
+    EXPECT_EQ(ui.Text1->text(), QStringLiteral("此处播放歌词"));
+    EXPECT_EQ(r.window->Text3Text(), QStringLiteral("欢迎使用！\r\n"));
+    EXPECT_EQ(ui.Command11->text(), QStringLiteral("休  眠"));
+    EXPECT_EQ(ui.Command6->text(), QStringLiteral("播放 "));
+    EXPECT_TRUE(ui.Option4->isChecked());  // what is shown is what is sent
+    EXPECT_TRUE(ui.Option11->isChecked() && ui.Option1->isChecked());
+    const WindowState& st = r.st();
+    EXPECT_EQ(st.MaxTextBytes, 50);
+    EXPECT_EQ(st.FrameHead, 0x01);
+    EXPECT_EQ(st.FrameTail, 0x04);
+    EXPECT_EQ(st.VolumeLevel, 1);
+    EXPECT_EQ(st.PortNumber, 1);
+    EXPECT_EQ(st.LastCommand, 0);
+    EXPECT_EQ(st.SequenceDone, 0);
+    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.commPort(), 1);
+    EXPECT_FALSE(r.serial.portOpen());
+    EXPECT_TRUE(r.serial.ops.empty());
+    // Every control carries its name.
+    for (const char* name : {"Command27", "btn_fasong2", "Clr", "Frame13", "Label2", "Text5", "Option10"})
+        EXPECT_NE(r.window->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
+}
+
+TEST(Window, PortsOpenOnFirstSendAndSwitch) {
+    WindowRig r;
+    r.ui().Option3->setChecked(true);  // volume 1级: nothing sent
+    EXPECT_EQ(r.st().VolumeLevel, 0);
+    EXPECT_TRUE(r.serial.ops.empty());
+    r.window->Command1_Click();
+    ASSERT_EQ(r.serial.ops.size(), 2u);
+    EXPECT_EQ(r.serial.ops[0].kind, FakeSerial::Op::Open);
+    EXPECT_EQ(r.serial.ops[0].port, 1);
+    EXPECT_EQ(r.serial.ops[0].settings, QStringLiteral("1200,N,8,1"));
+    r.ui().Option12->setChecked(true);  // COM2 closes COM1 at once, sends nothing
+    EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Close);
+    EXPECT_EQ(r.st().PortNumber, 2);
+    r.window->Command1_Click();
+    EXPECT_EQ(r.serial.ops[r.serial.ops.size() - 2].kind, FakeSerial::Op::Open);
+    EXPECT_EQ(r.serial.ops[r.serial.ops.size() - 2].port, 2);
+    r.window->Option11_Click();  // closed port: only the number changes
+    r.window->Option11_Click();
+    EXPECT_EQ(r.serial.commPort(), 1);
+}
+
+TEST(Window, PortThatCannotBeOpenedIsReportedAndTheNextClickWorks) {
+    WindowRig r;
+    r.serial.failOpen = true;
+    r.window->Command3_Click();  // send, then log: nothing logged
+    EXPECT_TRUE(r.serial.sent().empty());
+    EXPECT_FALSE(r.serial.portOpen());
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("COM1 打开失败"));
+    EXPECT_EQ(r.log(), QStringLiteral("COM1 (fake1) 打开失败：设备不存在\r\n"));
+    r.serial.failOpen = false;
+    r.window->Command3_Click();
+    EXPECT_EQ(LastSent(r), "01 80 87 E1 60 B0 04 33");
+}
+
+TEST(Window, PlayCommandsBytesAndOrderOfLogAndSend) {
+    WindowRig r;
+    auto check = [&](void (frm_7711::*handler)(), const std::string& bytes, const Journal& order) {
+        r.journal.clear();
+        (r.window.get()->*handler)();
+        EXPECT_EQ(LastSent(r), bytes);
+        EXPECT_EQ(r.journal, order) << bytes;
+    };
+    check(&frm_7711::Command6_Click, "01 80 87 E1 BB B6 D3 AD CA B9 D3 C3 A3 A1 A3 8D A3 8A 04 F6", kLogThenSend);
+    EXPECT_TRUE(r.ui().Text1->text().isEmpty());
+    check(&frm_7711::Command3_Click, "01 80 87 E1 60 B0 04 33", kSendThenLog);
+    check(&frm_7711::Command4_Click, "01 80 87 E1 60 A3 04 20", kLogThenSend);
+    check(&frm_7711::Command5_Click, "01 80 87 E1 60 D0 04 53", kSendThenLog);
+    check(&frm_7711::Command12_Click, "01 80 87 E1 60 C2 04 41", kSendThenLog);
+    check(&frm_7711::Command1_Click, "01 C0 80 80 04 C5", kLogThenSend);
+    check(&frm_7711::Command26_Click, "01 A0 80 80 04 A5", kSendOnly);
+    EXPECT_EQ(r.st().LastCommand, cmd::kOutputMode);
+    r.ui().Combo3->setCurrentIndex(0);
+    check(&frm_7711::Command26_Click, "01 90 80 80 04 95", kSendOnly);
+
+    // The record of the stop frame, byte for byte.
+    EXPECT_TRUE(r.log().endsWith(QStringLiteral("发出一帧，字节数  6\r\n-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n")));
+
+    // Empty text: nothing at all; the lyric lines keep their text.
+    r.ui().Text3->setPlainText(QString());
+    r.ui().Text1->setText(QStringLiteral("x"));
+    r.journal.clear();
+    r.window->Command6_Click();
+    EXPECT_TRUE(r.journal.empty());
+    EXPECT_EQ(r.ui().Text1->text(), QStringLiteral("x"));
+
+    // Settings from the controls: all clear, volume 1级, music 16.
+    for (QCheckBox* c : {r.ui().Check1, r.ui().Check2, r.ui().Check3, r.ui().Check4}) c->setChecked(false);
+    r.ui().Combo1->setCurrentIndex(0);
+    r.ui().Option3->setChecked(true);
+    r.ui().List1->setListIndex(16);
+    check(&frm_7711::Command3_Click, "01 80 80 80 61 B0 04 54", kSendThenLog);
+    r.ui().Text3->setPlainText(QStringLiteral("A"));
+    check(&frm_7711::Command6_Click, "01 80 80 80 A3 C1 04 E7", kLogThenSend);
+    // A shorter frame after a longer one sends only its own bytes.
+    EXPECT_EQ(r.serial.sent().back().size(), 8);
+}
+
+TEST(Window, TypedComboTextCountsAsNoSelection) {
+    WindowRig r;
+    r.ui().Combo1->setEditText(QStringLiteral("自己写的"));
+    r.ui().Combo2->setEditText(QStringLiteral("19200"));
+    EXPECT_EQ(frm_7711::ListIndexOf(r.ui().Combo1), -1);
+    EXPECT_EQ(r.ui().Combo1->count(), 8);  // never added as an item
+    r.window->Command3_Click();
+    EXPECT_EQ(LastSent(r).substr(0, 11), "01 80 87 B9");  // 0x80 + 0x40 + 8 * -1 + 1
+    r.window->Command10_Click();  // mode 0x80, settings unchanged, port reopened
+    EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
+    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Open);
+    r.window->Command27_Click();
+    EXPECT_EQ(LastSent(r), "01 A0 80 80 04 A5");
+}
+
+TEST(Window, SleepAndWake) {
+    WindowRig r;
+    auto& ui = r.ui();
+    QPushButton* ten[] = {ui.Command1,  ui.Command3,  ui.Command4,  ui.Command5,  ui.Command6,
+                          ui.Command12, ui.Command13, ui.Command10, ui.Command26, ui.Command27};
+    r.window->Command11_Click();
+    EXPECT_EQ(LastSent(r), "01 81 80 80 04 84");
+    EXPECT_EQ(ui.Command11->text(), QStringLiteral("唤  醒"));
+    for (QPushButton* b : ten) EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+    EXPECT_TRUE(ui.btn_fasong->isEnabled() && ui.Command16->isEnabled() && ui.Command2->isEnabled());
+    r.window->Command11_Click();
+    EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
+    EXPECT_EQ(ui.Command11->text(), QStringLiteral("睡  眠"));
+    for (QPushButton* b : ten) EXPECT_TRUE(b->isEnabled());
+    EXPECT_TRUE(r.log().isEmpty());
+}
+
+TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
+    WindowRig r;
+    r.ui().Combo2->setCurrentIndex(3);
+    r.window->Command10_Click();
+    const auto& ops = r.serial.ops;
+    ASSERT_EQ(ops.size(), 4u);
+    EXPECT_EQ(ops[0].kind, FakeSerial::Op::Open);
+    EXPECT_EQ(ops[0].settings, QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(ToHex(ops[1].bytes), "01 88 80 80 04 8D");
+    EXPECT_EQ(ops[1].settings, QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(ops[2].kind, FakeSerial::Op::Close);
+    EXPECT_EQ(ops[3].kind, FakeSerial::Op::Open);
+    EXPECT_EQ(ops[3].settings, QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(r.pump.blockingWaits, std::vector<int>{100});
+    EXPECT_EQ(r.journal, kSendThenLog);
+    r.ui().Combo3->setCurrentIndex(0);
+    r.ui().Combo2->setCurrentIndex(0);
+    r.window->Command27_Click();
+    EXPECT_EQ(LastSent(r), "01 92 80 80 04 97");
+    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+}
+
+TEST(Window, RawSender) {
+    WindowRig r;
+    auto send = [&](const char* text, bool automatic) {
+        r.ui().Text5->setText(QString::fromUtf8(text));
+        r.journal.clear();
+        const size_t before = r.serial.sent().size();
+        automatic ? r.window->btn_fasong_Click() : r.window->btn_fasong2_Click();
+        return r.serial.sent().size() == before ? std::string("nothing") : LastSent(r);
+    };
+    const char* sample = "01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4";
+    EXPECT_EQ(send(sample, false), sample);
+    EXPECT_EQ(r.journal, kLogThenSend);
+    EXPECT_TRUE(r.log().endsWith(QStringLiteral("字节数  18\r\n-->0x1 0x80 0x87 0xC1 0xBB 0xB6 0xD3 0xAD 0xCA "
+                                                 "0xB9 0xD3 0xC3 0xA3 0x8D 0xA3 0x8A 0x4 0xD4 \r\n")));
+    EXPECT_EQ(send(sample, true), std::string(sample) + " 00");
+    EXPECT_EQ(r.st().LastCommand, cmd::kRawAutoCheck);
+    EXPECT_EQ(send("01", true), "01 01");
+    EXPECT_EQ(send("01", false), "01");
+    EXPECT_EQ(r.st().LastCommand, cmd::kRawManualCheck);
+    EXPECT_TRUE(r.log().endsWith(QStringLiteral("字节数  1\r\n-->0x1 \r\n")));
+    EXPECT_EQ(send("0a ff", true), send("0A FF", true));
+    EXPECT_EQ(send("0180", true), "01 01");
+    EXPECT_EQ(send("01-80", false), "01 80");
+    EXPECT_EQ(send("01 80 ", false), "01 80");
+    EXPECT_TRUE(r.messages.empty());
+    for (const char* bad : {" 01 80", "01  80", "1", "zz"}) {
+        for (bool automatic : {true, false}) {
+            EXPECT_EQ(send(bad, automatic), "nothing") << bad;
+            EXPECT_TRUE(r.journal.empty());
+        }
+    }
+    EXPECT_EQ(r.messages.size(), 8u);
+    EXPECT_EQ(r.messages[0], QStringLiteral("格式不匹配，不是16进制数值"));
+    EXPECT_EQ(r.ui().Text5->text(), QStringLiteral("zz"));
+    r.messages.clear();
+    r.st().LastCommand = 3;
+    EXPECT_EQ(send("", true), "nothing");
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(r.st().LastCommand, cmd::kRawAutoCheck);
+    r.window->Clr_Click();
+    EXPECT_TRUE(r.log().isEmpty());
+    EXPECT_TRUE(r.ui().Text4->toPlainText().isEmpty());
+}
+
+TEST(Window, LogViewShowsEveryRecord) {
+    WindowRig r;
+    for (int i = 0; i < 3; ++i) r.window->Command1_Click();
+    EXPECT_EQ(r.ui().Text4->toPlainText(), QString(r.log()).remove(u'\r'));
+    EXPECT_EQ(r.window->log().lineCount(), 6);
+}
+
+TEST(Window, CloseButtonClosesThePortAndEndsEveryWait) {
+    WindowRig r;
+    bool ended = false;
+    r.window->setExitAction([&] { ended = true; });
+    r.window->Command1_Click();
+    ASSERT_TRUE(r.serial.portOpen());
+    r.window->Command2_Click();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(r.serial.portOpen());
+    EXPECT_TRUE(r.pump.stopping());
+}

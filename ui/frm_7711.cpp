@@ -1,0 +1,442 @@
+#include "frm_7711.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include "codes/code_lists.h"
+#include "protocol/catalog.h"
+#include "protocol/commands.h"
+#include "protocol/hex_text.h"
+
+using namespace vorla;
+
+namespace {
+int16_t Checked(const QAbstractButton* box) { return box->isChecked() ? 1 : 0; }
+}  // namespace
+
+frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
+    : QWidget(parent),
+      port_(port),
+      pump_(pump),
+      link_(port, log_, st_, [this](const QString& text) { setStatus(text); }),
+      player_(st_, pump, *this) {
+    ui_.setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(750, 741);
+    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+    font.setPixelSize(12);
+    setFont(font);
+    setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 2px; }"));
+    // Narrow combo boxes show the start of their text, not its end.
+    for (QComboBox* box : {ui_.Combo1, ui_.Combo2, ui_.Combo3, ui_.Combo5})
+        connect(box, &QComboBox::currentIndexChanged, box, [box] { box->lineEdit()->setCursorPosition(0); });
+    fillLists();
+    message_ = [this](const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    exit_ = [] { QCoreApplication::exit(0); };
+    Form_Load();
+    for (QComboBox* box : {ui_.Combo1, ui_.Combo2, ui_.Combo3, ui_.Combo5}) box->lineEdit()->setCursorPosition(0);
+    connectHandlers();
+}
+
+frm_7711::~frm_7711() = default;
+
+void frm_7711::fillLists() {
+    const std::pair<ListBoxWidget*, ItemKind> stored[] = {{ui_.List1, ItemKind::Music},
+                                                          {ui_.List2, ItemKind::Phrase},
+                                                          {ui_.List3, ItemKind::Poem},
+                                                          {ui_.List4, ItemKind::Sound}};
+    for (const auto& [list, kind] : stored)
+        for (const QString& text : StoredItems(kind)) list->addItem(text, list->count());
+    ListBoxWidget* codes[] = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    for (int k = 0; k < kCodeLists; ++k) {
+        for (const CodeListItem& item : InitialCodeList(k)) {
+            codes[k]->addItem(item.text, codes[k]->count());
+            codes[k]->setItemData(codes[k]->count() - 1, item.code);
+        }
+    }
+}
+
+void frm_7711::connectHandlers() {
+    const std::pair<QAbstractButton*, void (frm_7711::*)()> clicks[] = {
+        {ui_.Command1, &frm_7711::Command1_Click},   {ui_.Command2, &frm_7711::Command2_Click},
+        {ui_.Command3, &frm_7711::Command3_Click},   {ui_.Command4, &frm_7711::Command4_Click},
+        {ui_.Command5, &frm_7711::Command5_Click},   {ui_.Command6, &frm_7711::Command6_Click},
+        {ui_.Command10, &frm_7711::Command10_Click}, {ui_.Command11, &frm_7711::Command11_Click},
+        {ui_.Command12, &frm_7711::Command12_Click}, {ui_.Command13, &frm_7711::Command13_Click},
+        {ui_.Command14, &frm_7711::Command14_Click}, {ui_.Command15, &frm_7711::Command15_Click},
+        {ui_.Command16, &frm_7711::Command16_Click}, {ui_.Command17, &frm_7711::Command17_Click},
+        {ui_.Command18, &frm_7711::Command18_Click}, {ui_.Command19, &frm_7711::Command19_Click},
+        {ui_.Command20, &frm_7711::Command20_Click}, {ui_.Command22, &frm_7711::Command22_Click},
+        {ui_.Command23, &frm_7711::Command23_Click}, {ui_.Command24, &frm_7711::Command24_Click},
+        {ui_.Command25, &frm_7711::Command25_Click}, {ui_.Command26, &frm_7711::Command26_Click},
+        {ui_.Command27, &frm_7711::Command27_Click}, {ui_.btn_fasong, &frm_7711::btn_fasong_Click},
+        {ui_.btn_fasong2, &frm_7711::btn_fasong2_Click}, {ui_.Clr, &frm_7711::Clr_Click}};
+    for (const auto& [button, handler] : clicks) connect(button, &QAbstractButton::clicked, this, handler);
+
+    // Option buttons raise their handler when they become selected.
+    const std::pair<QAbstractButton*, void (frm_7711::*)()> options[] = {
+        {ui_.Option1, &frm_7711::Option1_Click},   {ui_.Option2, &frm_7711::Option2_Click},
+        {ui_.Option9, &frm_7711::Option9_Click},   {ui_.Option10, &frm_7711::Option10_Click},
+        {ui_.Option3, &frm_7711::Option3_Click},   {ui_.Option4, &frm_7711::Option4_Click},
+        {ui_.Option5, &frm_7711::Option5_Click},   {ui_.Option6, &frm_7711::Option6_Click},
+        {ui_.Option7, &frm_7711::Option7_Click},   {ui_.Option8, &frm_7711::Option8_Click},
+        {ui_.Option11, &frm_7711::Option11_Click}, {ui_.Option12, &frm_7711::Option12_Click}};
+    for (const auto& [button, handler] : options)
+        connect(button, &QAbstractButton::toggled, this, [this, handler = handler](bool on) {
+            if (on) (this->*handler)();
+        });
+
+    connect(&port_, &SerialControl::onComm, this, &frm_7711::MSComm1_OnComm);
+    connect(&port_, &SerialControl::faulted, this, [this](const PortFault& fault) { link_.reportFault(fault); });
+    connect(&log_, &FrameLog::appended, this, &frm_7711::appendToLogView);
+    connect(&log_, &FrameLog::cleared, ui_.Text4, &QPlainTextEdit::clear);
+}
+
+void frm_7711::Form_Load() {
+    st_.RetryCount = 0;
+    st_.Sleeping = 0;
+    ui_.Check2->setChecked(true);
+    ui_.Check3->setChecked(true);
+    ui_.List1->setListIndex(0);
+    ui_.List2->setListIndex(3);
+    ui_.List3->setListIndex(0);
+    ui_.List4->setListIndex(2);
+    ui_.List5->setEnabled(true);
+    ui_.List6->setEnabled(false);
+    ui_.List7->setEnabled(false);
+    ui_.List8->setEnabled(false);
+    ui_.List5->setListIndex(ui_.List5->listCount() - 1);
+    st_.CodePosition = 0;
+    st_.ResumePending = 0;
+    for (CodeParamRecord& record : st_.CodeParams) record[0] = 0;
+    ui_.Combo1->setCurrentIndex(4);
+    ui_.Combo5->setCurrentIndex(0);
+    ui_.Combo2->setCurrentIndex(0);
+    port_.setSettings(QStringLiteral("1200,N,8,1"));
+    ui_.Combo3->setCurrentIndex(1);
+    ui_.Label11->setText(QString());
+    st_.PortNumber = 1;
+    port_.setCommPort(st_.PortNumber);
+    st_.FrameHead = 0x01;
+    st_.FrameTail = 0x04;
+    st_.VolumeLevel = 1;
+    st_.MaxTextBytes = 50;
+}
+
+// ---- reading the controls
+
+QString frm_7711::Text3Text() const {
+    QString text = ui_.Text3->toPlainText();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text;
+}
+
+int16_t frm_7711::ListIndexOf(const QComboBox* box) {
+    // Text typed into the box that is not the selected item leaves no item
+    // selected.
+    const int index = box->currentIndex();
+    if (index < 0) return -1;
+    if (box->isEditable() && box->currentText() != box->itemText(index)) return -1;
+    return int16_t(index);
+}
+
+PlaySettings frm_7711::readPlaySettings() const {
+    PlaySettings s;
+    s.readOneAsYao = Checked(ui_.Check4);
+    s.readPunctuation = Checked(ui_.Check3);
+    s.readAsName = Checked(ui_.Check2);
+    s.repeatIndex = ListIndexOf(ui_.Combo5);
+    s.lyricsBack = Checked(ui_.Check5);
+    s.musicIndex = ListIndexOf(ui_.Combo1);
+    s.volumeLevel = st_.VolumeLevel;
+    s.finishReport = Checked(ui_.Check1);
+    return s;
+}
+
+// ---- play commands
+
+void frm_7711::Command6_Click() {
+    if (!BuildTextFrame(st_, readPlaySettings(), Text3Text())) return;
+    clearLyricLines();
+    link_.LogSentFrame(st_.FrameBuffer);
+    link_.SendFrame(st_.FrameBuffer);
+}
+
+void frm_7711::playStoredItem(ListBoxWidget* list, uint8_t base, int16_t command, bool logFirst) {
+    BuildItemFrame(st_, readPlaySettings(), int16_t(list->listIndex()), base, command);
+    clearLyricLines();
+    if (logFirst) {
+        link_.LogSentFrame(st_.FrameBuffer);
+        link_.SendFrame(st_.FrameBuffer);
+    } else if (link_.SendFrame(st_.FrameBuffer)) {
+        link_.LogSentFrame(st_.FrameBuffer);
+    }
+}
+
+void frm_7711::Command3_Click() { playStoredItem(ui_.List1, kMusicBase, cmd::kMusic, false); }
+void frm_7711::Command4_Click() { playStoredItem(ui_.List2, kPhraseBase, cmd::kPhrase, true); }
+void frm_7711::Command5_Click() { playStoredItem(ui_.List3, kPoemBase, cmd::kPoem, false); }
+void frm_7711::Command12_Click() { playStoredItem(ui_.List4, kSoundBase, cmd::kSound, false); }
+
+// ---- control commands
+
+void frm_7711::Command1_Click() {
+    ControlFrame frame;
+    BuildControlFrame(st_, frame, kStopMode, cmd::kStop);
+    clearLyricLines();
+    link_.LogSentFrame(frame);
+    link_.SendFrame(frame);
+}
+
+void frm_7711::Command11_Click() {
+    const bool sleep = st_.Sleeping == 0;
+    st_.Sleeping = sleep ? 1 : 0;
+    ui_.Command11->setText(sleep ? QStringLiteral("唤  醒") : QStringLiteral("睡  眠"));
+    QPushButton* buttons[] = {ui_.Command1,  ui_.Command3,  ui_.Command4,  ui_.Command5,  ui_.Command6,
+                              ui_.Command12, ui_.Command13, ui_.Command10, ui_.Command26, ui_.Command27};
+    for (QPushButton* button : buttons) button->setEnabled(!sleep);
+    sendSleepWakeFrame();
+}
+
+// The sleep or wake frame that matches Sleeping; a rejected one is sent again
+// as it was, without toggling.
+void frm_7711::sendSleepWakeFrame() {
+    ControlFrame frame;
+    BuildControlFrame(st_, frame, st_.Sleeping != 0 ? kSleepMode : kWakeMode, cmd::kSleepWake);
+    clearLyricLines();
+    link_.SendFrame(frame);
+}
+
+void frm_7711::sendBaudFrame(uint8_t mode, int16_t command) {
+    ControlFrame frame;
+    BuildControlFrame(st_, frame, mode, command);
+    clearLyricLines();
+    if (!link_.SendFrame(frame)) return;
+    // The frame leaves at the old rate; then the port is switched.
+    pump_.blockingWait(100);
+    if (pump_.stopping()) return;
+    port_.setPortOpen(false);
+    if (const auto settings = BaudSettingsFor(ListIndexOf(ui_.Combo2))) port_.setSettings(*settings);
+    const bool reopened = port_.setPortOpen(true);
+    link_.LogSentFrame(frame);
+    if (!reopened) link_.reportFault(port_.lastFault());
+}
+
+void frm_7711::Command10_Click() { sendBaudFrame(BaudModeByte(ListIndexOf(ui_.Combo2)), cmd::kBaud); }
+
+void frm_7711::Command27_Click() {
+    sendBaudFrame(BaudAndOutputModeByte(ListIndexOf(ui_.Combo2), ListIndexOf(ui_.Combo3)), cmd::kBaudAndOutput);
+}
+
+void frm_7711::Command26_Click() {
+    ControlFrame frame;
+    BuildControlFrame(st_, frame, OutputModeByte(ListIndexOf(ui_.Combo3)), cmd::kOutputMode);
+    clearLyricLines();
+    link_.SendFrame(frame);
+}
+
+// ---- port, program end
+
+void frm_7711::choosePort(int16_t port) {
+    if (port_.portOpen()) port_.setPortOpen(false);
+    st_.PortNumber = port;
+    port_.setCommPort(st_.PortNumber);
+}
+
+void frm_7711::endProgram() {
+    if (ending_) return;
+    ending_ = true;
+    if (port_.portOpen()) port_.setPortOpen(false);
+    // Every wait returns at once and no run sends anything more.
+    pump_.requestStop();
+    if (exit_) exit_();
+}
+
+void frm_7711::Command2_Click() {
+    endProgram();
+    hide();
+}
+
+void frm_7711::closeEvent(QCloseEvent* event) {
+    endProgram();
+    event->accept();
+}
+
+// ---- raw hexadecimal sender
+
+void frm_7711::sendRaw(bool appendCheckByte) {
+    st_.CheckByte = 0;
+    st_.LastCommand = appendCheckByte ? cmd::kRawAutoCheck : cmd::kRawManualCheck;
+    const HexText parsed = ParseHexText(ui_.Text5->text());
+    if (parsed.status == HexTextStatus::Empty) return;
+    if (parsed.status == HexTextStatus::NotHex) {
+        if (message_) message_(QStringLiteral("格式不匹配，不是16进制数值"));
+        return;
+    }
+    std::vector<uint8_t> frame = parsed.bytes;
+    const int16_t typed = int16_t(frame.size());
+    if (appendCheckByte) {
+        frame.push_back(0);
+        st_.FrameLastIndex = int16_t(typed - 1);
+        CompleteFrame(frame, st_.FrameLastIndex, st_.CheckByte, st_.ByteIndex);
+    } else {
+        st_.FrameLastIndex = int16_t(typed - 2);
+    }
+    link_.LogSentFrame(frame);
+    link_.SendFrame(frame);
+}
+
+void frm_7711::btn_fasong_Click() { sendRaw(true); }
+void frm_7711::btn_fasong2_Click() { sendRaw(false); }
+void frm_7711::Clr_Click() { log_.clear(); }
+
+// ---- replies
+
+void frm_7711::MSComm1_OnComm() { HandleComm(port_, st_, pump_, *this); }
+
+void frm_7711::setStatus(const QString& text) { ui_.Label11->setText(text); }
+
+void frm_7711::resend(int16_t lastCommand) {
+    switch (lastCommand) {
+    case cmd::kStop: Command1_Click(); break;
+    case cmd::kMusic: Command3_Click(); break;
+    case cmd::kPhrase: Command4_Click(); break;
+    case cmd::kPoem: Command5_Click(); break;
+    case cmd::kText: Command6_Click(); break;
+    case cmd::kBaud: Command10_Click(); break;
+    case cmd::kSleepWake: sendSleepWakeFrame(); break;
+    case cmd::kSound: Command12_Click(); break;
+    case cmd::kOutputMode: Command26_Click(); break;
+    case cmd::kBaudAndOutput: Command27_Click(); break;
+    case cmd::kRawAutoCheck: btn_fasong_Click(); break;
+    case cmd::kRawManualCheck: btn_fasong2_Click(); break;
+    default: break;
+    }
+}
+
+void frm_7711::clearLyricLines() {
+    ui_.Text1->setText(QString());
+    ui_.Text2->setText(QString());
+}
+
+void frm_7711::decodeLyrics(const RxText& text) {
+    DecodeLyrics(text, reply::kLyricLineLength, *this, pump_, st_);
+}
+
+void frm_7711::setLine(int box, const QString& text) { (box == 1 ? ui_.Text1 : ui_.Text2)->setText(text); }
+
+bool frm_7711::lineEmpty(int box) const { return (box == 1 ? ui_.Text1 : ui_.Text2)->text().isEmpty(); }
+
+void frm_7711::highlight(int box, int start, int length) {
+    QLineEdit* line = box == 1 ? ui_.Text1 : ui_.Text2;
+    line->setFocus();
+    line->setSelection(start, length);
+}
+
+void frm_7711::clearSelection(int box) {
+    QLineEdit* line = box == 1 ? ui_.Text1 : ui_.Text2;
+    line->deselect();
+    line->setCursorPosition(0);
+}
+
+// ---- code lists
+
+CodeListSet frm_7711::codeListSet() {
+    CodeListSet set;
+    set.lists = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    set.chosen = {ui_.Option1->isChecked(), ui_.Option2->isChecked(), ui_.Option9->isChecked(),
+                  ui_.Option10->isChecked()};
+    return set;
+}
+
+void frm_7711::chooseCodeList(int k) {
+    CodeListSet set = codeListSet();
+    ChooseCodeList(set, k);
+}
+
+void frm_7711::insertStoredItem(const ListBoxWidget* source, uint8_t base) {
+    CodeListSet set = codeListSet();
+    InsertStoredItem(set, *source, base, st_);
+}
+
+void frm_7711::Command16_Click() { insertStoredItem(ui_.List1, kMusicBase); }
+void frm_7711::Command17_Click() { insertStoredItem(ui_.List2, kPhraseBase); }
+void frm_7711::Command18_Click() { insertStoredItem(ui_.List3, kPoemBase); }
+void frm_7711::Command19_Click() { insertStoredItem(ui_.List4, kSoundBase); }
+
+void frm_7711::Command20_Click() {
+    const QString text = Text3Text();
+    if (text.isEmpty()) return;
+    CodeListSet set = codeListSet();
+    InsertIntoCodeList(set, text, 0);
+}
+
+void frm_7711::Command14_Click() {
+    CodeListSet set = codeListSet();
+    const int k = set.firstChosen();
+    if (k >= 0) DeleteSelectedItem(*set.lists[size_t(k)]);
+}
+
+void frm_7711::Command15_Click() {
+    CodeListSet set = codeListSet();
+    const int k = set.firstChosen();
+    if (k >= 0) set.lists[size_t(k)]->clear();
+}
+
+void frm_7711::generateCodeParams(int k) {
+    GenerateCodeParams(st_.CodeParams[size_t(k)], readPlaySettings());
+    showSnapshotMarks();
+}
+
+// A code whose parameters hold a snapshot has its button drawn in blue.
+void frm_7711::showSnapshotMarks() {
+    QPushButton* buttons[] = {ui_.Command22, ui_.Command23, ui_.Command24, ui_.Command25};
+    for (size_t k = 0; k < 4; ++k) {
+        const bool held = st_.CodeParams[k][0] != 0;
+        buttons[k]->setProperty("snapshot", held);
+        QPalette palette = buttons[k]->palette();
+        palette.setColor(QPalette::ButtonText, held ? QColor(0, 0, 200) : this->palette().color(QPalette::ButtonText));
+        buttons[k]->setPalette(palette);
+        QFont font = buttons[k]->font();
+        font.setUnderline(held);
+        buttons[k]->setFont(font);
+    }
+}
+
+void frm_7711::Command13_Click() {
+    player_.play();
+    showSnapshotMarks();
+}
+
+const ListBox& frm_7711::codeList(int k) {
+    const ListBoxWidget* lists[] = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    return *lists[size_t(k) & 3];
+}
+
+bool frm_7711::sendCodeFrame() {
+    if (!link_.SendFrame(st_.CodeFrameBuffer)) return false;
+    link_.LogSentFrame(st_.CodeFrameBuffer);
+    return true;
+}
+
+// ---- log view
+
+void frm_7711::appendToLogView(const QString& chunk) {
+    QPlainTextEdit* view = ui_.Text4;
+    QScrollBar* bar = view->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum() - 2;
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    QString shown = chunk;
+    shown.remove(u'\r');
+    cursor.insertText(shown);
+    if (atEnd) bar->setValue(bar->maximum());
+}

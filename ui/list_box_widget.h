@@ -1,0 +1,32 @@
+// A list box as the window's lists behave: one selected item that the
+// operator can move but not clear, an integer per item, and the item's full
+// text kept while line breaks and tabs are shown as visible marks on one line.
+#pragma once
+
+#include <QListWidget>
+
+#include "codes/list_box.h"
+
+class ListBoxWidget : public QListWidget, public vorla::ListBox {
+    Q_OBJECT
+public:
+    explicit ListBoxWidget(QWidget* parent = nullptr);
+
+    static QString DisplayText(const QString& text);
+
+    int listCount() const override { return count(); }
+    int listIndex() const override;
+    void setListIndex(int index) override;
+    QString itemText(int index) const override;
+    int32_t itemData(int index) const override;
+    void setItemData(int index, int32_t data) override;
+    void addItem(const QString& text, int index) override;
+    void removeItem(int index) override;
+    void clear() override { QListWidget::clear(); }
+    bool isEnabled() const override { return QListWidget::isEnabled(); }
+    void setEnabled(bool enabled) override { QListWidget::setEnabled(enabled); }
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
+};
