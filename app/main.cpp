@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <memory>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -8,6 +9,7 @@
 #include "link/event_pump.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
+#include "sim/chip_host.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -28,9 +30,26 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("vorla-demo"), text);
         return 1;
     }
-    vorla::QtSerialControl port(options.ports);
+    vorla::ProgramOptions ports = options;
+    std::unique_ptr<vorla::sim::ChipThread> chip;
+    if (options.simulate) {
+        chip = std::make_unique<vorla::sim::ChipThread>();
+        QString error;
+        if (!chip->start(&error)) {
+            std::fprintf(stderr, "vorla-demo: cannot start the virtual chip: %s\n", qPrintable(error));
+            return 1;
+        }
+        ports.ports.setDevice(1, chip->devicePath());
+        QObject::connect(&chip->host(), &vorla::sim::ChipHost::note, &app, [](const QString& line) {
+            std::printf("virtual chip: %s\n", qPrintable(line));
+            std::fflush(stdout);
+        });
+    }
+    vorla::QtSerialControl port(ports.ports);
     vorla::QtEventPump pump(&port);
     frm_7711 window(port, pump);
+    if (options.simulate)
+        window.setWindowTitle(window.windowTitle() + QStringLiteral("   【虚拟芯片 %1】").arg(chip->devicePath()));
     window.show();
     return app.exec();
 }

@@ -4,16 +4,17 @@ namespace vorla {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: vorla-demo [--com1 DEVICE] [--com2 DEVICE]\n"
+        "Usage: vorla-demo [--simulate] [--com1 DEVICE] [--com2 DEVICE]\n"
         "\n"
         "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
         "\n"
+        "  --simulate     run a virtual chip in the program and connect COM1 to it\n"
         "  --com1 DEVICE  device opened for port COM1 (default %1)\n"
         "  --com2 DEVICE  device opened for port COM2 (default %2)\n"
         "  --help         show this text\n"
         "\n"
         "Use --com1 or --com2 to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
-        "pseudo-terminal.\n")
+        "pseudo-terminal, such as the one vorla-chipsim prints.\n")
         .arg(PortMap().device(1), PortMap().device(2));
 }
 
@@ -23,6 +24,8 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments) {
         const QString& arg = arguments[i];
         if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
             options.help = true;
+        } else if (arg == QStringLiteral("--simulate")) {
+            options.simulate = true;
         } else if (arg == QStringLiteral("--com1") || arg == QStringLiteral("--com2")) {
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
                 options.error = QStringLiteral("%1 needs a device").arg(arg);

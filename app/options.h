@@ -10,6 +10,7 @@ namespace vorla {
 struct ProgramOptions {
     PortMap ports;
     bool help = false;
+    bool simulate = false;  // run the virtual chip in-process on COM1
     QString error;  // set when the command line cannot be used
 };
 

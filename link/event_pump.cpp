@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -39,6 +40,9 @@ void QtEventPump::blockingWait(int ms) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
     }
     if (port_) port_->releaseEvents();
+    // Input held back meanwhile stays queued until the dispatcher wakes up;
+    // wake it so that input runs as soon as the current handler returns.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) dispatcher->wakeUp();
 }
 
 }  // namespace vorla

@@ -1,0 +1,78 @@
+// Runs the virtual chip on the master side of a pseudo-terminal: the window
+// (or any program) opens the slave side as its serial port.
+#pragma once
+
+#include <deque>
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include "sim/chip_model.h"
+
+namespace vorla::sim {
+
+class ChipHost : public QObject {
+    Q_OBJECT
+public:
+    explicit ChipHost(ChipOptions options = {}, QObject* parent = nullptr);
+    ~ChipHost() override;
+
+    // Creates the pseudo-terminal; false with a reason when it cannot.
+    bool start(QString* error = nullptr);
+    // Closes it: to the port on the other side the device has vanished.
+    void stop();
+    bool running() const { return master_ >= 0; }
+    QString devicePath() const { return path_; }
+    ChipModel& model() { return model_; }
+    // Sends noise bytes now (fault injection).
+    void injectNoise(int count);
+
+signals:
+    // One line per frame heard and per event, in words.
+    void note(const QString& line);
+
+private:
+    void onReadable();
+    void onTick();
+    void runModel();
+    void sendDue();
+    bool lineMatches(QString* what) const;
+    double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
+
+    ChipModel model_;
+    int master_ = -1;
+    int slave_ = -1;  // kept open so the master never sees a hang-up
+    QString path_;
+    QSocketNotifier* readable_ = nullptr;
+    QTimer* tick_ = nullptr;
+    QTimer* pace_ = nullptr;
+    QElapsedTimer clock_;
+    std::deque<ChipModel::Output> queue_;
+    double chunkStart_ = 0;
+    qsizetype chunkSent_ = 0;
+    bool noiseReported_ = false;
+};
+
+// The chip on a thread of its own, so that a window blocking its own thread
+// never stalls the chip.
+class ChipThread {
+public:
+    explicit ChipThread(ChipOptions options = {});
+    ~ChipThread();
+    bool start(QString* error = nullptr);
+    void stop();
+    ChipHost& host() { return *host_; }
+    QString devicePath() const { return host_->devicePath(); }
+    // Runs f on the chip's thread and waits for it.
+    void run(const std::function<void(ChipHost&)>& f);
+
+private:
+    QThread thread_;
+    ChipHost* host_;
+};
+
+}  // namespace vorla::sim

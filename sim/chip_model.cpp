@@ -1,0 +1,309 @@
+#include "sim/chip_model.h"
+
+#include <algorithm>
+
+#include <QStringDecoder>
+#include <QStringList>
+
+#include "protocol/catalog.h"
+#include "sim/lyric_pieces.h"
+
+namespace vorla::sim {
+
+namespace {
+const QByteArray kAccepted("\x01\x11\x14", 3);
+const QByteArray kRejected("\x01\x10\x14", 3);
+const QByteArray kFinished("\x01\x12\x14", 3);
+
+constexpr double kCharSeconds = 0.3;
+constexpr double kPhraseSeconds = 1.5;
+constexpr double kSoundSeconds = 1.0;
+constexpr double kPoemSeconds = 8.0;
+constexpr double kMusicSeconds = 20.0;
+
+QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+}  // namespace
+
+ChipModel::ChipModel(ChipOptions options)
+    : options_(options), random_(options.seed), rejectNext_(options.rejectNext),
+      rejectProbability_(options.rejectProbability), dropFinish_(options.dropFinishReports) {
+    if (options_.speed <= 0) options_.speed = 1;
+}
+
+void ChipModel::setRejectProbability(double p, uint32_t seed) {
+    rejectProbability_ = p;
+    random_.seed(seed);
+}
+
+void ChipModel::sendNoise(int n) {
+    QByteArray noise;
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int i = 0; i < n; ++i) {
+        int b = byte(random_);
+        if (b == 0x01) b = 0x7E;  // never the start of a reply
+        noise += char(b);
+    }
+    send(noise);
+}
+
+double ChipModel::gapLimit() const {
+    // A few character times, and never less than the operating system's
+    // scheduling can stretch one write.
+    return std::max(5 * 10.0 / baud_, 0.05);
+}
+
+void ChipModel::send(const QByteArray& bytes, int switchToBaud) { output_.push_back(Output{bytes, switchToBaud}); }
+
+std::vector<ChipModel::Output> ChipModel::takeOutput() { return std::exchange(output_, {}); }
+
+std::vector<QString> ChipModel::takeNotes() { return std::exchange(notes_, {}); }
+
+double ChipModel::nextDeadline() const {
+    double next = playEnd_;
+    if (inFrame_ || discarding_) next = std::min(next, lastByte_ + gapLimit());
+    return next;
+}
+
+void ChipModel::advance(double now) {
+    if (discarding_ && now - lastByte_ > gapLimit()) discarding_ = false;
+    if (inFrame_ && now - lastByte_ > gapLimit()) {
+        const qsizetype n = frame_.size();
+        QString why = QStringLiteral("frame cut short");
+        if (uint8_t(frame_[0]) != 0x01) why = QStringLiteral("no frame head");
+        else if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) why = QStringLiteral("wrong check byte");
+        endFrame(now, true, why);
+    }
+    if (playEnd_ <= now) {
+        playEnd_ = kNever;
+        if (reportFinish_ && !dropFinish_) {
+            send(kFinished);
+            note(QStringLiteral("playback finished, report sent"));
+        } else {
+            note(QStringLiteral("playback finished"));
+        }
+    }
+}
+
+void ChipModel::hear(const QByteArray& bytes, double now) {
+    advance(now);
+    for (const char c : bytes) {
+        const uint8_t b = uint8_t(c);
+        if (discarding_) {
+            lastByte_ = now;
+            continue;
+        }
+        if (!inFrame_) {
+            inFrame_ = true;
+            frame_.clear();
+        }
+        frame_ += char(b);
+        lastByte_ = now;
+        const qsizetype n = frame_.size();
+        if (uint8_t(frame_[0]) != 0x01) {
+            // Without a head the rest of the burst is one broken frame; it
+            // ends at the gap after it.
+            continue;
+        }
+        if (n > kMaxFrame) {
+            endFrame(now, true, QStringLiteral("longer than 56 bytes"));
+            discarding_ = true;
+            continue;
+        }
+        if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) {
+            uint8_t x = 0;
+            for (qsizetype i = 0; i + 1 < n; ++i) x ^= uint8_t(frame_[i]);
+            if (x == uint8_t(frame_[n - 1])) endFrame(now, false, QString());
+        }
+    }
+}
+
+void ChipModel::endFrame(double now, bool broken, const QString& why) {
+    const QByteArray frame = std::exchange(frame_, {});
+    inFrame_ = false;
+    ++framesHeard_;
+    if (asleep_) {
+        // Asleep, the chip answers nothing but the wake frame.
+        if (!broken && frame == QByteArray("\x01\x80\x80\x80\x04\x85", 6)) {
+            asleep_ = false;
+            send(kAccepted);
+            note(QStringLiteral("wake: %1").arg(Hex(frame)));
+        } else {
+            note(QStringLiteral("asleep, ignored: %1").arg(Hex(frame)));
+        }
+        return;
+    }
+    if (broken) {
+        send(kRejected);
+        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+        return;
+    }
+    handleFrame(frame, now);
+}
+
+void ChipModel::handleFrame(const QByteArray& frame, double now) {
+    auto reject = [&](const QString& why) {
+        send(kRejected);
+        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+    };
+    if (rejectNext_ > 0) {
+        --rejectNext_;
+        return reject(QStringLiteral("injected"));
+    }
+    if (rejectProbability_ > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < rejectProbability_)
+        return reject(QStringLiteral("injected at random"));
+
+    const uint8_t mode = uint8_t(frame[1]);
+    const QByteArray body = frame.mid(4, frame.size() - 6);
+    if (mode != 0x80) {
+        if (!body.isEmpty() || (mode & 0x80) == 0) return reject(QStringLiteral("unknown command"));
+        send(kAccepted);
+        if (mode & 0x40) {
+            playEnd_ = kNever;
+            note(QStringLiteral("stop"));
+            return;
+        }
+        if (mode & 0x01) {
+            asleep_ = true;
+            playEnd_ = kNever;
+            note(QStringLiteral("sleep"));
+            return;
+        }
+        QStringList said;
+        if (const int out = (mode >> 4) & 0x03) {
+            outputMode_ = out;
+            said << (out == 1 ? QStringLiteral("output DA") : out == 2 ? QStringLiteral("output PWM")
+                                                                     : QStringLiteral("output mode 3"));
+        }
+        if (const int code = (mode >> 1) & 0x07) {
+            static const int rates[] = {0, 1200, 2400, 4800, 9600};
+            if (code <= 4) {
+                // The acceptance goes out at the old rate, then the chip switches.
+                output_.back().switchToBaud = rates[code];
+                said << QStringLiteral("baud %1").arg(rates[code]);
+            }
+        }
+        note(said.isEmpty() ? QStringLiteral("control frame %1").arg(Hex(frame)) : said.join(QStringLiteral(", ")));
+        return;
+    }
+    if (body.isEmpty()) {
+        send(kAccepted);
+        note(QStringLiteral("wake (already awake)"));
+        return;
+    }
+    std::vector<Item> items;
+    QString why;
+    if (!parseBody(body, items, why)) return reject(why);
+    send(kAccepted);
+    play(frame, items, now);
+}
+
+bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const {
+    if (body.size() % 2 != 0) {
+        why = QStringLiteral("odd body");
+        return false;
+    }
+    QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
+    for (qsizetype i = 0; i < body.size(); i += 2) {
+        const uint8_t hi = uint8_t(body[i]);
+        const uint8_t lo = uint8_t(body[i + 1]);
+        if (hi >= 0x60 && hi <= 0x6F) {
+            const int index = 16 * (hi - 0x60) + (lo & 0x0F);
+            Item::Kind kind;
+            ItemKind listKind;
+            switch (lo >> 4) {
+            case 0xA: kind = Item::Phrase; listKind = ItemKind::Phrase; break;
+            case 0xB: kind = Item::Music; listKind = ItemKind::Music; break;
+            case 0xC: kind = Item::Sound; listKind = ItemKind::Sound; break;
+            case 0xD: kind = Item::Poem; listKind = ItemKind::Poem; break;
+            default: why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2))); return false;
+            }
+            const QStringList& names = StoredItems(listKind);
+            if (index >= names.size()) {
+                why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2)));
+                return false;
+            }
+            items.push_back(Item{kind, index, names[index].trimmed()});
+        } else if (hi == 0xA3 && lo >= 0x80) {
+            items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
+        } else if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
+            const QString ch = gbk.decode(body.mid(i, 2));
+            items.push_back(Item{Item::Char, 0, ch});
+        } else {
+            why = QStringLiteral("not a character or item code: %1").arg(Hex(body.mid(i, 2)));
+            return false;
+        }
+    }
+    return true;
+}
+
+void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, double now) {
+    const uint8_t option = uint8_t(frame[2]);
+    const uint8_t sound = uint8_t(frame[3]);
+    const int repeatIndex = (option >> 3) & 0x07;
+    const bool lyrics = option & 0x40;
+    double seconds = 0;
+    bool lyricsSent = false;
+    for (const Item& item : items) {
+        switch (item.kind) {
+        case Item::Char: seconds += kCharSeconds; break;
+        case Item::Phrase: seconds += kPhraseSeconds; break;
+        case Item::Sound: seconds += kSoundSeconds; break;
+        case Item::Poem: seconds += kPoemSeconds; break;
+        case Item::Music:
+            if (item.index < kKaraokePieceCount) {
+                const QByteArray stream = LyricStream(item.index, options_.speed);
+                seconds += LyricSeconds(stream) * options_.speed;
+                if (lyrics && !lyricsSent) {
+                    send(stream);
+                    lyricsSent = true;
+                }
+            } else {
+                seconds += kMusicSeconds;
+            }
+            break;
+        }
+    }
+    // A new play frame replaces the current playback without a report.
+    playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
+    reportFinish_ = sound & 0x40;
+    note(describePlay(frame, items) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
+}
+
+QString ChipModel::describePlay(const QByteArray& frame, const std::vector<Item>& items) {
+    const uint8_t option = uint8_t(frame[2]);
+    const uint8_t sound = uint8_t(frame[3]);
+    QStringList parts;
+    QString text;
+    auto flushText = [&] {
+        if (text.isEmpty()) return;
+        QString shown = text;
+        shown.replace(QStringLiteral("\r"), QStringLiteral("\\r")).replace(QStringLiteral("\n"), QStringLiteral("\\n"));
+        parts << QStringLiteral("text \"%1\"").arg(shown);
+        text.clear();
+    };
+    for (const Item& item : items) {
+        if (item.kind == Item::Char) {
+            text += item.text;
+            continue;
+        }
+        flushText();
+        static const char* kinds[] = {"", "phrase", "music", "poem", "sound"};
+        parts << QStringLiteral("%1 %2 \"%3\"").arg(QLatin1String(kinds[item.kind])).arg(item.index).arg(item.text);
+    }
+    flushText();
+    const int repeat = (option >> 3) & 0x07;
+    QStringList options;
+    if (option & 0x04) options << QStringLiteral("name");
+    if (option & 0x02) options << QStringLiteral("punctuation");
+    if (option & 0x01) options << QStringLiteral("1 as yao");
+    if (option & 0x40) options << QStringLiteral("lyrics back");
+    if (sound & 0x40) options << QStringLiteral("finish report");
+    return QStringLiteral("play %1; %2, volume %3, tune %4%5")
+        .arg(parts.join(QStringLiteral(", ")),
+             repeat == 7 ? QStringLiteral("repeat until stopped") : QStringLiteral("%1 time(s)").arg(repeat + 1))
+        .arg(sound & 0x07)
+        .arg((sound >> 3) & 0x07)
+        .arg(options.isEmpty() ? QString() : QStringLiteral("; ") + options.join(QStringLiteral(", ")));
+}
+
+}  // namespace vorla::sim

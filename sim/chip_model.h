@@ -1,0 +1,95 @@
+// The virtual chip's side of the protocol, free of any I/O: it hears bytes
+// with their arrival time, answers with bytes, and keeps its own clock-driven
+// events (a frame cut short, the end of playback).
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+
+namespace vorla::sim {
+
+struct ChipOptions {
+    double speed = 1.0;          // every playing time is divided by this
+    int rejectNext = 0;          // reject the next N frames
+    double rejectProbability = 0;  // reject good frames with this probability
+    uint32_t seed = 1;
+    bool dropFinishReports = false;
+};
+
+class ChipModel {
+public:
+    static constexpr double kNever = std::numeric_limits<double>::infinity();
+    static constexpr int kMaxFrame = 56;
+
+    struct Output {
+        QByteArray bytes;
+        int switchToBaud = 0;  // after these bytes have gone out, switch to this rate
+    };
+
+    explicit ChipModel(ChipOptions options = {});
+
+    // Bytes heard on the line at `now` (seconds).
+    void hear(const QByteArray& bytes, double now);
+    // Runs whatever is due by `now`.
+    void advance(double now);
+    double nextDeadline() const;
+
+    std::vector<Output> takeOutput();
+    // One line per frame heard, in words.
+    std::vector<QString> takeNotes();
+
+    int baud() const { return baud_; }
+    // Called once an Output's bytes have gone out and it asked for a switch.
+    void setBaud(int baud) { baud_ = baud; }
+    bool asleep() const { return asleep_; }
+    int outputMode() const { return outputMode_; }
+    bool playing() const { return playEnd_ != kNever; }
+    int framesHeard() const { return framesHeard_; }
+
+    // Fault injection.
+    void rejectNext(int n) { rejectNext_ = n; }
+    void setRejectProbability(double p, uint32_t seed);
+    void setDropFinishReports(bool drop) { dropFinish_ = drop; }
+    // Sends n random bytes that are none of the replies.
+    void sendNoise(int n);
+
+private:
+    struct Item {
+        enum Kind { Char, Phrase, Music, Poem, Sound } kind;
+        int index = 0;
+        QString text;
+    };
+    void endFrame(double now, bool broken, const QString& why);
+    void handleFrame(const QByteArray& frame, double now);
+    bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
+    void play(const QByteArray& frame, const std::vector<Item>& items, double now);
+    double gapLimit() const;
+    void send(const QByteArray& bytes, int switchToBaud = 0);
+    void note(const QString& line) { notes_.push_back(line); }
+    static QString describePlay(const QByteArray& frame, const std::vector<Item>& items);
+
+    ChipOptions options_;
+    std::mt19937 random_;
+    int baud_ = 1200;
+    bool asleep_ = false;
+    int outputMode_ = 2;
+    QByteArray frame_;
+    bool inFrame_ = false;
+    bool discarding_ = false;  // after an over-long frame, until the line is quiet
+    double lastByte_ = 0;
+    double playEnd_ = kNever;
+    bool reportFinish_ = false;
+    int rejectNext_ = 0;
+    double rejectProbability_ = 0;
+    bool dropFinish_ = false;
+    int framesHeard_ = 0;
+    std::vector<Output> output_;
+    std::vector<QString> notes_;
+};
+
+}  // namespace vorla::sim

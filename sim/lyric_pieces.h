@@ -1,0 +1,23 @@
+// The lyric streams of the virtual chip's eight karaoke pieces. The words are
+// classical Tang verse (public domain); each stream has a tempo code, a title
+// block, a pause, one timed sentence per line and the end code.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace vorla::sim {
+
+constexpr int kKaraokePieceCount = 8;
+
+// The stream for piece 0..7; `speed` shortens every duration (tempo code
+// scaled), so that a fast chip's lyrics still match its playing time.
+QByteArray LyricStream(int piece, double speed);
+
+// How long a stream takes to play, in seconds, by the rules the window plays
+// it with (tempo unit code / 3.6, durations in hundredths of a unit).
+double LyricSeconds(const QByteArray& stream);
+
+QString PieceTitle(int piece);
+
+}  // namespace vorla::sim

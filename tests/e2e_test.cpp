@@ -1,0 +1,198 @@
+// The whole tool against the virtual chip: the real window, the QSerialPort
+// layer on a pseudo-terminal, the chip on a thread of its own.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "link/qt_serial_control.h"
+#include "sim/chip_host.h"
+#include "support.h"
+
+using namespace vorla;
+using namespace vorla::sim;
+
+namespace {
+
+bool Spin(int ms, const std::function<bool()>& done) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QTimer wake;
+        wake.start(10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return done();
+}
+
+void Settle(int ms) { Spin(ms, [] { return false; }); }
+
+struct Bench {
+    QTemporaryDir dir;
+    QString link;
+    std::unique_ptr<ChipThread> chip;
+    std::unique_ptr<QtSerialControl> port;
+    std::unique_ptr<QtEventPump> pump;
+    std::unique_ptr<frm_7711> window;
+    std::vector<QString> messages;
+
+    explicit Bench(ChipOptions options) {
+        link = dir.filePath(QStringLiteral("com1"));
+        startChip(options);
+        PortMap map;
+        map.setDevice(1, link);
+        port = std::make_unique<QtSerialControl>(map);
+        pump = std::make_unique<QtEventPump>(port.get());
+        window = std::make_unique<frm_7711>(*port, *pump);
+        window->setExitAction([] {});
+        window->setMessageSink([this](const QString& m) { messages.push_back(m); });
+    }
+    ~Bench() {
+        window.reset();
+        chip.reset();
+    }
+    void startChip(ChipOptions options) {
+        chip = std::make_unique<ChipThread>(options);
+        QString error;
+        ASSERT_TRUE(chip->start(&error)) << error.toStdString();
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(chip->devicePath(), link));
+    }
+    Ui::frm_7711& ui() { return window->ui(); }
+    QString log() const { return window->log().text(); }
+    QString status() { return ui().Label11->text(); }
+    bool waitForLog(const QString& text, int times = 1, int ms = 5000) {
+        return Spin(ms, [&] { return log().count(text) >= times; });
+    }
+};
+
+const QString kRecord = QStringLiteral("发出一帧");
+const QString kAccepted = QStringLiteral("接受成功");
+const QString kRejected = QStringLiteral("接受失败");
+const QString kFinished = QStringLiteral("播放完毕");
+
+}  // namespace
+
+TEST(EndToEnd, TextIsReadAloudAndTheFinishIsReported) {
+    Bench b(ChipOptions{20.0});
+    b.window->Command6_Click();
+    ASSERT_TRUE(b.waitForLog(kFinished));
+    const QString log = b.log();
+    EXPECT_LT(log.indexOf(kRecord), log.indexOf(kAccepted));
+    EXPECT_LT(log.indexOf(kAccepted), log.indexOf(kFinished));
+    EXPECT_EQ(b.status(), QStringLiteral("        播放完毕"));
+}
+
+TEST(EndToEnd, CodePlaybackSendsEachCodeAfterTheFinishReport) {
+    Bench b(ChipOptions{50.0});
+    b.window->Command13_Click();  // returns once the last code has been sent
+    ASSERT_TRUE(b.waitForLog(kFinished, 2));
+    const QString log = b.log();
+    const qsizetype second = log.indexOf(kRecord, log.indexOf(kRecord) + 1);
+    ASSERT_GT(second, 0);
+    EXPECT_LT(log.indexOf(kFinished), second);
+    EXPECT_TRUE(log.contains(QStringLiteral("0x60 0xB3 0x4 0x30")));
+    EXPECT_EQ(b.window->state().SequenceDone, 1);
+}
+
+TEST(EndToEnd, RejectionsAreResentThreeTimesAndRawFramesAsTyped) {
+    Bench b(ChipOptions{20.0});
+    b.chip->run([](ChipHost& h) { h.model().rejectNext(4); });
+    b.window->Command6_Click();
+    ASSERT_TRUE(b.waitForLog(kRejected, 4));
+    Settle(300);
+    EXPECT_EQ(b.status(), QStringLiteral("接收失败 =  4"));
+    EXPECT_EQ(b.log().count(kRecord), 4);
+    EXPECT_EQ(b.log().count(kRejected), 4);
+
+    b.chip->run([](ChipHost& h) { h.model().rejectNext(1); });
+    b.ui().Text5->setText(QStringLiteral("01 C0 80 80 04"));
+    b.window->btn_fasong_Click();
+    ASSERT_TRUE(b.waitForLog(kAccepted));
+    const QString stop = QStringLiteral("-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n");
+    EXPECT_EQ(b.log().count(stop), 2);
+    EXPECT_EQ(b.log().count(kRecord), 6);
+}
+
+TEST(EndToEnd, KaraokeLyricsScrollAndTheFinishEmptiesThem) {
+    Bench b(ChipOptions{10.0});
+    b.ui().Check5->setChecked(true);
+    b.ui().Combo2->setEditText(QStringLiteral("-"));  // no baud rate chosen: no lyric wait
+    std::vector<std::pair<int, int>> highlights;
+    std::vector<QString> lines;
+    for (int box : {1, 2}) {
+        QLineEdit* line = box == 1 ? b.ui().Text1 : b.ui().Text2;
+        QObject::connect(line, &QLineEdit::selectionChanged, [&highlights, line, box] {
+            if (line->selectionLength() == 1) highlights.emplace_back(box, line->selectionStart());
+        });
+        QObject::connect(line, &QLineEdit::textChanged, [&lines](const QString& t) {
+            if (!t.isEmpty()) lines.push_back(t);
+        });
+    }
+    b.window->Command3_Click();  // chord music 0, a karaoke piece
+    ASSERT_TRUE(b.waitForLog(kFinished, 1, 8000));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], QStringLiteral("静夜思"));
+    EXPECT_EQ(lines[1], QStringLiteral("李白"));
+    EXPECT_EQ(lines[2], QStringLiteral("床前明月光,"));
+    ASSERT_GE(highlights.size(), 10u);
+    // In order: within a line each highlight moves one character on.
+    for (size_t i = 1; i < highlights.size(); ++i) {
+        if (highlights[i].first == highlights[i - 1].first && highlights[i].second != 0) {
+            EXPECT_EQ(highlights[i].second, highlights[i - 1].second + 1) << i;
+        }
+    }
+    EXPECT_TRUE(b.ui().Text1->text().isEmpty());
+    EXPECT_TRUE(b.ui().Text2->text().isEmpty());
+}
+
+TEST(EndToEnd, BaudRateSleepAndWake) {
+    Bench b(ChipOptions{20.0});
+    b.ui().Combo2->setCurrentIndex(3);
+    b.window->Command10_Click();
+    ASSERT_TRUE(b.waitForLog(kAccepted));
+    EXPECT_EQ(b.port->settings(), QStringLiteral("9600,N,8,1"));
+    b.window->Command1_Click();  // at 9600 on both sides
+    ASSERT_TRUE(b.waitForLog(kAccepted, 2));
+
+    b.window->Command11_Click();  // sleep
+    ASSERT_TRUE(b.waitForLog(kAccepted, 3));
+    b.ui().Text5->setText(QStringLiteral("01 80 87 C1 60 A3 04"));
+    b.window->btn_fasong_Click();
+    Settle(400);
+    EXPECT_EQ(b.log().count(kAccepted), 3);  // no answer while asleep
+    EXPECT_EQ(b.log().count(kRejected), 0);
+    b.window->Command11_Click();  // wake
+    ASSERT_TRUE(b.waitForLog(kAccepted, 4));
+
+    // A port at another rate than the chip's: the chip hears noise.
+    b.port->setSettings(QStringLiteral("4800,N,8,1"));
+    b.window->Command1_Click();
+    Settle(400);
+    EXPECT_EQ(b.log().count(kAccepted), 4);
+}
+
+TEST(EndToEnd, UnpluggedChipIsReportedOnceAndComesBack) {
+    Bench b(ChipOptions{20.0});
+    b.window->Command1_Click();
+    ASSERT_TRUE(b.waitForLog(kAccepted));
+    b.chip->stop();
+    const QString lost = QStringLiteral("连接中断");
+    ASSERT_TRUE(b.waitForLog(lost));
+    Settle(300);
+    EXPECT_EQ(b.log().count(lost), 1);
+    EXPECT_FALSE(b.port->portOpen());
+
+    b.chip.reset();  // the device is gone, and so is its link (as vorla-chipsim leaves it)
+    QFile::remove(b.link);
+    b.window->Command1_Click();
+    EXPECT_TRUE(b.log().contains(QStringLiteral("打开失败：设备不存在")));
+    EXPECT_EQ(b.status(), QStringLiteral("COM1 打开失败"));
+
+    b.startChip(ChipOptions{20.0});
+    b.window->Command1_Click();
+    ASSERT_TRUE(b.waitForLog(kAccepted, 2));
+    EXPECT_EQ(b.status(), QStringLiteral("接收成功"));
+}
