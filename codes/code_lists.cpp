@@ -51,10 +51,11 @@ void ChooseCodeList(CodeListSet& set, int k) {
 }
 
 void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& s) {
-    record[1] = int16_t(0x80 + s.readOneAsYao + 2 * s.readPunctuation + 4 * s.readAsName + 8 * s.repeatIndex +
-                        64 * s.lyricsBack);
-    record[0] = 0x80;
-    record[2] = int16_t(0x80 + s.volumeLevel + 8 * s.musicIndex + 64 * s.finishReport);
+    // The same sums as every play command; for the values the controls can
+    // take (list index -1 included) they stay within 0..255.
+    record[1] = OptionByte(s);
+    record[0] = kPlayMode;
+    record[2] = SoundByte(s);
 }
 
 void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record,

@@ -145,6 +145,7 @@ bool QtSerialControl::output(const QByteArray& bytes) {
         closeNow();
         return false;
     }
+    ++outputs_;
     return true;
 }
 

@@ -37,6 +37,8 @@ public:
 
     // Milliseconds of quiet line after which received data is reported.
     int quietMs() const;
+    // How many byte arrays output has queued since the start.
+    qint64 outputCount() const { return outputs_; }
 
 private:
     bool applySettings(QSerialPort& port) const;
@@ -60,6 +62,7 @@ private:
     bool eventDue_ = false;
     bool inCall_ = false;  // open or write in progress: errors are returned, not signalled
     int commEvent_ = 0;
+    qint64 outputs_ = 0;
     PortFault fault_;
 };
 

@@ -100,6 +100,11 @@ void ChipHost::onTick() {
 }
 
 void ChipHost::runModel() {
+    counters_.framesHeard = model_.framesHeard();
+    counters_.accepted = model_.repliesSent().accepted;
+    counters_.rejected = model_.repliesSent().rejected;
+    counters_.finished = model_.repliesSent().finished;
+    counters_.playing = model_.playing();
     for (const QString& line : model_.takeNotes()) emit note(line);
     for (ChipModel::Output& out : model_.takeOutput()) {
         if (queue_.empty()) {
@@ -114,6 +119,15 @@ void ChipHost::runModel() {
         tick_->start(std::max(0, int(std::ceil((next - now()) * 1000.0))));
 }
 
+void ChipHost::sendRaw(const QByteArray& bytes) {
+    if (queue_.empty()) {
+        chunkStart_ = now();
+        chunkSent_ = 0;
+    }
+    queue_.push_back(ChipModel::Output{bytes, 0});
+    sendDue();
+}
+
 void ChipHost::injectNoise(int count) {
     model_.sendNoise(count);
     runModel();
@@ -125,13 +139,19 @@ void ChipHost::sendDue() {
     while (!queue_.empty()) {
         ChipModel::Output& chunk = queue_.front();
         const double byteTime = 10.0 / model_.baud();
-        const qsizetype due = std::min<qsizetype>(chunk.bytes.size(), qsizetype((now() - chunkStart_) / byteTime) + 1);
+        // The line is kept a few bytes ahead of its rate, as a UART's
+        // transmit buffer is: bytes arrive back to back however late this
+        // thread's timers fire, and a reply always arrives whole.
+        const qsizetype lead = std::max<qsizetype>(3, qsizetype(std::ceil(0.008 / byteTime)));
+        const qsizetype byTime = qsizetype((now() - chunkStart_) / byteTime) + 1;
+        const qsizetype due = std::min<qsizetype>(chunk.bytes.size(), byTime + lead - 1);
         if (due > chunkSent_) {
             const ssize_t n = ::write(master_, chunk.bytes.constData() + chunkSent_, size_t(due - chunkSent_));
             if (n > 0) chunkSent_ += n;
         }
         if (chunkSent_ < chunk.bytes.size()) {
-            const double next = chunkStart_ + double(chunkSent_) * byteTime;
+            // Next when the line has taken one more byte than it had.
+            const double next = chunkStart_ + double(chunkSent_ - lead + 1) * byteTime;
             pace_->start(std::max(1, int(std::ceil((next - now()) * 1000.0))));
             return;
         }

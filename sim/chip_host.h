@@ -2,6 +2,7 @@
 // (or any program) opens the slave side as its serial port.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 
@@ -28,8 +29,20 @@ public:
     bool running() const { return master_ >= 0; }
     QString devicePath() const { return path_; }
     ChipModel& model() { return model_; }
-    // Sends noise bytes now (fault injection).
+    // What the chip has done so far, readable from any thread without
+    // disturbing it (updated after every event it handles).
+    struct Counters {
+        std::atomic<int> framesHeard{0};
+        std::atomic<int> accepted{0};
+        std::atomic<int> rejected{0};
+        std::atomic<int> finished{0};
+        std::atomic<bool> playing{false};
+    };
+    const Counters& counters() const { return counters_; }
+
+    // Fault injection: noise bytes, or any bytes, sent now.
     void injectNoise(int count);
+    void sendRaw(const QByteArray& bytes);
 
 signals:
     // One line per frame heard and per event, in words.
@@ -55,6 +68,7 @@ private:
     double chunkStart_ = 0;
     qsizetype chunkSent_ = 0;
     bool noiseReported_ = false;
+    Counters counters_;
 };
 
 // The chip on a thread of its own, so that a window blocking its own thread

@@ -40,7 +40,7 @@ void ChipModel::sendNoise(int n) {
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < n; ++i) {
         int b = byte(random_);
-        if (b == 0x01) b = 0x7E;  // never the start of a reply
+        if (b == 0x01 || (b >= 0x10 && b <= 0x12)) b = 0x7E;
         noise += char(b);
     }
     send(noise);
@@ -52,7 +52,12 @@ double ChipModel::gapLimit() const {
     return std::max(5 * 10.0 / baud_, 0.05);
 }
 
-void ChipModel::send(const QByteArray& bytes, int switchToBaud) { output_.push_back(Output{bytes, switchToBaud}); }
+void ChipModel::send(const QByteArray& bytes, int switchToBaud) {
+    if (bytes == kAccepted) ++replies_.accepted;
+    else if (bytes == kRejected) ++replies_.rejected;
+    else if (bytes == kFinished) ++replies_.finished;
+    output_.push_back(Output{bytes, switchToBaud});
+}
 
 std::vector<ChipModel::Output> ChipModel::takeOutput() { return std::exchange(output_, {}); }
 
@@ -121,6 +126,7 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
     const QByteArray frame = std::exchange(frame_, {});
     inFrame_ = false;
     ++framesHeard_;
+    if (recordFrames_) recorded_.push_back(frame);
     if (asleep_) {
         // Asleep, the chip answers nothing but the wake frame.
         if (!broken && frame == QByteArray("\x01\x80\x80\x80\x04\x85", 6)) {

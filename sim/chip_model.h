@@ -50,12 +50,23 @@ public:
     int outputMode() const { return outputMode_; }
     bool playing() const { return playEnd_ != kNever; }
     int framesHeard() const { return framesHeard_; }
+    struct Replies {
+        int accepted = 0;
+        int rejected = 0;
+        int finished = 0;
+    };
+    const Replies& repliesSent() const { return replies_; }
+
+    // Keeps every frame heard (for tests that compare both ends).
+    void setRecordFrames(bool on) { recordFrames_ = on; }
+    const std::vector<QByteArray>& recordedFrames() const { return recorded_; }
 
     // Fault injection.
     void rejectNext(int n) { rejectNext_ = n; }
     void setRejectProbability(double p, uint32_t seed);
     void setDropFinishReports(bool drop) { dropFinish_ = drop; }
-    // Sends n random bytes that are none of the replies.
+    // Sends n random bytes in which no reply can be read (no 0x01, no 0x10 to
+    // 0x12).
     void sendNoise(int n);
 
 private:
@@ -88,6 +99,9 @@ private:
     double rejectProbability_ = 0;
     bool dropFinish_ = false;
     int framesHeard_ = 0;
+    Replies replies_;
+    bool recordFrames_ = false;
+    std::vector<QByteArray> recorded_;
     std::vector<Output> output_;
     std::vector<QString> notes_;
 };

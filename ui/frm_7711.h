@@ -39,6 +39,8 @@ public:
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
 
+    bool codePlaybackRunning() const { return player_.running(); }
+
     // The text of Text3 with its line breaks as CR LF.
     QString Text3Text() const;
     vorla::PlaySettings readPlaySettings() const;

@@ -1,0 +1,180 @@
+// Benchmarks: figures printed, nothing asserted.
+//
+//   vorla_bench            everything (about four minutes)
+//   vorla_bench --quick    shorter waits and lyric stream
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include "chip_rig.h"
+
+using namespace vorla;
+using namespace vorla::test;
+
+namespace {
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Stats {
+    double median, p99, worst;
+};
+Stats Summarise(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    if (v.empty()) return {0, 0, 0};
+    return {v[v.size() / 2], v[std::min(v.size() - 1, size_t(double(v.size()) * 0.99))], v.back()};
+}
+
+// Click on the text button to the frame's bytes written to the port: the
+// handler builds the frame, logs it and writes it through QSerialPort.
+void ClickToBytes() {
+    ChipRig b(sim::ChipOptions{1000.0});
+    std::vector<double> us;
+    for (int i = 0; i < 2000; ++i) {
+        QElapsedTimer t;
+        t.start();
+        b.ui().Command6->click();
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+        Spin(200, [&] { return b.log().count(QStringLiteral("接受")) > i; });
+    }
+    us.erase(us.begin());  // the first click opens the port
+    const Stats s = Summarise(us);
+    std::printf("click-to-bytes (text command, frame built, logged, written): median %.1f us, p99 %.1f us, worst %.1f us\n",
+                s.median, s.p99, s.worst);
+}
+
+// Appending a record, measured around the 1,000th and the 100,000th.
+void LogAppend() {
+    WindowRig r;
+    auto batch = [&](int n) {
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < n; ++i) r.window->Command1_Click();
+        return double(t.nsecsElapsed()) / 1000.0 / n;
+    };
+    batch(900);
+    const double at1k = batch(200);
+    while (r.window->log().lineCount() < 2 * 99'900) batch(1000);
+    const double at100k = batch(200);
+    std::printf("log append (stop command with its record, fake port): %.1f us at 1,000 records, %.1f us at 100,000 (ratio %.2f)\n",
+                at1k, at100k, at100k / at1k);
+}
+
+// A code playback waiting for a finish report that never comes.
+void PlaybackWait(int seconds) {
+    ChipRig b(sim::ChipOptions{50.0});
+    b.chip->run([](sim::ChipHost& h) { h.model().setDropFinishReports(true); });
+    double cpu0 = 0;
+    QTimer::singleShot(500, [&] { cpu0 = CpuSeconds(); });
+    QTimer::singleShot(500 + seconds * 1000, [&] {
+        const double used = CpuSeconds() - cpu0;
+        std::printf("code playback wait: %.3f s CPU in %d s (%.3f%% of a core)\n", used, seconds,
+                    100.0 * used / seconds);
+        b.window->Command1_Click();
+    });
+    b.window->Command13_Click();
+}
+
+// A lyric stream of the given length played in the real window: CPU used and
+// the highlight times against the stream's schedule.
+void Lyrics(int seconds) {
+    FakeSerial serial;
+    QtEventPump pump(&serial);  // real clock and waits
+    frm_7711 window(serial, pump);
+    window.setExitAction([] {});
+    window.ui().Combo2->setEditText(QStringLiteral("-"));  // read at once
+    window.show();
+    // Tempo unit 10 s; sentences of 8 characters of 0.25 to 0.75 s each.
+    QByteArray stream = QByteArray("\x01\x11\x14\x01\x00\x24", 6);
+    std::vector<double> schedule;  // seconds after the data was read
+    double at = 0;
+    int n = 0;
+    while (at < seconds) {
+        stream += '\x08';
+        for (int i = 0; i < 8; ++i, ++n) {
+            const int hundredths = 25 + (n * 7) % 51;
+            stream += QByteArray("\xBA\xC3", 2);
+            stream += char(32 + hundredths / 10);
+            schedule.push_back(at);
+            at += (hundredths / 10) * 0.1;
+        }
+    }
+    stream += '\x04';
+    std::vector<double> seen;
+    double start = 0;
+    for (QLineEdit* line : {window.ui().Text1, window.ui().Text2})
+        QObject::connect(line, &QLineEdit::selectionChanged, [&, line] {
+            if (line->selectionLength() != 1) return;
+            // The schedule counts from the moment the data was read.
+            if (seen.empty()) start = window.state().LyricMark;
+            seen.push_back(pump.now() - start);
+        });
+    const double cpu0 = CpuSeconds();
+    serial.setPortOpen(true);
+    serial.receive(stream);  // returns when the run has ended
+    const double used = CpuSeconds() - cpu0;
+    std::vector<double> errorsMs;
+    for (size_t i = 0; i < seen.size() && i < schedule.size(); ++i)
+        errorsMs.push_back(std::abs(seen[i] - schedule[i]) * 1000.0);
+    const Stats s = Summarise(errorsMs);
+    std::printf("lyric stream of %.0f s (%zu highlights): %.3f s CPU (%.3f%% of a core); highlight error median %.3f ms, "
+                "p99 %.3f ms, worst %.3f ms\n",
+                at, seen.size(), used, 100.0 * used / at, s.median, s.p99, s.worst);
+}
+
+// Start-up of the real program to its shown window, in a child process.
+void StartUp(const char* self) {
+    QElapsedTimer t;
+    t.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(self, self, "--startup-child", nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    std::printf("start-up to the shown window: %.1f ms (whole process, offscreen); peak memory %.1f MiB\n",
+                double(t.nsecsElapsed()) / 1e6, double(usage.ru_maxrss) / 1024.0);
+}
+
+int StartUpChild(int argc, char** argv) {
+    QApplication app(argc, argv);
+    PortMap map;
+    QtSerialControl port(map);
+    QtEventPump pump(&port);
+    frm_7711 window(port, pump);
+    window.show();
+    // Done once the window has been painted.
+    QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1 && std::string(argv[1]) == "--startup-child") return StartUpChild(argc, argv);
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    QApplication app(argc, argv);
+    std::printf("benchmarks (%s)\n", quick ? "quick" : "full");
+    StartUp(argv[0]);
+    ClickToBytes();
+    LogAppend();
+    PlaybackWait(quick ? 5 : 60);
+    Lyrics(quick ? 20 : 180);
+    return 0;
+}

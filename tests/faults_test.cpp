@@ -1,0 +1,109 @@
+// Faults the operator can cause, against the virtual chip: each is reported
+// once, nothing is sent half-way, and the window goes on working.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSysInfo>
+#include <QProcess>
+
+#include "chip_rig.h"
+
+using namespace vorla;
+using namespace vorla::test;
+
+namespace {
+const QString kLost = QStringLiteral("连接中断");
+const QString kAccepted = QStringLiteral("接受成功");
+
+// After a fault: the port can be opened again on a new chip.
+void ComesBack(ChipRig& b) {
+    b.chip.reset();
+    QFile::remove(b.link);
+    b.startChip(ChipOptions{50.0});
+    const qsizetype before = b.log().count(kAccepted);
+    b.window->Command1_Click();
+    EXPECT_TRUE(b.waitForLog(kAccepted, int(before) + 1));
+}
+}  // namespace
+
+TEST(Faults, ChipVanishesInTheMiddleOfAReply) {
+    ChipRig b(ChipOptions{50.0});
+    b.window->Command1_Click();
+    ASSERT_TRUE(b.waitForLog(kAccepted));
+    // Half a reply, then the chip is gone.
+    b.chip->run([](ChipHost& h) { h.sendRaw(QByteArray("\x01\x11", 2)); });
+    Settle(50);
+    b.chip->stop();
+    ASSERT_TRUE(b.waitForLog(kLost));
+    Settle(300);
+    EXPECT_EQ(b.log().count(kLost), 1);
+    EXPECT_FALSE(b.port->portOpen());
+    ComesBack(b);
+}
+
+TEST(Faults, ChipVanishesInTheMiddleOfALyricStream) {
+    ChipRig b(ChipOptions{1.0});
+    b.ui().Check5->setChecked(true);
+    b.ui().Combo2->setEditText(QStringLiteral("-"));
+    b.window->Command3_Click();  // about 140 bytes of lyrics at 1200 baud
+    Settle(250);                  // part of them has arrived
+    b.chip->stop();
+    ASSERT_TRUE(b.waitForLog(kLost));
+    Settle(300);
+    EXPECT_EQ(b.log().count(kLost), 1);
+    EXPECT_FALSE(b.port->portOpen());
+    ComesBack(b);
+}
+
+TEST(Faults, ChipVanishesWhileCodePlaybackWaits) {
+    ChipRig b(ChipOptions{50.0});
+    b.chip->run([](ChipHost& h) { h.model().setDropFinishReports(true); });
+    QTimer::singleShot(300, [&] { b.chip->stop(); });
+    QTimer::singleShot(800, [&] {
+        EXPECT_EQ(b.log().count(kLost), 1);
+        EXPECT_TRUE(b.window->codePlaybackRunning());
+        b.window->Command1_Click();  // stop: the device is gone, reported, the run ends
+    });
+    b.window->Command13_Click();
+    EXPECT_FALSE(b.window->codePlaybackRunning());
+    EXPECT_EQ(b.log().count(kLost), 1);
+    EXPECT_TRUE(b.log().contains(QStringLiteral("打开失败：设备不存在")));
+    EXPECT_EQ(b.log().count(QStringLiteral("发出一帧")), 2);  // code 1, then stop's record
+    ComesBack(b);
+}
+
+TEST(Faults, PortHeldByAnotherProgram) {
+    ChipRig b(ChipOptions{50.0});
+    // Another program holds the port's lock file, as serial programs do.
+    QProcess other;
+    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(other.waitForStarted());
+    QString lockDir;
+    for (const char* dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp"})
+        if (QFileInfo(QString::fromLatin1(dir)).isDir() && QFileInfo(QString::fromLatin1(dir)).isWritable()) {
+            lockDir = QString::fromLatin1(dir);
+            break;
+        }
+    if (lockDir.isEmpty()) lockDir = QDir::tempPath();
+    // The lock is named after the path the port is opened by (below /dev if
+    // it is there), '/' written as '_'.
+    QString portName = b.link;
+    if (portName.startsWith(QStringLiteral("/dev/"))) portName.remove(0, 5);
+    portName.replace(u'/', u'_');
+    const QString lock = lockDir + QStringLiteral("/LCK..") + portName;
+    {
+        QFile f(lock);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("%1\nsleep\n%2\n").arg(other.processId()).arg(QSysInfo::machineHostName()).toUtf8());
+    }
+    b.window->Command6_Click();
+    QFile::remove(lock);
+    other.kill();
+    other.waitForFinished();
+    EXPECT_FALSE(b.port->portOpen());
+    EXPECT_EQ(b.status(), QStringLiteral("COM1 打开失败"));
+    EXPECT_TRUE(b.log().endsWith(QStringLiteral("打开失败：端口已被其他程序占用\r\n"))) << b.log().toStdString();
+    b.window->Command6_Click();  // released: works
+    EXPECT_TRUE(b.waitForLog(kAccepted));
+}

@@ -1,0 +1,220 @@
+// Ten thousand commands of every kind against a fast virtual chip that
+// rejects one frame in ten and now and then sends noise: nothing sent is
+// lost from the log or logged twice, every reply is logged, no code playback
+// is left waiting, and memory does not grow apart from the log.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+#include <sstream>
+
+#include <QRegularExpression>
+
+#include "chip_rig.h"
+
+using namespace vorla;
+using namespace vorla::test;
+
+namespace {
+
+long ResidentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+// The frames recorded in a log text, in order.
+std::vector<QByteArray> FramesInLog(const QString& log) {
+    std::vector<QByteArray> frames;
+    static const QRegularExpression dump(QStringLiteral("^-->((?:0x[0-9A-F]+ )+)\\r?$"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = dump.globalMatch(log); it.hasNext();) {
+        QByteArray frame;
+        for (const QString& b : it.next().captured(1).split(u' ', Qt::SkipEmptyParts))
+            frame += char(b.mid(2).toUInt(nullptr, 16));
+        frames.push_back(frame);
+    }
+    return frames;
+}
+
+// Frames the window sends without a record of their own.
+bool Unlogged(const QByteArray& f) {
+    return f.size() == 6 && (f.startsWith(QByteArray("\x01\x81", 2)) || f.startsWith(QByteArray("\x01\x80", 2)) ||
+                             f.startsWith(QByteArray("\x01\x90", 2)) || f.startsWith(QByteArray("\x01\xA0", 2)));
+}
+
+}  // namespace
+
+TEST(Soak, TenThousandCommandsNothingLost) {
+    // A hundred times faster than the chip: the shortest code still plays
+    // for 70 ms, so its finish report never arrives together with the
+    // acceptance (the window reads replies that come within three character
+    // times of each other as one).
+    ChipRig b(ChipOptions{100.0});
+    auto& ui = b.ui();
+    int acceptedLines = 0, rejectedLines = 0, finishedLines = 0;
+    QObject::connect(&b.window->log(), &FrameLog::appended, [&](const QString& chunk) {
+        acceptedLines += int(chunk.count(QStringLiteral("0x11 0x14 接受成功")));
+        rejectedLines += int(chunk.count(QStringLiteral("0x10 0x14 接受失败")));
+        finishedLines += int(chunk.count(QStringLiteral("0x12 0x14 播放完毕")));
+    });
+    // Read without calling into the chip's thread, which would disturb its timers.
+    const ChipHost::Counters& chip = b.chip->host().counters();
+    auto chipState = [&] {
+        sim::ChipModel::Replies replies;
+        replies.accepted = chip.accepted;
+        replies.rejected = chip.rejected;
+        replies.finished = chip.finished;
+        return std::make_pair(int(chip.framesHeard), replies);
+    };
+    // Every frame written heard by the chip and answered, and every answer
+    // logged. (The next command waits for this: two replies that arrive
+    // within three character times are read as one, as the chip's users know.)
+    auto settled = [&] {
+        const auto [frames, replies] = chipState();
+        return frames == b.port->outputCount() && replies.accepted + replies.rejected == frames &&
+               acceptedLines == replies.accepted &&
+               rejectedLines == replies.rejected && finishedLines == replies.finished;
+    };
+
+    // 9600 baud first, before any rejection could leave the two sides apart.
+    ui.Combo2->setCurrentIndex(3);
+    b.window->Command10_Click();
+    ASSERT_TRUE(Spin(3000, settled));
+    b.chip->run([](ChipHost& h) {
+        h.model().setRecordFrames(true);
+        h.model().setRejectProbability(0.10, 20261207);
+    });
+    ui.Check1->setChecked(false);  // finish reports only where code playback needs them
+
+    std::deque<QString> recentNotes;  // what the chip did lately, for failure messages
+    QObject::connect(&b.chip->host(), &ChipHost::note, b.window.get(), [&](const QString& line) {
+        recentNotes.push_back(line);
+        if (recentNotes.size() > 12) recentNotes.pop_front();
+    });
+    auto recent = [&] {
+        QString all;
+        for (const QString& l : recentNotes) all += QStringLiteral("\n  chip: ") + l;
+        QString state;
+        b.chip->run([&](ChipHost& h) {
+            state = QStringLiteral("\n  chip heard %1 frames, baud %2, asleep %3, playing %4; port wrote %5, settings %6")
+                        .arg(h.model().framesHeard())
+                        .arg(h.model().baud())
+                        .arg(h.model().asleep())
+                        .arg(h.model().playing())
+                        .arg(b.port->outputCount())
+                        .arg(b.port->settings());
+        });
+        return (all + state + QStringLiteral("\n  log ends: ") + b.log().right(300)).toStdString();
+    };
+    auto counts = [&] {
+        const auto [f, rp] = chipState();
+        std::ostringstream out;
+        out << " not settled: port wrote " << b.port->outputCount() << ", chip heard " << f << ", answered "
+            << rp.accepted << "/" << rp.rejected << "/" << rp.finished << "; log " << acceptedLines << "/"
+            << rejectedLines << "/" << finishedLines << recent();
+        return out.str();
+    };
+    std::vector<QByteArray> logged = FramesInLog(b.log());
+    b.window->Clr_Click();
+    std::mt19937 random(7);
+    const QStringList texts{QStringLiteral("欢迎使用！\n"), QStringLiteral("A"), QStringLiteral("57573146"),
+                            QString(30, QChar(0x597D)), QStringLiteral("Hi 1\t")};
+    long rssAt2000 = 0;
+    int commands = 0;
+    while (commands < 10000) {
+        ++commands;
+        const int kind = int(random() % 13);
+        if (b.window->state().Sleeping) {
+            b.window->Command11_Click();  // wake before anything else
+        } else if (kind == 0) {
+            ui.Text3->setPlainText(texts[int(random() % texts.size())]);
+            b.window->Command6_Click();
+        } else if (kind == 1) {
+            ui.List1->setListIndex(8 + int(random() % 18));
+            b.window->Command3_Click();
+        } else if (kind == 2) {
+            ui.List2->setListIndex(int(random() % 20));
+            b.window->Command4_Click();
+        } else if (kind == 3) {
+            b.window->Command5_Click();
+        } else if (kind == 4) {
+            b.window->Command12_Click();
+        } else if (kind == 5) {
+            b.window->Command1_Click();
+        } else if (kind == 6) {
+            b.window->Command11_Click();
+        } else if (kind == 7) {
+            ui.Combo3->setCurrentIndex(int(random() % 2));
+            b.window->Command26_Click();
+        } else if (kind == 8) {
+            random() % 2 ? b.window->Command10_Click() : b.window->Command27_Click();
+        } else if (kind == 9) {
+            ui.Text5->setText(QStringLiteral("01 80 80 80 60 C1 04"));
+            b.window->btn_fasong_Click();
+        } else if (kind == 10) {
+            ui.Text5->setText(QStringLiteral("01 C0 80 80 04 C5"));
+            b.window->btn_fasong2_Click();
+        } else if (kind == 11 && commands % 20 == 0) {
+            // Code playback with finish reports in the snapshots; a rejected
+            // code would wait for ever, so a stop click rescues it.
+            ui.Check1->setChecked(true);
+            b.window->Command22_Click();
+            b.window->Command23_Click();
+            ui.Check1->setChecked(false);
+            QTimer::singleShot(400, b.window.get(), [&] {
+                if (b.window->codePlaybackRunning()) b.window->Command1_Click();
+            });
+            b.window->Command13_Click();
+            EXPECT_FALSE(b.window->codePlaybackRunning());
+            // The run ends once its last code is sent; that code's finish
+            // report comes when the chip has played it.
+            ASSERT_TRUE(Spin(3000, [&] { return chip.framesHeard == b.port->outputCount() && !chip.playing; }))
+                << recent();
+        } else if (kind == 12 && commands % 50 == 0) {
+            ui.Check5->setChecked(true);  // a karaoke piece with its lyrics
+            ui.List1->setListIndex(int(random() % 8));
+            b.window->Command3_Click();
+            ui.Check5->setChecked(false);
+            // The lyric stream is read after the lyric wait and then played;
+            // a reply that came inside it would be read as lyric data.
+            Settle(2500);
+        } else {
+            b.window->Command5_Click();
+        }
+        ASSERT_TRUE(Spin(3000, settled)) << "command " << commands << " (kind " << kind << ")" << counts();
+        if (commands % 1000 == 500) {
+            b.chip->run([](ChipHost& h) { h.injectNoise(12); });
+            Settle(1400);  // read after the lyric wait, then nothing happens
+            ASSERT_TRUE(Spin(3000, settled)) << "noise after command " << commands << counts();
+        }
+        if (commands % 500 == 0) {
+            const auto frames = FramesInLog(b.log());
+            logged.insert(logged.end(), frames.begin(), frames.end());
+            b.window->Clr_Click();
+            if (commands == 2000) rssAt2000 = ResidentKb();
+        }
+    }
+    EXPECT_FALSE(b.window->codePlaybackRunning());
+
+    std::vector<QByteArray> heard;
+    b.chip->run([&](ChipHost& h) { heard = h.model().recordedFrames(); });
+    std::vector<QByteArray> heardLogged;
+    for (const QByteArray& f : heard)
+        if (!Unlogged(f)) heardLogged.push_back(f);
+    // The first logged frame is the baud-rate switch, heard before recording began.
+    ASSERT_FALSE(logged.empty());
+    logged.erase(logged.begin());
+    EXPECT_EQ(heardLogged.size(), logged.size());
+    EXPECT_TRUE(heardLogged == logged);
+    const auto [frames, replies] = chipState();
+    EXPECT_GT(replies.rejected, 500);
+    EXPECT_EQ(rejectedLines, replies.rejected);
+    EXPECT_EQ(acceptedLines, replies.accepted);
+    EXPECT_EQ(finishedLines, replies.finished);
+    const long growthKb = ResidentKb() - rssAt2000;
+    std::printf("soak: %d commands, %d frames, %d rejected, resident memory %+ld KiB after the first 2000\n",
+                commands, frames, replies.rejected, growthKb);
+    EXPECT_LT(growthKb, 8 * 1024);
+}
