@@ -1,6 +1,8 @@
 #include "link/event_pump.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -19,9 +21,17 @@ void QtEventPump::waitForEvents(double deadline) {
     if (deadline != kNoDeadline) {
         const double remainingMs = (deadline - now()) * 1000.0;
         if (remainingMs <= 0) return;
+        if (remainingMs < 2.0) {
+            // Timers count whole milliseconds and may fire a little late:
+            // the last stretch (under 2 ms) is slept precisely, then
+            // whatever came meanwhile is handled.
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(remainingMs));
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
-        wake.start(int(std::ceil(remainingMs)));
+        wake.start(int(remainingMs) - 1);  // wakes before the deadline
     }
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }

@@ -127,17 +127,24 @@ private:
         return true;
     }
 
-    // Waits until about LyricMark + seconds. False when the run must end.
+    // Waits until LyricMark + seconds. False when the run must end.
     bool wait(double seconds) {
         const double start = pump_.now();
         st_.LyricLag = start - st_.LyricMark;
         const double deadline = start + seconds - st_.LyricLag;
+        if (deadline <= start) {
+            // Already due: no wait, and the schedule starts again from now.
+            st_.LyricMark = start;
+            return true;
+        }
         while (pump_.now() < deadline) {
             pump_.waitForEvents(deadline);
             if (pump_.stopping()) return false;
             if (display_.lineEmpty(1) && display_.lineEmpty(2)) return false;
         }
-        st_.LyricMark = pump_.now();
+        // The next wait counts from the scheduled time, not from when this
+        // one woke up, so wake-up latency does not add up over a song.
+        st_.LyricMark = deadline;
         return true;
     }
 

@@ -25,6 +25,15 @@ void ComesBack(ChipRig& b) {
     b.window->Command1_Click();
     EXPECT_TRUE(b.waitForLog(kAccepted, int(before) + 1));
 }
+// The chip goes away: one report, the port closed, and a new chip works.
+void VanishReportedOnceThenComesBack(ChipRig& b) {
+    b.chip->stop();
+    ASSERT_TRUE(b.waitForLog(kLost));
+    Settle(300);
+    EXPECT_EQ(b.log().count(kLost), 1);
+    EXPECT_FALSE(b.port->portOpen());
+    ComesBack(b);
+}
 }  // namespace
 
 TEST(Faults, ChipVanishesInTheMiddleOfAReply) {
@@ -34,12 +43,7 @@ TEST(Faults, ChipVanishesInTheMiddleOfAReply) {
     // Half a reply, then the chip is gone.
     b.chip->run([](ChipHost& h) { h.sendRaw(QByteArray("\x01\x11", 2)); });
     Settle(50);
-    b.chip->stop();
-    ASSERT_TRUE(b.waitForLog(kLost));
-    Settle(300);
-    EXPECT_EQ(b.log().count(kLost), 1);
-    EXPECT_FALSE(b.port->portOpen());
-    ComesBack(b);
+    VanishReportedOnceThenComesBack(b);
 }
 
 TEST(Faults, ChipVanishesInTheMiddleOfALyricStream) {
@@ -48,12 +52,7 @@ TEST(Faults, ChipVanishesInTheMiddleOfALyricStream) {
     b.ui().Combo2->setEditText(QStringLiteral("-"));
     b.window->Command3_Click();  // about 140 bytes of lyrics at 1200 baud
     Settle(250);                  // part of them has arrived
-    b.chip->stop();
-    ASSERT_TRUE(b.waitForLog(kLost));
-    Settle(300);
-    EXPECT_EQ(b.log().count(kLost), 1);
-    EXPECT_FALSE(b.port->portOpen());
-    ComesBack(b);
+    VanishReportedOnceThenComesBack(b);
 }
 
 TEST(Faults, ChipVanishesWhileCodePlaybackWaits) {

@@ -158,6 +158,24 @@ TEST(Lyrics, WaitsAreScheduledFromTheMarkSoTheyDoNotDrift) {
     EXPECT_NEAR(r.pump.now() - start, 0.3, 1e-9);
 }
 
+TEST(Lyrics, ALateWakeUpDoesNotShiftTheRestOfTheSong) {
+    LyricRun r;
+    // A handler inside the first wait takes 0.3 s past its end.
+    r.pump.at(100.9, [&] { r.pump.spend(0.4); });
+    r.run(Stream{}.raw("01 00 24").sentence(3, '\x2A').raw("04"));  // 1 s a character
+    ASSERT_EQ(r.highlights(), 3);
+    EXPECT_NEAR(r.display.highlightTimes[1], 101.3, 1e-9);  // late, once
+    EXPECT_NEAR(r.display.highlightTimes[2], 102.0, 1e-9);  // back on the schedule
+    EXPECT_NEAR(r.pump.now(), 103.0, 1e-9);
+
+    // A wait already overdue when it starts takes the clock as its new mark.
+    LyricRun overdue;
+    overdue.st.LyricMark = overdue.pump.now() - 5.0;
+    overdue.run(Stream{}.raw("01 00 24").sentence(2, '\x2A').raw("04"));
+    EXPECT_NEAR(overdue.display.highlightTimes[1], 100.0, 1e-9);
+    EXPECT_NEAR(overdue.pump.now(), 101.0, 1e-9);
+}
+
 TEST(Lyrics, StreamsCutShortEndQuietly) {
     for (const char* hex : {"01", "01 00", "07", "08", "08 BA C3", "05 BA C3", "05 BA C3 06 41"}) {
         LyricRun r;

@@ -73,6 +73,8 @@ public:
     void waitForEvents(double deadline) override;
     void blockingWait(int ms) override;
     void at(double time, std::function<void()> action) { script_.emplace(time, std::move(action)); }
+    // Time spent by a handler that runs inside a wait.
+    void spend(double seconds) { t_ += seconds; }
     // A wait without deadline and nothing scripted would sleep for ever: the
     // pump records it and stops, so the test ends instead of hanging.
     bool starved() const { return starved_; }
