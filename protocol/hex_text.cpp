@@ -1,5 +1,7 @@
 #include "protocol/hex_text.h"
 
+#include "protocol/window_state.h"
+
 namespace vorla {
 
 namespace {
@@ -35,6 +37,19 @@ HexText ParseHexText(const QString& text) {
     }
     out.status = HexTextStatus::Ok;
     return out;
+}
+
+std::vector<uint8_t> BuildRawFrame(WindowState& st, const std::vector<uint8_t>& typed, bool appendCheckByte) {
+    std::vector<uint8_t> frame = typed;
+    st.CheckByte = 0;
+    if (appendCheckByte) {
+        frame.push_back(0);
+        st.FrameLastIndex = int16_t(typed.size() - 1);
+        CompleteFrame(frame, st.FrameLastIndex, st.CheckByte, st.ByteIndex);
+    } else {
+        st.FrameLastIndex = int16_t(typed.size() - 2);
+    }
+    return frame;
 }
 
 }  // namespace vorla

@@ -281,15 +281,7 @@ void frm_7711::sendRaw(bool appendCheckByte) {
         if (message_) message_(QStringLiteral("格式不匹配，不是16进制数值"));
         return;
     }
-    std::vector<uint8_t> frame = parsed.bytes;
-    const int16_t typed = int16_t(frame.size());
-    if (appendCheckByte) {
-        frame.push_back(0);
-        st_.FrameLastIndex = int16_t(typed - 1);
-        CompleteFrame(frame, st_.FrameLastIndex, st_.CheckByte, st_.ByteIndex);
-    } else {
-        st_.FrameLastIndex = int16_t(typed - 2);
-    }
+    const std::vector<uint8_t> frame = BuildRawFrame(st_, parsed.bytes, appendCheckByte);
     link_.LogSentFrame(frame);
     link_.SendFrame(frame);
 }
