@@ -54,6 +54,7 @@ void ChipHost::stop() {
     ::close(slave_);
     master_ = slave_ = -1;
     queue_.clear();
+    chunkSent_ = 0;
     emit note(QStringLiteral("chip switched off"));
 }
 
@@ -106,13 +107,7 @@ void ChipHost::runModel() {
     counters_.finished = model_.repliesSent().finished;
     counters_.playing = model_.playing();
     for (const QString& line : model_.takeNotes()) emit note(line);
-    for (ChipModel::Output& out : model_.takeOutput()) {
-        if (queue_.empty()) {
-            chunkStart_ = now();
-            chunkSent_ = 0;
-        }
-        queue_.push_back(std::move(out));
-    }
+    for (ChipModel::Output& out : model_.takeOutput()) queue_.push_back(std::move(out));
     sendDue();
     const double next = model_.nextDeadline();
     if (tick_ && next != ChipModel::kNever)
@@ -120,10 +115,6 @@ void ChipHost::runModel() {
 }
 
 void ChipHost::sendRaw(const QByteArray& bytes) {
-    if (queue_.empty()) {
-        chunkStart_ = now();
-        chunkSent_ = 0;
-    }
     queue_.push_back(ChipModel::Output{bytes, 0});
     sendDue();
 }
@@ -133,40 +124,51 @@ void ChipHost::injectNoise(int count) {
     runModel();
 }
 
-// Writes what is due at the chip's rate, ten bits a byte.
+// Writes what is due at the chip's rate, ten bits a byte. The queue is one
+// stream on the line: when the line was idle, the first bytes (a reply and
+// what follows it, up to 32 bytes) go out together, as back-to-back bytes from
+// a UART arrive; after that the line is kept a few bytes ahead of its rate,
+// so that a late timer on this thread does not leave a gap in the stream.
 void ChipHost::sendDue() {
     if (master_ < 0) return;
+    // Enough that a reply followed by lyrics arrives as more than ten
+    // characters (Chinese characters take two bytes each).
+    constexpr qsizetype kIdleBurst = 32;
     while (!queue_.empty()) {
         ChipModel::Output& chunk = queue_.front();
         const double byteTime = 10.0 / model_.baud();
-        // The line is kept a few bytes ahead of its rate, as a UART's
-        // transmit buffer is: bytes arrive back to back however late this
-        // thread's timers fire, and a reply always arrives whole.
-        const qsizetype lead = std::max<qsizetype>(3, qsizetype(std::ceil(0.008 / byteTime)));
-        const qsizetype byTime = qsizetype((now() - chunkStart_) / byteTime) + 1;
-        const qsizetype due = std::min<qsizetype>(chunk.bytes.size(), byTime + lead - 1);
-        if (due > chunkSent_) {
-            const ssize_t n = ::write(master_, chunk.bytes.constData() + chunkSent_, size_t(due - chunkSent_));
-            if (n > 0) chunkSent_ += n;
-        }
+        const double lead = std::max(3 * byteTime, 0.008);
+        const double t = now();
         if (chunkSent_ < chunk.bytes.size()) {
-            // Next when the line has taken one more byte than it had.
-            const double next = chunkStart_ + double(chunkSent_ - lead + 1) * byteTime;
-            pace_->start(std::max(1, int(std::ceil((next - now()) * 1000.0))));
-            return;
+            if (lineFree_ <= t) {
+                lineFree_ = t;
+                burstLeft_ = kIdleBurst;
+            }
+            const qsizetype paced = qsizetype((t + lead - lineFree_) / byteTime);
+            const qsizetype count = std::min(std::max(paced, burstLeft_), chunk.bytes.size() - chunkSent_);
+            if (count > 0) {
+                const ssize_t n = ::write(master_, chunk.bytes.constData() + chunkSent_, size_t(count));
+                if (n > 0) {
+                    chunkSent_ += n;
+                    lineFree_ += double(n) * byteTime;
+                    burstLeft_ = std::max<qsizetype>(0, burstLeft_ - n);
+                }
+            }
+            if (chunkSent_ < chunk.bytes.size()) {
+                pace_->start(std::max(1, int(std::ceil((lineFree_ - lead - t) * 1000.0))));
+                return;
+            }
         }
-        // Whole chunk gone: the line is busy until its last byte has left.
-        const double end = chunkStart_ + double(chunk.bytes.size()) * byteTime;
+        // A switch of rate waits until the chunk's last byte has left.
         if (chunk.switchToBaud) {
-            if (end > now()) {
-                pace_->start(std::max(1, int(std::ceil((end - now()) * 1000.0))));
+            if (lineFree_ > t) {
+                pace_->start(std::max(1, int(std::ceil((lineFree_ - t) * 1000.0))));
                 return;
             }
             model_.setBaud(chunk.switchToBaud);
             emit note(QStringLiteral("now at %1 baud").arg(chunk.switchToBaud));
         }
         queue_.pop_front();
-        chunkStart_ = std::max(end, now());
         chunkSent_ = 0;
     }
 }

@@ -65,8 +65,9 @@ private:
     QTimer* pace_ = nullptr;
     QElapsedTimer clock_;
     std::deque<ChipModel::Output> queue_;
-    double chunkStart_ = 0;
-    qsizetype chunkSent_ = 0;
+    qsizetype chunkSent_ = 0;  // bytes of the front chunk written
+    double lineFree_ = 0;       // when the line has sent everything written
+    qsizetype burstLeft_ = 0;   // bytes that may still go out at once
     bool noiseReported_ = false;
     Counters counters_;
 };
