@@ -85,15 +85,4 @@ signals:
     void faulted(const vorla::PortFault& fault);
 };
 
-class EventHold {
-public:
-    explicit EventHold(SerialControl& port) : port_(port) { port_.holdEvents(); }
-    ~EventHold() { port_.releaseEvents(); }
-    EventHold(const EventHold&) = delete;
-    EventHold& operator=(const EventHold&) = delete;
-
-private:
-    SerialControl& port_;
-};
-
 }  // namespace vorla

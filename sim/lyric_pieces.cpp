@@ -34,10 +34,6 @@ QByteArray Gbk(const char16_t* text) {
 }
 }  // namespace
 
-QString PieceTitle(int piece) {
-    return QString::fromUtf16(kPoems[std::clamp(piece, 0, kKaraokePieceCount - 1)].title);
-}
-
 QByteArray LyricStream(int piece, double speed) {
     const Poem& poem = kPoems[std::clamp(piece, 0, kKaraokePieceCount - 1)];
     // Tempo code 36 is a unit of 10 s, so a duration character 32 + n holds a

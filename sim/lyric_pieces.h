@@ -6,9 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include "protocol/catalog.h"
+
 namespace vorla::sim {
 
-constexpr int kKaraokePieceCount = 8;
+constexpr int kKaraokePieceCount = kKaraokePieces;
 
 // The stream for piece 0..7; `speed` shortens every duration (tempo code
 // scaled), so that a fast chip's lyrics still match its playing time.
@@ -17,7 +19,5 @@ QByteArray LyricStream(int piece, double speed);
 // How long a stream takes to play, in seconds, by the rules the window plays
 // it with (tempo unit code / 3.6, durations in hundredths of a unit).
 double LyricSeconds(const QByteArray& stream);
-
-QString PieceTitle(int piece);
 
 }  // namespace vorla::sim
