@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
     vorla::ProgramOptions ports = options;
     std::unique_ptr<vorla::sim::ChipThread> chip;
     if (options.simulate) {
-        chip = std::make_unique<vorla::sim::ChipThread>();
+        vorla::sim::ChipOptions chipOptions;
+        chipOptions.line = options.line;
+        chip = std::make_unique<vorla::sim::ChipThread>(chipOptions);
         QString error;
         if (!chip->start(&error)) {
             std::fprintf(stderr, "vorla-demo: cannot start the virtual chip: %s\n", qPrintable(error));

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "link/serial_control.h"
+#include "sim/line_model.h"
 
 namespace vorla {
 
@@ -11,6 +12,7 @@ struct ProgramOptions {
     PortMap ports;
     bool help = false;
     bool simulate = false;  // run the virtual chip in-process on COM1
+    sim::LineKind line = sim::LineKind::Uart;  // the virtual chip's line
     QString error;  // set when the command line cannot be used
 };
 

@@ -1,6 +1,7 @@
-// Received bytes through the GBK splitter, the reply handler and the lyric
-// interpreter, with a scripted serial control, display and clock: waits cost
-// nothing, and the next burst arrives inside them as a nested reply would.
+// Received bytes through the receive side (GBK splitter and grouping), the
+// reply handler and the lyric interpreter, with a scripted display and clock:
+// waits cost nothing, and the next burst arrives inside them as a nested
+// reply would.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -20,19 +21,21 @@ public:
     QString settings() const override { return {}; }
     bool portOpen() const override { return true; }
     bool setPortOpen(bool) override { return true; }
-    bool output(const QByteArray&) override { return true; }
-    int commEvent() const override { return vorla::kCommEventReceive; }
-    vorla::RxText input() override {
-        vorla::RxText t = splitter.feed(pending);
-        pending.clear();
-        return t;
+    bool output(const QByteArray& bytes) override {
+        frameWritten(bytes);
+        return true;
     }
-    void holdEvents() override {}
-    void releaseEvents() override {}
     vorla::PortFault lastFault() const override { return {}; }
     QString deviceName() const override { return {}; }
-    vorla::GbkSplitter splitter;
-    QByteArray pending;
+    double clock() const override { return *time; }
+    void arrive(const QByteArray& bytes) { bytesReceived(bytes); }
+    void quiet() { checkQuiet(); }
+    void rate(int baud) { setLineRate(baud); }
+    const double* time = nullptr;
+
+protected:
+    void raiseEventSoon() override { raiseEvents(); }
+    void wakeAt(double) override {}
 };
 
 class Script : public vorla::EventPump, public vorla::ReplyHost, public vorla::LyricDisplay {
@@ -43,15 +46,31 @@ public:
     QString lines[3];
     double t = 0;
     int depth = 0;
+    int lyricWaitMs = 0;
 
+    Script() {
+        port.time = &t;
+        QObject::connect(&port, &vorla::SerialControl::onComm, [this] {
+            if (depth > 8) return;
+            ++depth;
+            vorla::HandleComm(port, st, *this, *this, lyricWaitMs);
+            --depth;
+        });
+    }
+    // Each burst arrives after a gap given by its first byte (0 to 255 ms),
+    // so the fuzzer chooses both the split and the pauses.
     void deliver() {
         if (bursts.empty() || depth > 8) return;
-        port.pending += bursts.front();
+        QByteArray burst = bursts.front();
         bursts.pop_front();
-        ++depth;
-        vorla::HandleComm(port, st, *this, *this);
-        --depth;
+        if (!burst.isEmpty()) {
+            t += uint8_t(burst[0]) / 1000.0;
+            burst.remove(0, 1);
+        }
+        port.quiet();
+        port.arrive(burst);
     }
+
     // Clock and waits.
     double now() const override { return t; }
     void waitForEvents(double deadline) override {
@@ -59,13 +78,17 @@ public:
         else if (deadline != kNoDeadline) t = std::max(t, deadline);
         else requestStop();
     }
-    void blockingWait(int ms) override { t += ms / 1000.0; }
+    void blockingWait(int ms) override {
+        t += ms / 1000.0;
+        port.holdEvents();
+        if (!bursts.empty()) deliver();
+        port.releaseEvents();
+    }
     // Replies.
     void setStatus(const QString&) override {}
     void appendLogLine(const QString&) override {}
     void resend(int16_t) override {}
     void clearLyricLines() override { lines[1].clear(), lines[2].clear(); }
-    int16_t baudIndex() override { return int16_t(st.RetryCount % 5 - 1); }
     void decodeLyrics(const vorla::RxText& text) override { vorla::DecodeLyrics(text, 8, *this, *this, st); }
     // Lyric lines.
     void setLine(int box, const QString& text) override {
@@ -87,10 +110,18 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Script s;
-    // Bursts separated by the byte 0xFF 0xFF pair, so the fuzzer can cut
-    // a stream anywhere, a double-byte character included.
-    QByteArray all(reinterpret_cast<const char*>(data), qsizetype(size));
+    // The first byte chooses the line rate, whether the last frame asked for
+    // lyrics and the lyric wait; the rest are bursts separated by 0xFF, so
+    // the fuzzer can cut a stream anywhere, a double-byte character included.
+    if (size == 0) return 0;
+    static const int kRates[] = {1200, 2400, 4800, 9600};
+    s.port.rate(kRates[data[0] & 3]);
+    s.port.output(QByteArray(data[0] & 4 ? "\x01\x80\xC0" : "\x01\xC0\x80", 3));
+    s.lyricWaitMs = (data[0] >> 3) * 100;
+    QByteArray all(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     for (const QByteArray& part : all.split('\xFF')) s.bursts.push_back(part);
     while (!s.bursts.empty() && !s.stopping()) s.deliver();
+    s.t += 1.0;
+    s.port.quiet();
     return 0;
 }

@@ -13,9 +13,7 @@
 namespace vorla {
 
 QtSerialControl::QtSerialControl(PortMap map, QObject* parent) : SerialControl(parent), map_(std::move(map)) {
-    quiet_.setSingleShot(true);
-    quiet_.setTimerType(Qt::PreciseTimer);
-    connect(&quiet_, &QTimer::timeout, this, &QtSerialControl::onQuiet);
+    setLineRate(settings_.baud);
 }
 
 QtSerialControl::~QtSerialControl() {
@@ -25,17 +23,12 @@ QtSerialControl::~QtSerialControl() {
     }
 }
 
-int QtSerialControl::quietMs() const {
-    // Three characters of ten bits each, and never less than 2 ms.
-    const int ms = (30 * 1000 + settings_.baud - 1) / settings_.baud;
-    return ms < 2 ? 2 : ms;
-}
-
 bool QtSerialControl::setSettings(const QString& text) {
     const auto parsed = ParseLineSettings(text);
     if (!parsed) return false;
     if (serial_) drainOutput();
     settings_ = *parsed;
+    setLineRate(settings_.baud);
     if (serial_ && !applySettings(*serial_)) {
         fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError);
         fault_.kind = PortFault::Kind::Settings;
@@ -91,14 +84,9 @@ bool QtSerialControl::setPortOpen(bool open) {
     if (!open) {
         if (serial_) {
             drainOutput();
-            pullPending();
+            // Replies that are complete by now are still reported.
+            collectPending();
             closeNow();
-            // Data that came in before the close is still reported.
-            if (!received_.isEmpty()) {
-                eventDue_ = true;
-                ++holds_;
-                releaseEvents();
-            }
         }
         return true;
     }
@@ -121,7 +109,6 @@ bool QtSerialControl::setPortOpen(bool open) {
     }
     // Bytes the driver held from before this open are not ours.
     port->clear(QSerialPort::AllDirections);
-    splitter_.reset();
     connect(port.get(), &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
     connect(port.get(), &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
     serial_ = std::move(port);
@@ -146,13 +133,12 @@ bool QtSerialControl::output(const QByteArray& bytes) {
         return false;
     }
     ++outputs_;
+    frameWritten(bytes);
     return true;
 }
 
 void QtSerialControl::onReadyRead() {
-    if (!serial_) return;
-    received_ += serial_->readAll();
-    quiet_.start(quietMs());
+    if (serial_) bytesReceived(serial_->readAll());
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error) {
@@ -166,41 +152,11 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
     emit faulted(fault_);
 }
 
-void QtSerialControl::onQuiet() {
-    if (received_.isEmpty()) return;
-    if (holds_ > 0) {
-        eventDue_ = true;
-        return;
-    }
-    commEvent_ = kCommEventReceive;
-    emit onComm();
-}
-
-void QtSerialControl::releaseEvents() {
-    if (holds_ > 0) --holds_;
-    if (holds_ == 0 && eventDue_) {
-        eventDue_ = false;
-        // Raised after the handler that held it has returned.
-        QTimer::singleShot(0, this, [this] {
-            if (holds_ == 0) onQuiet();
-        });
-    }
-}
-
-void QtSerialControl::pullPending() {
+void QtSerialControl::collectPending() {
     if (!serial_) return;
-    // Whatever the operating system still holds belongs to this input too.
+    // Whatever the operating system still holds has arrived too.
     serial_->waitForReadyRead(0);
-    if (serial_) received_ += serial_->readAll();
-}
-
-RxText QtSerialControl::input() {
-    pullPending();
-    RxText text = splitter_.feed(received_);
-    received_.clear();
-    quiet_.stop();
-    eventDue_ = false;
-    return text;
+    if (serial_) bytesReceived(serial_->readAll());
 }
 
 void QtSerialControl::drainOutput() {
@@ -226,8 +182,8 @@ void QtSerialControl::drainOutput() {
 }
 
 void QtSerialControl::closeNow() {
-    quiet_.stop();
     if (!serial_) return;
+    receiverClosed();
     serial_->disconnect(this);
     serial_->close();
     // The port may be closed from inside its own signal: delete it later.

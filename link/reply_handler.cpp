@@ -1,5 +1,7 @@
 #include "link/reply_handler.h"
 
+#include <cmath>
+
 #include "protocol/frame.h"
 
 namespace vorla {
@@ -8,42 +10,32 @@ QString RejectedStatus(int16_t attempt) {
     return reply::kRejectedStatus + QStringLiteral(" = ") + u' ' + QString::number(attempt);
 }
 
-bool ResendsByHandler(int16_t lastCommand) {
-    switch (lastCommand) {
-    case cmd::kStop:
-    case cmd::kMusic:
-    case cmd::kPhrase:
-    case cmd::kPoem:
-    case cmd::kText:
-    case cmd::kBaud:
-    case cmd::kSleepWake:
-    case cmd::kSound:
-    case cmd::kOutputMode:
-    case cmd::kBaudAndOutput:
-    case cmd::kRawAutoCheck:
-    case cmd::kRawManualCheck: return true;
-    default: return false;
-    }
-}
-
 namespace {
+constexpr size_t kReplyChars = 3;
+constexpr size_t kMinChars = 2;  // a lone character is dropped
+
 // Lyric data: wait for the rest of it by the baud rate, read it and play it.
+// The wait counts from the first lyric characters, however long the line
+// took to deliver enough of them to be told from a bare acceptance.
 void ReadAndDecodeLyrics(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host,
-                         const RxText& first, size_t drop) {
-    if (const int ms = LyricWaitMs(host.baudIndex()); ms > 0) pump.blockingWait(ms);
+                         const RxText& first, size_t drop, int lyricWaitMs) {
+    if (lyricWaitMs > 0) {
+        const int ms = lyricWaitMs - int(std::lround(port.inputAge() * 1000.0));
+        if (ms > 0) pump.blockingWait(ms);
+    }
     if (pump.stopping()) return;
     st.LyricMark = pump.now();
-    const RxText rest = port.input();
+    const RxText rest = port.inputMore();
     st.ReplyText.assign(first.begin() + qsizetype(std::min(drop, first.size())), first.end());
     st.ReplyText.insert(st.ReplyText.end(), rest.begin(), rest.end());
     host.decodeLyrics(st.ReplyText);
 }
 }  // namespace
 
-void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host) {
+void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs) {
     if (port.commEvent() != kCommEventReceive) return;
     const RxText first = port.input();
-    if (first.size() < 2) return;
+    if (first.size() < kMinChars) return;
     switch (first[1].code) {
     case reply::kRejected:
         host.setStatus(RejectedStatus(int16_t(st.RetryCount + 1)));
@@ -59,7 +51,7 @@ void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost
                 st.ResumePending = 1;
                 st.SequenceDone = 0;
             }
-        } else if (ResendsByHandler(st.LastCommand)) {
+        } else {
             host.resend(st.LastCommand);
         }
         st.RetryCount = int16_t(st.RetryCount + 1);
@@ -68,8 +60,8 @@ void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost
         st.RetryCount = 0;
         host.setStatus(reply::kAcceptedStatus);
         host.appendLogLine(reply::kAcceptedLog);
-        if (first.size() <= 10) return;
-        ReadAndDecodeLyrics(port, st, pump, host, first, 3);
+        if (first.size() <= rx::kBareAcceptanceMaxChars) return;
+        ReadAndDecodeLyrics(port, st, pump, host, first, kReplyChars, lyricWaitMs);
         return;
     case reply::kFinished:
         st.RetryCount = 0;
@@ -80,7 +72,7 @@ void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost
         return;
     default:
         st.RetryCount = 0;
-        ReadAndDecodeLyrics(port, st, pump, host, first, 0);
+        ReadAndDecodeLyrics(port, st, pump, host, first, 0, lyricWaitMs);
         return;
     }
 }

@@ -29,22 +29,21 @@ constexpr int16_t kLyricLineLength = 8;
 // The status after the n-th rejection in a row: "接收失败 =  n".
 QString RejectedStatus(int16_t attempt);
 
-// True for the commands a rejection sends again by running their handler.
-bool ResendsByHandler(int16_t lastCommand);
-
 class ReplyHost {
 public:
     virtual ~ReplyHost() = default;
     virtual void setStatus(const QString& text) = 0;
     virtual void appendLogLine(const QString& line) = 0;
-    // Runs the handler of the command (one for which ResendsByHandler holds).
+    // Runs the handler that the resend table names for the command; nothing
+    // for a command without one.
     virtual void resend(int16_t lastCommand) = 0;
     virtual void clearLyricLines() = 0;
-    virtual int16_t baudIndex() = 0;
     virtual void decodeLyrics(const RxText& text) = 0;
 };
 
-// One receive event.
-void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host);
+// One receive event. `lyricWaitMs` is how long lyric data is given to
+// arrive, counted from its first characters (LyricWaitMs of the baud-rate
+// choice).
+void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs);
 
 }  // namespace vorla

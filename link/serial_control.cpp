@@ -1,5 +1,8 @@
 #include "link/serial_control.h"
 
+#include <chrono>
+#include <cmath>
+
 #include <QStringList>
 
 namespace vorla {
@@ -58,6 +61,74 @@ QString FaultLogLine(const PortFault& fault) {
                        .arg(fault.device, StageText(fault.stage), Reason(fault.kind));
     if (fault.stage != PortFault::Stage::Open) line += QStringLiteral("，端口已关闭");
     return line;
+}
+
+SerialControl::SerialControl(QObject* parent) : QObject(parent), quiet_(new QTimer(this)) {
+    quiet_->setSingleShot(true);
+    quiet_->setTimerType(Qt::PreciseTimer);
+    connect(quiet_, &QTimer::timeout, this, &SerialControl::checkQuiet);
+}
+
+double SerialControl::clock() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SerialControl::bytesReceived(const QByteArray& bytes) {
+    grouper_.feed(bytes, clock());
+    wakeAt(grouper_.deadline());
+    if (grouper_.readyCount() > 0) raiseEventSoon();
+}
+
+void SerialControl::checkQuiet() {
+    collectPending();
+    grouper_.poll(clock());
+    wakeAt(grouper_.deadline());
+    if (grouper_.readyCount() > 0) raiseEventSoon();
+}
+
+void SerialControl::wakeAt(double at) {
+    if (at == ReceiveGrouper::kNever) {
+        quiet_->stop();
+        return;
+    }
+    // Whole milliseconds, rounded up: a wake-up a little early finds nothing
+    // due and asks again.
+    quiet_->start(int(std::max(0.0, std::ceil((at - clock()) * 1000.0))));
+}
+
+void SerialControl::raiseEventSoon() {
+    if (raiseQueued_) return;
+    raiseQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        raiseQueued_ = false;
+        raiseEvents();
+    });
+}
+
+void SerialControl::raiseEvents() {
+    // One event a batch. A handler that waits inside may take later batches
+    // itself, in a nested event; the count only bounds the loop.
+    for (size_t n = grouper_.readyCount(); n > 0 && holds_ == 0 && grouper_.readyCount() > 0; --n) {
+        commEvent_ = kCommEventReceive;
+        emit onComm();
+    }
+}
+
+void SerialControl::releaseEvents() {
+    if (holds_ > 0) --holds_;
+    if (holds_ == 0 && grouper_.readyCount() > 0) raiseEventSoon();
+}
+
+RxText SerialControl::input() {
+    collectPending();
+    RxBatch batch = grouper_.take();
+    inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock() - batch.dataStart);
+    return std::move(batch.text);
+}
+
+RxText SerialControl::inputMore() {
+    collectPending();
+    return grouper_.takeMore();
 }
 
 QString PortMap::device(int16_t port) const {

@@ -1,6 +1,6 @@
 // The serial control the window talks to: port number, line settings,
 // open and close, output of a byte array, input as GBK characters, and a
-// receive event raised on the window's thread once a reply has arrived whole.
+// receive event raised on the window's thread for every batch received.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,9 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include "link/receive_grouper.h"
 #include "protocol/received_text.h"
 
 namespace vorla {
@@ -51,10 +53,14 @@ private:
     std::map<int16_t, QString> overrides_;
 };
 
+// The port operations are the driver's; the receive side is shared by every
+// driver: received bytes are split into GBK characters and grouped into
+// batches (see ReceiveGrouper) in one place, and the receive event is raised
+// once per batch on the window's thread.
 class SerialControl : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    explicit SerialControl(QObject* parent = nullptr);
 
     virtual void setCommPort(int16_t port) = 0;
     virtual int16_t commPort() const = 0;
@@ -64,25 +70,61 @@ public:
     virtual QString settings() const = 0;
     virtual bool portOpen() const = 0;
     // Opening returns false when the port cannot be opened (see lastFault);
-    // closing waits until everything handed to output has left.
+    // closing waits until everything handed to output has left. Received
+    // bytes that do not yet form a batch are dropped with the close.
     virtual bool setPortOpen(bool open) = 0;
     // Queues the bytes for sending whole; false (nothing queued) on failure.
     virtual bool output(const QByteArray& bytes) = 0;
-    virtual int commEvent() const = 0;
-    // Everything received and not yet read; empties the buffer.
-    virtual RxText input() = 0;
-    // While held, the receive event is not raised; it is raised after the
-    // last release if data is waiting. Holds nest.
-    virtual void holdEvents() = 0;
-    virtual void releaseEvents() = 0;
     virtual PortFault lastFault() const = 0;
     virtual QString deviceName() const = 0;
+
+    int commEvent() const { return commEvent_; }
+    // The next batch of received characters; empty when none is waiting.
+    RxText input();
+    // Seconds since the lyric data of the batch input() returned last began
+    // to arrive.
+    double inputAge() const { return inputAge_; }
+    // The second read of a lyric batch: the rest of its stream that arrived
+    // since, never a reply that came after the stream's end.
+    RxText inputMore();
+    // While held, the receive event is not raised; it is raised after the
+    // last release if data is waiting. Holds nest.
+    void holdEvents() { ++holds_; }
+    void releaseEvents();
+    // Monotonic seconds: the time base of arrivals.
+    virtual double clock() const;
 
 signals:
     void onComm();
     // A fault on an open port (the adapter vanished, a read failed); the
     // port has been closed. Raised once per fault.
     void faulted(const vorla::PortFault& fault);
+
+protected:
+    // For drivers: bytes from the line, a frame written, the port closed,
+    // the line rate in force.
+    void bytesReceived(const QByteArray& bytes);
+    void frameWritten(const QByteArray& frame) { grouper_.frameSent(frame); }
+    void receiverClosed() { grouper_.dropPartial(); }
+    void setLineRate(int baud) { grouper_.setBaud(baud); }
+    // Bytes the operating system holds that the driver has not yet taken.
+    virtual void collectPending() {}
+    // How the receive event is raised after a batch is formed: queued on the
+    // event loop (so it never runs inside the driver's own signal).
+    virtual void raiseEventSoon();
+    // Asks for checkQuiet() at `at` (ReceiveGrouper::kNever: not at all).
+    virtual void wakeAt(double at);
+    // Raises the receive event once for every batch waiting, unless held.
+    void raiseEvents();
+    void checkQuiet();
+
+private:
+    ReceiveGrouper grouper_;
+    QTimer* quiet_ = nullptr;
+    int holds_ = 0;
+    int commEvent_ = 0;
+    double inputAge_ = 0;
+    bool raiseQueued_ = false;
 };
 
 }  // namespace vorla

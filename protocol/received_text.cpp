@@ -1,5 +1,7 @@
 #include "protocol/received_text.h"
 
+#include <utility>
+
 #include <QStringDecoder>
 
 namespace vorla {
@@ -36,10 +38,16 @@ RxText GbkSplitter::feed(const QByteArray& bytes) {
     return out;
 }
 
+RxText GbkSplitter::flush() {
+    if (pendingLead_ == 0) return {};
+    const RxChar lead = SingleByteChar(std::exchange(pendingLead_, uint8_t(0)));
+    return RxText{lead};
+}
+
 RxText SplitReceived(const QByteArray& bytes) {
     GbkSplitter splitter;
     RxText out = splitter.feed(bytes);
-    if (splitter.holdsLeadByte()) out.push_back(SingleByteChar(uint8_t(bytes.back())));
+    for (const RxChar& c : splitter.flush()) out.push_back(c);
     return out;
 }
 

@@ -30,6 +30,9 @@ class GbkSplitter {
 public:
     RxText feed(const QByteArray& bytes);
     bool holdsLeadByte() const { return pendingLead_ != 0; }
+    // A held lead byte as a single-byte character of its own (the stream
+    // ended without its trail byte).
+    RxText flush();
     void reset() { pendingLead_ = 0; }
 
 private:

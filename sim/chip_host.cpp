@@ -11,7 +11,11 @@
 
 namespace vorla::sim {
 
-ChipHost::ChipHost(ChipOptions options, QObject* parent) : QObject(parent), model_(options) { clock_.start(); }
+ChipHost::ChipHost(ChipOptions options, QObject* parent)
+    : QObject(parent), model_(options), line_(options.line) {
+    clock_.start();
+    lineBaud_ = model_.baud();
+}
 
 ChipHost::~ChipHost() { stop(); }
 
@@ -53,8 +57,10 @@ void ChipHost::stop() {
     ::close(master_);
     ::close(slave_);
     master_ = slave_ = -1;
-    queue_.clear();
-    chunkSent_ = 0;
+    line_.clear();
+    switches_.clear();
+    unwritten_.clear();
+    lineBaud_ = model_.baud();
     emit note(QStringLiteral("chip switched off"));
 }
 
@@ -107,7 +113,7 @@ void ChipHost::runModel() {
     counters_.finished = model_.repliesSent().finished;
     counters_.playing = model_.playing();
     for (const QString& line : model_.takeNotes()) emit note(line);
-    for (ChipModel::Output& out : model_.takeOutput()) queue_.push_back(std::move(out));
+    for (const ChipModel::Output& out : model_.takeOutput()) putOnLine(out);
     sendDue();
     const double next = model_.nextDeadline();
     if (tick_ && next != ChipModel::kNever)
@@ -115,8 +121,17 @@ void ChipHost::runModel() {
 }
 
 void ChipHost::sendRaw(const QByteArray& bytes) {
-    queue_.push_back(ChipModel::Output{bytes, 0});
+    putOnLine(ChipModel::Output{bytes, 0});
     sendDue();
+}
+
+void ChipHost::putOnLine(const ChipModel::Output& out) {
+    const double done = line_.send(out.bytes, lineBaud_, now());
+    // A switch of rate waits until the last byte before it has left.
+    if (out.switchToBaud) {
+        switches_.emplace_back(done, out.switchToBaud);
+        lineBaud_ = out.switchToBaud;
+    }
 }
 
 void ChipHost::injectNoise(int count) {
@@ -124,53 +139,26 @@ void ChipHost::injectNoise(int count) {
     runModel();
 }
 
-// Writes what is due at the chip's rate, ten bits a byte. The queue is one
-// stream on the line: when the line was idle, the first bytes (a reply and
-// what follows it, up to 32 bytes) go out together, as back-to-back bytes from
-// a UART arrive; after that the line is kept a few bytes ahead of its rate,
-// so that a late timer on this thread does not leave a gap in the stream.
+// Hands the reader what the line has delivered by now, switches the chip's
+// rate where a switch is due, and comes back at the next delivery.
 void ChipHost::sendDue() {
     if (master_ < 0) return;
-    // Enough that a reply followed by lyrics arrives as more than ten
-    // characters (Chinese characters take two bytes each).
-    constexpr qsizetype kIdleBurst = 32;
-    while (!queue_.empty()) {
-        ChipModel::Output& chunk = queue_.front();
-        const double byteTime = 10.0 / model_.baud();
-        const double lead = std::max(3 * byteTime, 0.008);
-        const double t = now();
-        if (chunkSent_ < chunk.bytes.size()) {
-            if (lineFree_ <= t) {
-                lineFree_ = t;
-                burstLeft_ = kIdleBurst;
-            }
-            const qsizetype paced = qsizetype((t + lead - lineFree_) / byteTime);
-            const qsizetype count = std::min(std::max(paced, burstLeft_), chunk.bytes.size() - chunkSent_);
-            if (count > 0) {
-                const ssize_t n = ::write(master_, chunk.bytes.constData() + chunkSent_, size_t(count));
-                if (n > 0) {
-                    chunkSent_ += n;
-                    lineFree_ += double(n) * byteTime;
-                    burstLeft_ = std::max<qsizetype>(0, burstLeft_ - n);
-                }
-            }
-            if (chunkSent_ < chunk.bytes.size()) {
-                pace_->start(std::max(1, int(std::ceil((lineFree_ - lead - t) * 1000.0))));
-                return;
-            }
-        }
-        // A switch of rate waits until the chunk's last byte has left.
-        if (chunk.switchToBaud) {
-            if (lineFree_ > t) {
-                pace_->start(std::max(1, int(std::ceil((lineFree_ - t) * 1000.0))));
-                return;
-            }
-            model_.setBaud(chunk.switchToBaud);
-            emit note(QStringLiteral("now at %1 baud").arg(chunk.switchToBaud));
-        }
-        queue_.pop_front();
-        chunkSent_ = 0;
+    const double t = now();
+    unwritten_ += line_.deliver(t);
+    while (!unwritten_.isEmpty()) {
+        const ssize_t n = ::write(master_, unwritten_.constData(), size_t(unwritten_.size()));
+        if (n <= 0) break;  // the pseudo-terminal is full: try again shortly
+        unwritten_.remove(0, qsizetype(n));
     }
+    while (!switches_.empty() && switches_.front().first <= t) {
+        model_.setBaud(switches_.front().second);
+        emit note(QStringLiteral("now at %1 baud").arg(switches_.front().second));
+        switches_.pop_front();
+    }
+    double next = line_.nextDelivery();
+    if (!switches_.empty()) next = std::min(next, switches_.front().first);
+    if (!unwritten_.isEmpty()) next = std::min(next, t + 0.001);
+    if (next != LineModel::kNever) pace_->start(std::max(0, int(std::ceil((next - now()) * 1000.0))));
 }
 
 ChipThread::ChipThread(ChipOptions options) : host_(new ChipHost(options)) {

@@ -52,6 +52,7 @@ private:
     void onReadable();
     void onTick();
     void runModel();
+    void putOnLine(const ChipModel::Output& out);
     void sendDue();
     bool lineMatches(QString* what) const;
     double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
@@ -64,10 +65,10 @@ private:
     QTimer* tick_ = nullptr;
     QTimer* pace_ = nullptr;
     QElapsedTimer clock_;
-    std::deque<ChipModel::Output> queue_;
-    qsizetype chunkSent_ = 0;  // bytes of the front chunk written
-    double lineFree_ = 0;       // when the line has sent everything written
-    qsizetype burstLeft_ = 0;   // bytes that may still go out at once
+    LineModel line_;
+    int lineBaud_ = 1200;  // the rate of the next bytes put on the line
+    std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes
+    QByteArray unwritten_;  // delivered, not yet taken by the pseudo-terminal
     bool noiseReported_ = false;
     Counters counters_;
 };

@@ -78,14 +78,16 @@ void ChipModel::advance(double now) {
         else if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) why = QStringLiteral("wrong check byte");
         endFrame(now, true, why);
     }
-    if (playEnd_ <= now) {
-        playEnd_ = kNever;
-        if (reportFinish_ && !dropFinish_) {
-            send(kFinished);
-            note(QStringLiteral("playback finished, report sent"));
-        } else {
-            note(QStringLiteral("playback finished"));
-        }
+    if (playEnd_ <= now) finishPlay();
+}
+
+void ChipModel::finishPlay() {
+    playEnd_ = kNever;
+    if (reportFinish_ && !dropFinish_) {
+        send(kFinished);
+        note(QStringLiteral("playback finished, report sent"));
+    } else {
+        note(QStringLiteral("playback finished"));
     }
 }
 
@@ -162,12 +164,17 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
     const QByteArray body = frame.mid(4, frame.size() - 6);
     if (mode != 0x80) {
         if (!body.isEmpty() || (mode & 0x80) == 0) return reject(QStringLiteral("unknown command"));
-        send(kAccepted);
         if (mode & 0x40) {
+            // Stopping a play that asked for a report ends it: the report
+            // follows the acceptance back to back.
+            const bool report = playing() && reportFinish_ && !dropFinish_;
+            send(kAccepted);
             playEnd_ = kNever;
-            note(QStringLiteral("stop"));
+            if (report) send(kFinished);
+            note(report ? QStringLiteral("stop, finish report sent") : QStringLiteral("stop"));
             return;
         }
+        send(kAccepted);
         if (mode & 0x01) {
             asleep_ = true;
             playEnd_ = kNever;
@@ -273,6 +280,7 @@ void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, do
     playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
     reportFinish_ = sound & 0x40;
     note(describePlay(frame, items) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
+    if (options_.backToBack && playing()) finishPlay();
 }
 
 QString ChipModel::describePlay(const QByteArray& frame, const std::vector<Item>& items) {

@@ -11,6 +11,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "sim/line_model.h"
+
 namespace vorla::sim {
 
 struct ChipOptions {
@@ -19,6 +21,10 @@ struct ChipOptions {
     double rejectProbability = 0;  // reject good frames with this probability
     uint32_t seed = 1;
     bool dropFinishReports = false;
+    // Plays end as they start: a play that asked for a finish report is
+    // answered by its acceptance and the report back to back.
+    bool backToBack = false;
+    LineKind line = LineKind::Uart;  // how the bytes reach the reader
 };
 
 class ChipModel {
@@ -79,6 +85,7 @@ private:
     void handleFrame(const QByteArray& frame, double now);
     bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
     void play(const QByteArray& frame, const std::vector<Item>& items, double now);
+    void finishPlay();
     double gapLimit() const;
     void send(const QByteArray& bytes, int switchToBaud = 0);
     void note(const QString& line) { notes_.push_back(line); }

@@ -32,6 +32,11 @@ const char* kUsage =
     "  --reject-rate P         reject frames with probability P (0..1)\n"
     "  --seed N                seed for --reject-rate and noise (default 1)\n"
     "  --drop-finish-reports   never send the playback-finished report\n"
+    "  --back-to-back          plays end as they start: the acceptance and the\n"
+    "                          finish report follow each other on the line\n"
+    "  --line KIND             how bytes reach the port: uart (default; one at a\n"
+    "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
+    "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
     "  --help                  show this text\n";
 }  // namespace
@@ -61,6 +66,12 @@ int main(int argc, char** argv) {
         else if (a == QStringLiteral("--reject-rate")) options.rejectProbability = value().toDouble(&ok);
         else if (a == QStringLiteral("--seed")) options.seed = value().toUInt(&ok);
         else if (a == QStringLiteral("--drop-finish-reports")) options.dropFinishReports = true;
+        else if (a == QStringLiteral("--back-to-back")) options.backToBack = true;
+        else if (a == QStringLiteral("--line")) {
+            const auto kind = vorla::sim::ParseLineKind(value());
+            ok = kind.has_value();
+            if (kind) options.line = *kind;
+        }
         else if (a == QStringLiteral("--noise")) noise = value().toInt(&ok);
         else {
             std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
@@ -85,8 +96,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::printf("virtual chip on %s%s\n", qPrintable(chip.devicePath()),
-                link.isEmpty() ? "" : qPrintable(QStringLiteral(" (link %1)").arg(link)));
+    std::printf("virtual chip on %s%s, %s line\n", qPrintable(chip.devicePath()),
+                link.isEmpty() ? "" : qPrintable(QStringLiteral(" (link %1)").arg(link)),
+                qPrintable(vorla::sim::LineKindName(options.line)));
     std::fflush(stdout);
     QObject::connect(&chip, &vorla::sim::ChipHost::note, [](const QString& line) {
         std::printf("%s\n", qPrintable(line));

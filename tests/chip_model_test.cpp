@@ -63,13 +63,16 @@ TEST(ChipModel, PlaybackTimeRepeatAndFinishReport) {
     EXPECT_EQ(c.hear("01 80 80 80 60 A3 04 46", 20), "01 11 14");
     EXPECT_EQ(c.at(30), "");
     EXPECT_FALSE(c.model.playing());
-    // Endless repeat, replaced by a new play frame without a report; stop
-    // ends playback without one.
+    // Endless repeat, replaced by a new play frame without a report; a stop
+    // ends a play that asked for a report with the report, back to back.
     EXPECT_EQ(c.hear("01 80 B8 C0 60 A3 04 3E", 40), "01 11 14");
     EXPECT_EQ(c.at(1000), "");
     EXPECT_EQ(c.hear("01 80 80 C0 60 C1 04 64", 1001), "01 11 14");
-    EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1001.5), "01 11 14");
+    EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1001.5), "01 11 14 01 12 14");
     EXPECT_EQ(c.at(1010), "");
+    EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1011), "01 11 14");  // nothing playing
+    Chip pairs(ChipOptions{.backToBack = true});
+    EXPECT_EQ(pairs.hear("01 80 80 C0 60 C1 04 64", 0), "01 11 14 01 12 14");
     // Speed divides every playing time.
     Chip fast(ChipOptions{10.0});
     fast.hear("01 80 80 C0 60 D0 04 75", 0);  // poem, 8 s

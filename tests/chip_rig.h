@@ -1,9 +1,15 @@
 // The real window on the QSerialPort layer, talking over a pseudo-terminal
-// to the virtual chip on a thread of its own.
+// to the virtual chip on a thread of its own, or to bytes a test writes.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -72,6 +78,85 @@ struct ChipRig {
     QString status() { return ui().Label11->text(); }
     bool waitForLog(const QString& text, int times = 1, int ms = 5000) {
         return Spin(ms, [&] { return log().count(text) >= times; });
+    }
+};
+
+// The chip's side of a pseudo-terminal.
+struct Pty {
+    int master = -1;
+    QString slave;
+    Pty() {
+        int slaveFd = -1;
+        char name[256] = {};
+        if (openpty(&master, &slaveFd, name, nullptr, nullptr) != 0) return;
+        ::close(slaveFd);  // the port under test opens it by name
+        slave = QString::fromLocal8Bit(name);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~Pty() { closeMaster(); }
+    void closeMaster() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    QByteArray read() {
+        QByteArray out;
+        char buf[256];
+        ssize_t n;
+        while ((n = ::read(master, buf, sizeof buf)) > 0) out.append(buf, n);
+        return out;
+    }
+    void write(const QByteArray& bytes) { ASSERT_EQ(::write(master, bytes.data(), size_t(bytes.size())), bytes.size()); }
+};
+
+using Clock = std::chrono::steady_clock;
+
+// The window on the serial layer, the chip's side a pseudo-terminal behind a
+// link that can be pointed at a new one (an adapter plugged in again).
+struct PtyRig {
+    QTemporaryDir dir;
+    QString link = dir.filePath(QStringLiteral("com1"));
+    std::unique_ptr<Pty> pty = std::make_unique<Pty>();
+    std::unique_ptr<QtSerialControl> port;
+    std::unique_ptr<QtEventPump> pump;
+    std::unique_ptr<frm_7711> window;
+    std::vector<QString> lines;  // every text the lyric lines showed
+    Clock::time_point firstLine{};
+
+    explicit PtyRig(const char* settings) {
+        QFile::link(pty->slave, link);
+        PortMap map;
+        map.setDevice(1, link);
+        port = std::make_unique<QtSerialControl>(map);
+        pump = std::make_unique<QtEventPump>(port.get());
+        window = std::make_unique<frm_7711>(*port, *pump);
+        window->setExitAction([] {});
+        port->setSettings(QString::fromLatin1(settings));
+        for (QLineEdit* line : {ui().Text1, ui().Text2})
+            QObject::connect(line, &QLineEdit::textChanged, [this](const QString& t) {
+                if (t.isEmpty()) return;
+                if (lines.empty()) firstLine = Clock::now();
+                lines.push_back(t);
+            });
+    }
+    Ui::frm_7711& ui() { return window->ui(); }
+    QString log() const { return window->log().text(); }
+    void replug() {
+        pty = std::make_unique<Pty>();
+        QFile::remove(link);
+        QFile::link(pty->slave, link);
+    }
+    // Writes each piece at its time (seconds from now) from a thread of its
+    // own, as the line would, whatever the window's thread is doing. The
+    // thread is joined when the returned handle goes.
+    std::jthread write(std::vector<std::pair<double, QByteArray>> pieces, Clock::time_point* start) {
+        const int fd = pty->master;
+        *start = Clock::now();
+        return std::jthread([fd, pieces = std::move(pieces), t0 = *start] {
+            for (const auto& [at, bytes] : pieces) {
+                std::this_thread::sleep_until(t0 + std::chrono::duration<double>(at));
+                [[maybe_unused]] const auto n = ::write(fd, bytes.data(), size_t(bytes.size()));
+            }
+        });
     }
 };
 

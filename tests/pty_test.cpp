@@ -12,41 +12,17 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <chrono>
+#include <thread>
+
+#include "link/receive_grouper.h"
+#include "sim/lyric_pieces.h"
+
 #include "chip_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;
 
-namespace {
-
-// The chip's side of a pseudo-terminal.
-struct Pty {
-    int master = -1;
-    QString slave;
-    Pty() {
-        int slaveFd = -1;
-        char name[256] = {};
-        if (openpty(&master, &slaveFd, name, nullptr, nullptr) != 0) return;
-        ::close(slaveFd);  // the port under test opens it by name
-        slave = QString::fromLocal8Bit(name);
-        fcntl(master, F_SETFL, O_NONBLOCK);
-    }
-    ~Pty() { closeMaster(); }
-    void closeMaster() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
-    QByteArray read() {
-        QByteArray out;
-        char buf[256];
-        ssize_t n;
-        while ((n = ::read(master, buf, sizeof buf)) > 0) out.append(buf, n);
-        return out;
-    }
-    void write(const QByteArray& bytes) { ASSERT_EQ(::write(master, bytes.data(), size_t(bytes.size())), bytes.size()); }
-};
-
-}  // namespace
 
 TEST(PseudoTerminal, FrameOutReplyInWholeAndUnplugReportedOnce) {
     Pty pty;
@@ -133,4 +109,114 @@ TEST(PseudoTerminal, BaudRateChangeDrainsThenReopensAtTheNewRate) {
     ASSERT_EQ(tcgetattr(pty.master, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
     EXPECT_TRUE(window.log().text().startsWith(QStringLiteral("发出一帧，字节数  6")));
+}
+
+// ---- Replies as real lines deliver them
+
+namespace {
+
+double SecondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// Bytes paced at `every` seconds in pieces of `size`.
+std::vector<std::pair<double, QByteArray>> Paced(const QByteArray& bytes, qsizetype size, double every) {
+    std::vector<std::pair<double, QByteArray>> pieces;
+    for (qsizetype i = 0; i < bytes.size(); i += size) pieces.emplace_back(double(i / size) * every, bytes.mid(i, size));
+    return pieces;
+}
+
+const QByteArray kAccepted = QByteArray("\x01\x11\x14", 3);
+const QString kAcceptedLog = QStringLiteral("->0x01 0x11 0x14 接受成功\r\n");
+const QString kFinishedLog = QStringLiteral("->0x01 0x12 0x14 播放完毕\r\n");
+
+}  // namespace
+
+TEST(RealLine, TwoRepliesInOneReadAreBothHandled) {
+    PtyRig r("1200,N,8,1");
+    r.window->Command6_Click();
+    Clock::time_point t0;
+    r.write({{0, kAccepted + QByteArray("\x01\x12\x14", 3)}}, &t0).join();
+    ASSERT_TRUE(Spin(1000, [&] { return r.log().contains(kFinishedLog); })) << r.log().toStdString();
+    EXPECT_TRUE(r.log().endsWith(kAcceptedLog + kFinishedLog));
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
+    EXPECT_EQ(r.window->state().PlaybackFinished, 1);
+}
+
+TEST(RealLine, AcceptanceAndLyricsInFifoGroupsAt2400KeepTheirStart) {
+    PtyRig r("2400,N,8,1");
+    r.ui().Combo2->setEditText(QStringLiteral("-"));  // no lyric wait: read at once
+    r.ui().Check5->setChecked(true);
+    r.window->Command3_Click();
+    Clock::time_point t0;
+    std::jthread line = r.write(Paced(kAccepted + sim::LyricStream(0, 20.0), 8, 0.033), &t0);
+    ASSERT_TRUE(Spin(3000, [&] { return !r.lines.empty(); }));
+    line.join();
+    EXPECT_EQ(r.lines.front(), QStringLiteral("静夜思"));
+    EXPECT_TRUE(r.log().contains(kAcceptedLog));
+}
+
+TEST(RealLine, ReplySplitTenMillisecondsApartAt9600) {
+    PtyRig r("9600,N,8,1");
+    r.ui().Combo2->setCurrentIndex(3);
+    r.window->Command1_Click();
+    Clock::time_point t0;
+    // The window's thread keeps running while the line writes.
+    std::jthread line = r.write({{0, QByteArray("\x01", 1)}, {0.010, QByteArray("\x11\x14", 2)}}, &t0);
+    ASSERT_TRUE(Spin(1000, [&] { return r.log().contains(kAcceptedLog); })) << r.log().toStdString();
+    EXPECT_LT(SecondsSince(t0), 0.5);  // no lyric wait
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("接收成功"));
+}
+
+TEST(RealLine, LyricStreamByteByByteAt1200IsShownFromItsFirstBytes) {
+    PtyRig r("1200,N,8,1");
+    r.ui().Combo2->setCurrentIndex(3);  // a lyric wait of 1.2 s
+    r.ui().Check5->setChecked(true);
+    r.window->Command3_Click();
+    const QByteArray stream = sim::LyricStream(0, 20.0);  // sung fast, sent at the line rate
+    ASSERT_GT(stream.size(), 60);  // most of a second on the line
+    Clock::time_point t0;
+    double acceptedAfter = -1;
+    QObject::connect(&r.window->log(), &FrameLog::appended, [&](const QString& chunk) {
+        if (chunk.contains(QStringLiteral("接受成功"))) acceptedAfter = SecondsSince(t0);
+    });
+    std::jthread line = r.write(Paced(kAccepted + stream, 1, CharSeconds(1200)), &t0);
+    ASSERT_TRUE(Spin(5000, [&] { return !r.lines.empty(); }));
+    const double shownAfter = std::chrono::duration<double>(r.firstLine - t0).count();
+    line.join();
+    EXPECT_GE(acceptedAfter, 0);
+    EXPECT_LT(acceptedAfter, 0.25);  // about 14 characters in
+    // The lyric wait counts from the first lyric byte (3 characters in).
+    EXPECT_NEAR(shownAfter, 1.2 + 3 * CharSeconds(1200), 0.15);
+    EXPECT_EQ(r.lines.front(), QStringLiteral("静夜思"));
+}
+
+TEST(RealLine, AByteHeldAtAnUnplugIsNotGluedToTheNextReply) {
+    PtyRig r("1200,N,8,1");
+    r.ui().Combo2->setCurrentIndex(3);
+    r.window->Command1_Click();
+    Clock::time_point t0;
+    r.write({{0, QByteArray("\x01", 1)}}, &t0).join();
+    Settle(5);  // read by the port, well before a reply's end could be awaited
+    r.pty->closeMaster();
+    ASSERT_TRUE(Spin(2000, [&] { return r.log().contains(QStringLiteral("连接中断")); }));
+    r.replug();
+    r.window->Command1_Click();
+    r.write({{0, kAccepted}}, &t0).join();
+    ASSERT_TRUE(Spin(1000, [&] { return r.log().contains(kAcceptedLog); })) << r.log().toStdString();
+    EXPECT_LT(SecondsSince(t0), 0.5);
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("接收成功"));
+}
+
+TEST(RealLine, FinishReportRightAfterTheLyricsEndIsAReply) {
+    PtyRig r("9600,N,8,1");
+    r.ui().Combo2->setCurrentIndex(3);
+    r.ui().Check5->setChecked(true);
+    r.window->Command3_Click();
+    r.window->state().PlaybackFinished = 0;
+    Clock::time_point t0;
+    // A short song: its stream, and the finish report straight after the end code.
+    const QByteArray stream = Hex("01 00 24 05 BA C3 06 BA C3 20 08 BA C3 21 04");
+    r.write({{0, kAccepted + stream + QByteArray("\x01\x12\x14", 3)}}, &t0).join();
+    ASSERT_TRUE(Spin(3000, [&] { return r.log().contains(kFinishedLog); })) << r.log().toStdString();
+    EXPECT_EQ(r.window->state().PlaybackFinished, 1);
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
 }

@@ -95,7 +95,7 @@ TEST(Replies, LyricDataWaitsByBaudRateThenPlays) {
     r.window->Command3_Click();
     // The acceptance with eight more characters (eleven in all): wait, read the rest, decode
     // from the fourth character on.
-    r.pump.duringBlockingWait = [&] { r.serial.receiveQuietly(Hex("BA C3 04")); };
+    r.pump.duringBlockingWait = [&] { r.serial.receive(Hex("BA C3 04")); };
     r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 20"));
     EXPECT_EQ(r.pump.blockingWaits, std::vector<int>{9600});
     EXPECT_EQ(r.ui().Text1->text(), QStringLiteral("好"));

@@ -9,8 +9,10 @@ QByteArray Hex(const char* text) { return QByteArray::fromHex(QByteArray(text).r
 std::string ToHex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper().toStdString(); }
 
 bool FakeSerial::setSettings(const QString& s) {
-    if (!ParseLineSettings(s)) return false;
+    const auto parsed = ParseLineSettings(s);
+    if (!parsed) return false;
     settings_ = s;
+    setLineRate(parsed->baud);
     return true;
 }
 
@@ -21,6 +23,7 @@ bool FakeSerial::setPortOpen(bool open) {
         return false;
     }
     open_ = open;
+    if (!open) receiverClosed();
     ops.push_back(Op{open ? Op::Open : Op::Close, port_, settings_, {}});
     return true;
 }
@@ -29,27 +32,8 @@ bool FakeSerial::output(const QByteArray& bytes) {
     if (!open_) return false;
     ops.push_back(Op{Op::Output, port_, settings_, bytes});
     if (journal) journal->push_back("send");
+    frameWritten(bytes);
     return true;
-}
-
-RxText FakeSerial::input() {
-    RxText text = splitter_.feed(rx_);
-    rx_.clear();
-    return text;
-}
-
-void FakeSerial::releaseEvents() {
-    if (--holds_ == 0 && due_) {
-        due_ = false;
-        if (!rx_.isEmpty()) emit onComm();
-    }
-}
-
-void FakeSerial::receive(const QByteArray& bytes) {
-    rx_ += bytes;
-    event_ = kCommEventReceive;
-    if (holds_ > 0) due_ = true;
-    else emit onComm();
 }
 
 std::vector<QByteArray> FakeSerial::sent() const {
@@ -80,13 +64,16 @@ void FakePump::waitForEvents(double deadline) {
 void FakePump::blockingWait(int ms) {
     blockingWaits.push_back(ms);
     if (port) port->holdEvents();
-    t_ += ms / 1000.0;
+    // What arrives meanwhile comes early in the wait, on the heels of what
+    // came before.
     if (duringBlockingWait) duringBlockingWait();
+    t_ += ms / 1000.0;
     if (port) port->releaseEvents();
 }
 
 WindowRig::WindowRig() {
     serial.journal = &journal;
+    serial.timeSource = &pump;
     pump.port = &serial;
     window = std::make_unique<frm_7711>(serial, pump);
     window->setMessageSink([this](const QString& text) { messages.push_back(text); });

@@ -31,6 +31,7 @@ public:
     std::vector<Op> ops;
     std::vector<std::string>* journal = nullptr;  // "send" for every output
     bool failOpen = false;
+    const EventPump* timeSource = nullptr;  // arrival times from this clock
 
     void setCommPort(int16_t port) override { port_ = port; }
     int16_t commPort() const override { return port_; }
@@ -39,29 +40,25 @@ public:
     bool portOpen() const override { return open_; }
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;
-    int commEvent() const override { return event_; }
-    RxText input() override;
-    void holdEvents() override { ++holds_; }
-    void releaseEvents() override;
     PortFault lastFault() const override { return fault_; }
     QString deviceName() const override { return QStringLiteral("fake%1").arg(port_); }
+    double clock() const override { return timeSource ? timeSource->now() : SerialControl::clock(); }
 
-    // Data from the chip; raises the receive event unless held.
-    void receive(const QByteArray& bytes);
-    // Data that arrives without an event of its own (read by a second read).
-    void receiveQuietly(const QByteArray& bytes) { rx_ += bytes; }
+    // Bytes from the chip; the receive event is raised at once for every
+    // batch they complete, unless held.
+    void receive(const QByteArray& bytes) { bytesReceived(bytes); }
+    // The line has been quiet since the last byte (move the clock first).
+    void lineQuiet() { checkQuiet(); }
     std::vector<QByteArray> sent() const;
-    int holds() const { return holds_; }
+
+protected:
+    void raiseEventSoon() override { raiseEvents(); }
+    void wakeAt(double) override {}
 
 private:
     int16_t port_ = 0;
     QString settings_;
     bool open_ = false;
-    int event_ = 0;
-    int holds_ = 0;
-    bool due_ = false;
-    QByteArray rx_;
-    GbkSplitter splitter_;
     PortFault fault_;
 };
 
@@ -79,7 +76,7 @@ public:
     // pump records it and stops, so the test ends instead of hanging.
     bool starved() const { return starved_; }
     std::vector<int> blockingWaits;  // milliseconds of every blocking wait
-    std::function<void()> duringBlockingWait;  // what arrives meanwhile
+    std::function<void()> duringBlockingWait;  // what arrives at the start of one
     int waits = 0;
     SerialControl* port = nullptr;
 

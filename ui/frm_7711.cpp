@@ -292,26 +292,22 @@ void frm_7711::Clr_Click() { log_.clear(); }
 
 // ---- replies
 
-void frm_7711::MSComm1_OnComm() { HandleComm(port_, st_, pump_, *this); }
+void frm_7711::MSComm1_OnComm() { HandleComm(port_, st_, pump_, *this, LyricWaitMs(ListIndexOf(ui_.Combo2))); }
 
 void frm_7711::setStatus(const QString& text) { ui_.Label11->setText(text); }
 
+// The resend table: what a rejection runs again, by LastCommand. A sleep or
+// wake frame goes again as it was, without toggling.
 void frm_7711::resend(int16_t lastCommand) {
-    switch (lastCommand) {
-    case cmd::kStop: Command1_Click(); break;
-    case cmd::kMusic: Command3_Click(); break;
-    case cmd::kPhrase: Command4_Click(); break;
-    case cmd::kPoem: Command5_Click(); break;
-    case cmd::kText: Command6_Click(); break;
-    case cmd::kBaud: Command10_Click(); break;
-    case cmd::kSleepWake: sendSleepWakeFrame(); break;
-    case cmd::kSound: Command12_Click(); break;
-    case cmd::kOutputMode: Command26_Click(); break;
-    case cmd::kBaudAndOutput: Command27_Click(); break;
-    case cmd::kRawAutoCheck: btn_fasong_Click(); break;
-    case cmd::kRawManualCheck: btn_fasong2_Click(); break;
-    default: break;
-    }
+    static constexpr std::pair<int16_t, void (frm_7711::*)()> kResend[] = {
+        {cmd::kStop, &frm_7711::Command1_Click},          {cmd::kMusic, &frm_7711::Command3_Click},
+        {cmd::kPhrase, &frm_7711::Command4_Click},        {cmd::kPoem, &frm_7711::Command5_Click},
+        {cmd::kText, &frm_7711::Command6_Click},          {cmd::kBaud, &frm_7711::Command10_Click},
+        {cmd::kSleepWake, &frm_7711::sendSleepWakeFrame}, {cmd::kSound, &frm_7711::Command12_Click},
+        {cmd::kOutputMode, &frm_7711::Command26_Click},   {cmd::kBaudAndOutput, &frm_7711::Command27_Click},
+        {cmd::kRawAutoCheck, &frm_7711::btn_fasong_Click}, {cmd::kRawManualCheck, &frm_7711::btn_fasong2_Click}};
+    for (const auto& [command, handler] : kResend)
+        if (command == lastCommand) (this->*handler)();
 }
 
 void frm_7711::clearLyricLines() {

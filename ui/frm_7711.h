@@ -112,7 +112,6 @@ private:
     void appendLogLine(const QString& line) override { log_.appendLine(line); }
     void resend(int16_t lastCommand) override;
     void clearLyricLines() override;
-    int16_t baudIndex() override { return ListIndexOf(ui_.Combo2); }
     void decodeLyrics(const vorla::RxText& text) override;
     // Lyric lines.
     void setLine(int box, const QString& text) override;

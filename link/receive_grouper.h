@@ -1,0 +1,132 @@
+// Groups received characters into what the receive handler reads at once.
+//
+// A real line hands bytes over one at a time (a UART below 2400 baud), in
+// groups of eight with a timeout for the tail (a 16550-type FIFO), or in
+// packets on a 16 ms timer (a USB adapter), and the chip can send two replies
+// back to back. Quiet time alone cannot tell one message from the next, so
+// bytes are grouped by what they are:
+//
+// - a reply (01 10 14, 01 11 14, 01 12 14) is a batch of its own as soon as
+//   its third byte is in, except that an acceptance waits for lyric data
+//   while the frame it answers asked for lyrics;
+// - an acceptance followed by data that is not a reply, and data that does
+//   not start with a reply, form one batch, handed over once more than ten
+//   characters are in, at the lyric stream's end code, or when the line has
+//   been quiet for longer than a real line pauses inside one message;
+// - the rest of such a lyric stream, up to its end code, is what the
+//   handler's second read takes; a reply after the end code is a batch again;
+// - anything else waits for more for that bounded time, then goes as it is.
+//
+// Free of I/O and of any clock: the caller passes the time of every arrival
+// and asks again at deadline().
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include <QByteArrayView>
+
+#include "protocol/received_text.h"
+
+namespace vorla {
+
+namespace rx {
+// An acceptance that comes with this many characters or fewer carries no
+// lyric data (the receive handler reads it as a bare acceptance).
+constexpr size_t kBareAcceptanceMaxChars = 10;
+constexpr int kBitsPerChar = 10;           // start bit, 8 data bits, stop bit
+constexpr int kFifoTriggerChars = 8;       // a 16550-type UART's receive trigger
+constexpr double kUsbLatencySeconds = 0.016;  // a USB serial adapter's packet timer
+constexpr int kGapMarginChars = 4;
+constexpr double kGapMarginSeconds = 0.010;
+}  // namespace rx
+
+// Seconds one character takes on the line.
+double CharSeconds(int baud);
+// The longest pause a real line leaves inside one message (a UART's FIFO
+// filling, a USB adapter's timer), with a margin: quiet for longer than this
+// ends a message.
+double MessageGapSeconds(int baud);
+
+// True when the frame is a play frame that asks for the lyrics back (mode
+// byte 0x80, option bit 0x40).
+bool FrameAsksForLyrics(QByteArrayView frame);
+
+struct RxBatch {
+    RxText text;
+    // When the batch's lyric data began to arrive: its first character after
+    // a leading reply, or its first character.
+    double dataStart = 0;
+};
+
+class ReceiveGrouper {
+public:
+    static constexpr double kNever = std::numeric_limits<double>::infinity();
+
+    void setBaud(int baud) { baud_ = baud > 0 ? baud : 1200; }
+    int baud() const { return baud_; }
+    // The frame that the next acceptance answers.
+    void frameSent(QByteArrayView frame) { lyricsExpected_ = FrameAsksForLyrics(frame); }
+
+    void feed(QByteArrayView bytes, double now);
+    // Hands over whatever is due at `now`.
+    void poll(double now);
+    // When poll must run next; kNever when nothing waits.
+    double deadline() const;
+
+    size_t readyCount() const { return ready_.size(); }
+    // The first read: the next batch, or nothing.
+    RxBatch take();
+    // The second read: the rest of the lyric stream of the batch last taken
+    // that has arrived since, up to its end code. Later parts of a stream
+    // still arriving become batches of their own.
+    RxText takeMore();
+    // The port was closed: what is not yet a batch is dropped.
+    void dropPartial();
+
+private:
+    struct Message {
+        RxText text;
+        RxText more;
+        double dataStart = 0;
+        bool moreTaken = false;
+    };
+    // Follows a lyric stream as the lyric interpreter reads it, so that its
+    // end code is told apart from a 0x04 that is an operand.
+    class EndScanner {
+    public:
+        bool atEnd(const RxChar& c);  // true for the end code
+        void reset() { *this = EndScanner(); }
+
+    private:
+        int operands_ = 0;
+        bool sentence_ = false;
+        bool duration_ = false;
+    };
+    enum class Shape { NeedMore, Reply, Acceptance, Data };
+
+    void add(const RxChar& c, double now);
+    void settle(bool quiet);
+    Shape classify(bool quiet, size_t& dataFrom) const;
+    void release(size_t count, bool streaming);
+    void closeStream();
+
+    int baud_ = 1200;
+    bool lyricsExpected_ = false;
+    GbkSplitter splitter_;
+    RxText pending_;
+    std::vector<double> arrivals_;  // of each pending character
+    double lastArrival_ = 0;
+    bool dataMessage_ = false;  // pending_ is lyric data (from dataFrom_)
+    size_t dataFrom_ = 0;
+    size_t scanned_ = 0;
+    EndScanner scanner_;
+    std::deque<std::shared_ptr<Message>> ready_;
+    std::shared_ptr<Message> current_;    // taken last
+    std::shared_ptr<Message> streaming_;  // handed over, its stream still arriving
+};
+
+}  // namespace vorla
