@@ -2,15 +2,12 @@
 
 #include <vector>
 
+#include "link/lyric_codes.h"
+
 namespace vorla {
 
 namespace {
-constexpr int16_t kTempo = 0x01;
-constexpr int16_t kEnd = 0x04;
-constexpr int16_t kLines = 0x05;
-constexpr int16_t kLine2 = 0x06;
-constexpr int16_t kPause = 0x07;
-constexpr int16_t kSentence = 0x08;
+using namespace lyric;
 
 class Run {
 public:

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/lyric_codes.h"
+
 namespace vorla {
 
 namespace {
@@ -9,12 +11,6 @@ constexpr int16_t kReplyHead = 0x01;
 constexpr int16_t kReplyTail = 0x14;
 constexpr int16_t kAcceptedCode = 0x11;
 constexpr size_t kReplyChars = 3;
-
-// Lyric stream codes whose operands may hold any byte, 0x04 included.
-constexpr int16_t kTempoCode = 0x01;  // two operands
-constexpr int16_t kEndCode = 0x04;
-constexpr int16_t kPauseCode = 0x07;     // one operand
-constexpr int16_t kSentenceCode = 0x08;  // pairs of a character and a duration
 
 bool IsReplyCode(int16_t code) { return code >= 0x10 && code <= 0x12; }
 }  // namespace
@@ -48,10 +44,11 @@ bool ReceiveGrouper::EndScanner::atEnd(const RxChar& c) {
         sentence_ = false;  // read again as a code
     }
     switch (c.code) {
-    case kTempoCode: operands_ = 2; break;
-    case kPauseCode: operands_ = 1; break;
-    case kSentenceCode: sentence_ = true; break;
-    case kEndCode: return true;
+    // Operands may hold any byte, 0x04 included.
+    case lyric::kTempo: operands_ = 2; break;
+    case lyric::kPause: operands_ = 1; break;
+    case lyric::kSentence: sentence_ = true; break;
+    case lyric::kEnd: return true;
     default: break;
     }
     return false;

@@ -1,12 +1,14 @@
 // Benchmarks: figures printed, nothing asserted.
 //
-//   vorla_bench            everything (about four minutes)
+//   vorla_bench            everything (about six minutes)
 //   vorla_bench --quick    shorter waits and lyric stream
+//   vorla_bench --replies  only the reply-to-status latency
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -17,6 +19,7 @@
 #include <QTimer>
 
 #include "chip_rig.h"
+#include "sim/line_model.h"
 
 using namespace vorla;
 using namespace vorla::test;
@@ -138,6 +141,66 @@ void Lyrics(int seconds) {
                 at, seen.size(), used, 100.0 * used / at, s.median, s.p99, s.worst);
 }
 
+// From the last byte of a complete reply reaching the port to its status
+// text, at 1200 and 9600 baud, with the reply handed over as each kind of
+// line hands it over.
+void ReplyLatency(int samples) {
+    struct Kind {
+        const char* name;
+        QByteArray reply;
+        bool lyricsFrame;  // the frame it answers asked for lyrics
+    };
+    const Kind kinds[] = {{"rejection", QByteArray("\x01\x10\x14", 3), false},
+                          {"finish report", QByteArray("\x01\x12\x14", 3), false},
+                          {"acceptance", QByteArray("\x01\x11\x14", 3), false},
+                          {"bare acceptance, lyrics asked", QByteArray("\x01\x11\x14", 3), true}};
+    for (const int baud : {1200, 9600}) {
+        for (const sim::LineKind line : {sim::LineKind::Uart, sim::LineKind::Usb, sim::LineKind::Burst}) {
+            PtyRig r(qPrintable(QStringLiteral("%1,N,8,1").arg(baud)));
+            r.ui().Combo2->setEditText(QStringLiteral("-"));
+            Clock::time_point shown{};
+            int replies = 0;
+            QObject::connect(&r.window->log(), &FrameLog::appended, [&](const QString& chunk) {
+                if (!chunk.startsWith(QStringLiteral("->"))) return;
+                shown = Clock::now();
+                ++replies;
+            });
+            std::printf("reply to status text, %d baud, %s line (ms):", baud,
+                        qPrintable(sim::LineKindName(line)));
+            for (const Kind& kind : kinds) {
+                r.ui().Check5->setChecked(kind.lyricsFrame);
+                kind.lyricsFrame ? r.window->Command3_Click() : r.window->Command1_Click();
+                // The reply as the line hands it over: pieces at their times.
+                sim::LineModel model(line);
+                model.send(kind.reply, baud, 0);
+                std::vector<std::pair<double, QByteArray>> pieces;
+                for (double at = model.nextDelivery(); at != sim::LineModel::kNever; at = model.nextDelivery())
+                    pieces.emplace_back(at, model.deliver(at));
+                std::vector<double> ms;
+                for (int i = 0; i < samples; ++i) {
+                    r.pty->read();  // the frames the window sent (a rejection resends)
+                    std::atomic<Clock::time_point> last{};
+                    const int before = replies;
+                    std::jthread writer([&] {
+                        const Clock::time_point t0 = Clock::now();
+                        for (const auto& [at, bytes] : pieces) {
+                            std::this_thread::sleep_until(t0 + std::chrono::duration<double>(at));
+                            [[maybe_unused]] const auto n = ::write(r.pty->master, bytes.data(), size_t(bytes.size()));
+                            last = Clock::now();
+                        }
+                    });
+                    if (!Spin(2000, [&] { return replies > before; })) continue;
+                    writer.join();
+                    ms.push_back(std::chrono::duration<double, std::milli>(shown - last.load()).count());
+                }
+                const Stats st = Summarise(ms);
+                std::printf("  %s median %.2f p99 %.2f;", kind.name, st.median, st.p99);
+            }
+            std::printf("\n");
+        }
+    }
+}
+
 // Start-up of the real program to its shown window, in a child process.
 void StartUp(const char* self) {
     QElapsedTimer t;
@@ -174,11 +237,16 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--startup-child") return StartUpChild(argc, argv);
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     QApplication app(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--replies") {
+        ReplyLatency(300);
+        return 0;
+    }
     std::printf("benchmarks (%s)\n", quick ? "quick" : "full");
     StartUp(argv[0]);
     ClickToBytes();
     LogAppend();
     PlaybackWait(quick ? 5 : 60);
     Lyrics(quick ? 20 : 180);
+    ReplyLatency(quick ? 50 : 300);
     return 0;
 }

@@ -42,18 +42,17 @@ inline bool Spin(int ms, const std::function<bool()>& done) {
 
 inline void Settle(int ms) { Spin(ms, [] { return false; }); }
 
-struct ChipRig {
+// The real window, its COM1 a link in a temporary folder that the test
+// points at a device.
+struct LinkedWindow {
     QTemporaryDir dir;
-    QString link;
-    std::unique_ptr<ChipThread> chip;
+    QString link = dir.filePath(QStringLiteral("com1"));
     std::unique_ptr<QtSerialControl> port;
     std::unique_ptr<QtEventPump> pump;
     std::unique_ptr<frm_7711> window;
     std::vector<QString> messages;
 
-    explicit ChipRig(ChipOptions options) {
-        link = dir.filePath(QStringLiteral("com1"));
-        startChip(options);
+    void openWindow() {
         PortMap map;
         map.setDevice(1, link);
         port = std::make_unique<QtSerialControl>(map);
@@ -61,6 +60,22 @@ struct ChipRig {
         window = std::make_unique<frm_7711>(*port, *pump);
         window->setExitAction([] {});
         window->setMessageSink([this](const QString& m) { messages.push_back(m); });
+    }
+    Ui::frm_7711& ui() { return window->ui(); }
+    QString log() const { return window->log().text(); }
+    QString status() { return ui().Label11->text(); }
+    bool waitForLog(const QString& text, int times = 1, int ms = 5000) {
+        return Spin(ms, [&] { return log().count(text) >= times; });
+    }
+};
+
+// The window talking to the virtual chip on a thread of its own.
+struct ChipRig : LinkedWindow {
+    std::unique_ptr<ChipThread> chip;
+
+    explicit ChipRig(ChipOptions options) {
+        startChip(options);
+        openWindow();
     }
     ~ChipRig() {
         window.reset();
@@ -72,12 +87,6 @@ struct ChipRig {
         ASSERT_TRUE(chip->start(&error)) << error.toStdString();
         QFile::remove(link);
         ASSERT_TRUE(QFile::link(chip->devicePath(), link));
-    }
-    Ui::frm_7711& ui() { return window->ui(); }
-    QString log() const { return window->log().text(); }
-    QString status() { return ui().Label11->text(); }
-    bool waitForLog(const QString& text, int times = 1, int ms = 5000) {
-        return Spin(ms, [&] { return log().count(text) >= times; });
     }
 };
 
@@ -112,24 +121,14 @@ using Clock = std::chrono::steady_clock;
 
 // The window on the serial layer, the chip's side a pseudo-terminal behind a
 // link that can be pointed at a new one (an adapter plugged in again).
-struct PtyRig {
-    QTemporaryDir dir;
-    QString link = dir.filePath(QStringLiteral("com1"));
+struct PtyRig : LinkedWindow {
     std::unique_ptr<Pty> pty = std::make_unique<Pty>();
-    std::unique_ptr<QtSerialControl> port;
-    std::unique_ptr<QtEventPump> pump;
-    std::unique_ptr<frm_7711> window;
     std::vector<QString> lines;  // every text the lyric lines showed
     Clock::time_point firstLine{};
 
     explicit PtyRig(const char* settings) {
         QFile::link(pty->slave, link);
-        PortMap map;
-        map.setDevice(1, link);
-        port = std::make_unique<QtSerialControl>(map);
-        pump = std::make_unique<QtEventPump>(port.get());
-        window = std::make_unique<frm_7711>(*port, *pump);
-        window->setExitAction([] {});
+        openWindow();
         port->setSettings(QString::fromLatin1(settings));
         for (QLineEdit* line : {ui().Text1, ui().Text2})
             QObject::connect(line, &QLineEdit::textChanged, [this](const QString& t) {
@@ -138,8 +137,6 @@ struct PtyRig {
                 lines.push_back(t);
             });
     }
-    Ui::frm_7711& ui() { return window->ui(); }
-    QString log() const { return window->log().text(); }
     void replug() {
         pty = std::make_unique<Pty>();
         QFile::remove(link);

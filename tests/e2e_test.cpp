@@ -30,6 +30,10 @@ ChipOptions On(LineKind line, double speed, bool backToBack = false) {
 
 }  // namespace
 
+namespace vorla::sim {
+void PrintTo(LineKind kind, std::ostream* out) { *out << LineKindName(kind).toStdString(); }
+}  // namespace vorla::sim
+
 // The same exchanges on each kind of line the chip can sit behind.
 class EndToEndLine : public ::testing::TestWithParam<LineKind> {};
 INSTANTIATE_TEST_SUITE_P(Lines, EndToEndLine, ::testing::Values(LineKind::Uart, LineKind::Usb, LineKind::Burst),
