@@ -12,9 +12,11 @@
 #include "sim/chip_host.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
-    const vorla::ProgramOptions options = vorla::ParseProgramOptions(QCoreApplication::arguments());
+    // The command line is read before the window system is touched, so that
+    // --help and a wrong option answer anywhere, without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const vorla::ProgramOptions options = vorla::ParseProgramOptions(arguments);
     if (options.help) {
         std::fputs(qPrintable(vorla::UsageText()), stdout);
         return 0;
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorla-demo: %s\n\n%s", qPrintable(options.error), qPrintable(vorla::UsageText()));
         return 2;
     }
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
     // Without the GBK converter every text frame would carry wrong bytes.
     if (!vorla::GbkAvailable()) {
         const QString text = QStringLiteral("本机的GBK编码转换不可用，程序无法发送正确的文本帧，即将退出。");

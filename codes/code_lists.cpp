@@ -81,8 +81,9 @@ void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord&
         const int32_t code = list.itemData(k);
         if (code == 0) {
             const QString text = list.itemText(k);
+            SynthesisEncoder encoder;
             for (QStringView ch : SplitCharacters(text)) {
-                const auto bytes = EncodeSynthesisChar(ch);
+                const auto bytes = encoder.encode(ch);
                 f[size_t(at)] = bytes[0];
                 f[size_t(at) + 1] = bytes[1];
                 at = int16_t(at + 2);

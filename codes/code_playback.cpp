@@ -1,6 +1,6 @@
 #include "codes/code_playback.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace vorla {
 
@@ -10,35 +10,59 @@ bool CodePlayer::SendCodeFrame(int k) {
     return host_.sendCodeFrame();
 }
 
-void CodePlayer::play() {
-    const unsigned run = ++currentRun_;
-    ++depth_;
-    struct Depth {
-        int& d;
-        ~Depth() { --d; }
-    } depthGuard{depth_};
-
+void CodePlayer::startRun() {
     st_.LastCommand = cmd::kCodePlayback;
     st_.PlaybackFinished = 1;
-    std::vector<int> order;
+    order_.clear();
     for (int k = 0; k < kCodeLists; ++k)
-        if (host_.codeList(k).listCount() > 0) order.push_back(k);
+        if (host_.codeList(k).listCount() > 0) order_.push_back(k);
     if (st_.ResumePending != 0) st_.ResumePending = 0;
     else st_.CodePosition = 0;
+    next_ = size_t(std::max<int16_t>(st_.CodePosition, 0));
+}
 
-    for (size_t i = size_t(std::max<int16_t>(st_.CodePosition, 0)); i < order.size(); ++i) {
+void CodePlayer::play() {
+    startRun();
+    if (running_) {
+        // The run waiting below takes up the new one.
+        replaced_ = true;
+        return;
+    }
+    running_ = true;
+    replaced_ = false;
+    struct Running {
+        bool& flag;
+        ~Running() { flag = false; }
+    } runningGuard{running_};
+
+    while (next_ < order_.size()) {
         host_.clearLyricLines();
-        while (st_.PlaybackFinished == 0) {
-            pump_.waitForEvents(EventPump::kNoDeadline);
-            if (run != currentRun_ || pump_.stopping()) return;  // replaced, or the program ends
-            if (st_.LastCommand != cmd::kCodePlayback) goto endOfRun;
+        if (!awaitReport()) {
+            if (pump_.stopping()) return;
+            if (replaced_) {
+                replaced_ = false;
+                continue;
+            }
+            break;  // another command ended the run
         }
-        if (run != currentRun_) return;
-        if (!SendCodeFrame(order[i])) return;  // reported; the run stops where it is
+        // A code that cannot be sent has been reported; the run ends there.
+        if (!SendCodeFrame(order_[next_])) break;
         st_.CodePosition = int16_t(st_.CodePosition + 1);
         st_.PlaybackFinished = 0;
+        ++next_;
     }
-endOfRun:
+    endRun();
+}
+
+bool CodePlayer::awaitReport() {
+    while (st_.PlaybackFinished == 0) {
+        pump_.waitForEvents(EventPump::kNoDeadline);
+        if (pump_.stopping() || replaced_ || st_.LastCommand != cmd::kCodePlayback) return false;
+    }
+    return !replaced_;
+}
+
+void CodePlayer::endRun() {
     for (CodeParamRecord& record : st_.CodeParams) record[0] = 0;
     st_.CodePosition = 0;
     st_.SequenceDone = 1;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "codes/code_lists.h"
 #include "link/event_pump.h"
@@ -27,20 +28,32 @@ public:
     CodePlayer(WindowState& st, EventPump& pump, CodePlaybackHost& host) : st_(st), pump_(pump), host_(host) {}
 
     // The Play button. A click while a run waits replaces that run: the
-    // waiting run ends without sending more and without its end-of-run reset.
+    // waiting run ends without sending more and without its end-of-run reset,
+    // and the new run goes on in its place (the click returns at once), so
+    // clicks never nest runs however many come.
     void play();
 
     // Builds one code's frame (CheckByte cleared first) and sends it.
     bool SendCodeFrame(int k);
 
-    bool running() const { return depth_ > 0; }
+    bool running() const { return running_; }
 
 private:
+    // A new run's start: LastCommand, the first code due at once, the run
+    // order, and where it starts.
+    void startRun();
+    // Waits for the report of the code before; false when the run must not
+    // send (it was ended or replaced, or the program ends).
+    bool awaitReport();
+    void endRun();
+
     WindowState& st_;
     EventPump& pump_;
     CodePlaybackHost& host_;
-    unsigned currentRun_ = 0;
-    int depth_ = 0;
+    std::vector<int> order_;
+    size_t next_ = 0;  // index in order_ of the next code to send
+    bool running_ = false;
+    bool replaced_ = false;
 };
 
 }  // namespace vorla

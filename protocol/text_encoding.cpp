@@ -1,20 +1,10 @@
 #include "protocol/text_encoding.h"
 
-#include <QStringEncoder>
-
 namespace vorla {
 
 namespace {
 constexpr std::array<uint8_t, 2> kFullWidthQuestionMark{0xA3, 0xBF};
 constexpr int kLastTextIndex = kFrameBufferSize - 3;  // room for tail and check byte
-
-// The converter's error flag sticks, so a fresh converter is made after an
-// unrepresentable character; the output bytes alone decide the result.
-QByteArray ToGbk(QStringView character) {
-    thread_local QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
-    if (encoder.hasError()) encoder = QStringEncoder("GBK", QStringConverter::Flag::Stateless);
-    return encoder.encode(character);
-}
 }  // namespace
 
 bool GbkAvailable() {
@@ -37,8 +27,11 @@ std::vector<QStringView> SplitCharacters(const QString& text) {
     return out;
 }
 
-std::array<uint8_t, 2> EncodeSynthesisChar(QStringView character) {
-    const QByteArray code = ToGbk(character);
+std::array<uint8_t, 2> SynthesisEncoder::encode(QStringView character) {
+    const QByteArray code = gbk_->encode(character);
+    // The converter's error flag sticks: the character after one GBK cannot
+    // carry gets a new converter. The output bytes alone decide the result.
+    if (gbk_->hasError()) fresh();
     if (code.size() == 1) {
         const uint8_t b = uint8_t(code[0]);
         if (b >= 0x01 && b <= 0x7F) return {0xA3, uint8_t(b + 0x80)};
@@ -53,10 +46,11 @@ void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextByte
                          int16_t& cursor) {
     const std::vector<QStringView> characters = SplitCharacters(text);
     if (characters.empty() || start < 0) return;
+    SynthesisEncoder encoder;
     int p = start - 1;
     for (QStringView ch : characters) {
         if (p + 2 > kLastTextIndex) break;
-        const auto bytes = EncodeSynthesisChar(ch);
+        const auto bytes = encoder.encode(ch);
         buffer[size_t(p + 1)] = bytes[0];
         buffer[size_t(p + 2)] = bytes[1];
         p += 2;

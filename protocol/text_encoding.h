@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <QString>
+#include <QStringEncoder>
 #include <QStringView>
 
 #include "protocol/frame.h"
@@ -20,10 +22,21 @@ bool GbkAvailable();
 // Splits a text into characters: a surrogate pair counts as one character.
 std::vector<QStringView> SplitCharacters(const QString& text);
 
-// The two bytes of one character. The character code 0, the euro sign (the
-// one one-byte code above 0x7F) and anything GBK cannot represent become the
-// full-width question mark 0xA3 0xBF.
-std::array<uint8_t, 2> EncodeSynthesisChar(QStringView character);
+// Encodes the characters of one text, two bytes each. Every text starts from
+// a converter of its own, and a character GBK cannot represent leaves the
+// next one a fresh converter: no state carries over from one to the next.
+class SynthesisEncoder {
+public:
+    SynthesisEncoder() { fresh(); }
+    // The two bytes of one character. The character code 0, the euro sign
+    // (the one one-byte code above 0x7F) and anything GBK cannot represent
+    // become the full-width question mark 0xA3 0xBF.
+    std::array<uint8_t, 2> encode(QStringView character);
+
+private:
+    void fresh() { gbk_.emplace("GBK", QStringConverter::Flag::Stateless); }
+    std::optional<QStringEncoder> gbk_;
+};
 
 // Writes the text into buffer from index start on, two bytes a character,
 // and stops after the character whose second byte brings the text to

@@ -140,10 +140,7 @@ TEST(CodePlayback, RejectedCodeAndPlayClickedWhileWaiting) {
     });
     // Play again while the first run waits: the new run takes its place and
     // starts with the code after the rejected one.
-    r.pump.at(102, [&] {
-        r.window->Command13_Click();
-        EXPECT_EQ(r.st().SequenceDone, 1);
-    });
+    r.pump.at(102, [&] { r.window->Command13_Click(); });
     r.pump.at(103, [&] { r.finished(); });
     r.window->Command13_Click();
     const auto sent = r.serial.sent();
@@ -160,4 +157,35 @@ TEST(CodePlayback, RejectedCodeAndPlayClickedWhileWaiting) {
     r.reject();
     EXPECT_TRUE(r.ui().Label11->text().isEmpty());
     EXPECT_EQ(r.st().ResumePending, 0);
+}
+
+TEST(CodePlayback, PlayClickedOverAndOverWhileWaitingKeepsOneRun) {
+    WindowRig r;
+    // 500 clicks while the run waits for its first report: each new run
+    // takes the waiting one's place and sends code 1 again.
+    for (int i = 0; i < 500; ++i) r.pump.at(101 + i * 0.01, [&] { r.window->Command13_Click(); });
+    r.pump.at(110, [&] { r.finished(); });
+    r.window->Command13_Click();
+    EXPECT_EQ(r.pump.maxDepth, 1);
+    EXPECT_EQ(r.serial.sent().size(), 502u);  // code 1 for each run, then code 2
+    EXPECT_EQ(r.st().SequenceDone, 1);
+    EXPECT_FALSE(r.window->codePlaybackRunning());
+}
+
+TEST(CodePlayback, ARunEndedByAPortFaultDropsItsSnapshots) {
+    WindowRig r;
+    r.window->Command22_Click();
+    ASSERT_TRUE(r.ui().Command22->property("snapshot").toBool());
+    r.serial.failOpen = true;
+    r.window->Command13_Click();
+    EXPECT_TRUE(r.log().contains(QStringLiteral("打开失败")));
+    EXPECT_EQ(r.st().CodeParams[0][0], 0);
+    EXPECT_EQ(r.st().CodePosition, 0);
+    EXPECT_EQ(r.st().SequenceDone, 1);
+    EXPECT_FALSE(r.ui().Command22->property("snapshot").toBool());
+    r.serial.failOpen = false;
+    r.ui().Option8->setChecked(true);  // 6级
+    r.window->Command13_Click();
+    ASSERT_FALSE(r.serial.sent().empty());
+    EXPECT_EQ(uint8_t(r.serial.sent().front()[3]), 0xE5);  // the current volume
 }

@@ -148,8 +148,11 @@ TEST(TextEncoding, CharactersAndTheirTwoByteForms) {
     EXPECT_EQ(Encoded(QString::fromUtf16(u"\U0001F600x")), "A3 BF A3 F8");
     EXPECT_EQ(Encoded(QString(QChar(0xD800))), "A3 BF");
     EXPECT_EQ(Encoded(QStringLiteral("?")), "A3 BF");
-    // The converter recovers after an unrepresentable character.
+    // The converter recovers after an unrepresentable character, within a
+    // text and in the next one; the no-break space is one GBK lacks.
     EXPECT_EQ(Encoded(QStringLiteral("€欢")), "A3 BF BB B6");
+    EXPECT_EQ(Encoded(QString::fromUtf16(u"欢 ")), "BB B6 A3 BF");
+    EXPECT_EQ(Encoded(QStringLiteral("欢")), "BB B6");
     // Other two-byte GBK characters keep their code.
     EXPECT_EQ(Encoded(QStringLiteral("夢·")), "89 F4 A1 A4");
 }

@@ -134,3 +134,21 @@ TEST(Replies, FinishReplyDuringALyricWaitEndsTheDisplay) {
     EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
     EXPECT_TRUE(r.ui().Text1->text().isEmpty());
 }
+
+TEST(Replies, LyricsPlayedAgainAndAgainDoNotNest) {
+    // Play clicked over and over on a karaoke piece: each click empties the
+    // lines, which ends the running display before the next stream arrives.
+    WindowRig r;
+    r.ui().Combo2->setEditText(QStringLiteral("?"));  // no lyric wait
+    r.ui().Check5->setChecked(true);
+    QByteArray stream = Hex("01 11 14 01 00 24 08");
+    for (int i = 0; i < 8; ++i) stream += Hex("BA C3 34");  // 8 characters of 2 s
+    stream += Hex("04");
+    for (int i = 0; i < 50; ++i) {
+        r.pump.at(100 + i, [&] { r.window->Command3_Click(); });
+        r.pump.at(100.05 + i, [&] { r.serial.receive(stream); });
+    }
+    while (!r.pump.starved()) r.pump.waitForEvents(EventPump::kNoDeadline);
+    EXPECT_EQ(r.serial.sent().size(), 50u);
+    EXPECT_EQ(r.pump.maxDepth, 2);  // each click inside the display it ends, no deeper
+}

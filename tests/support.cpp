@@ -36,6 +36,16 @@ bool FakeSerial::output(const QByteArray& bytes) {
     return true;
 }
 
+void FakeSerial::vanish() {
+    failOpen = true;
+    if (!open_) return;
+    open_ = false;
+    receiverClosed();
+    ops.push_back(Op{Op::Close, port_, settings_, {}});
+    fault_ = PortFault{port_, deviceName(), PortFault::Stage::Line, PortFault::Kind::Disconnected};
+    emit faulted(fault_);
+}
+
 std::vector<QByteArray> FakeSerial::sent() const {
     std::vector<QByteArray> out;
     for (const Op& op : ops)
@@ -50,7 +60,9 @@ void FakePump::waitForEvents(double deadline) {
         if (next->first > t_) t_ = next->first;
         auto action = std::move(next->second);
         script_.erase(next);
+        maxDepth = std::max(maxDepth, ++depth_);
         action();
+        --depth_;
         return;
     }
     if (deadline == kNoDeadline) {

@@ -47,8 +47,8 @@ public:
     // Bytes from the chip; the receive event is raised at once for every
     // batch they complete, unless held.
     void receive(const QByteArray& bytes) { bytesReceived(bytes); }
-    // The line has been quiet since the last byte (move the clock first).
-    void lineQuiet() { checkQuiet(); }
+    // The device goes away while the port is open, as an unplugged adapter.
+    void vanish();
     std::vector<QByteArray> sent() const;
 
 protected:
@@ -78,12 +78,14 @@ public:
     std::vector<int> blockingWaits;  // milliseconds of every blocking wait
     std::function<void()> duringBlockingWait;  // what arrives at the start of one
     int waits = 0;
+    int maxDepth = 0;  // how deep scripted events ran inside waits
     SerialControl* port = nullptr;
 
 private:
     double t_ = 100.0;
     std::multimap<double, std::function<void()>> script_;
     bool starved_ = false;
+    int depth_ = 0;
 };
 
 // The window on the doubles, with its log and sends recorded in one journal.

@@ -2,6 +2,11 @@
 // command with its bytes and its order of logging and sending.
 #include <gtest/gtest.h>
 
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+
 #include "support.h"
 
 using namespace vorla;
@@ -38,7 +43,7 @@ TEST(Window, StartUpState) {
     EXPECT_EQ(ui.List3->listCount(), 9);
     EXPECT_EQ(ui.List4->listCount(), 10);
     EXPECT_EQ(ui.List1->itemText(4), QStringLiteral("同桌的你---卡拉OK\t\t"));
-    EXPECT_EQ(ui.List1->item(4)->text(), QStringLiteral("同桌的你---卡拉OK→→"));
+    EXPECT_EQ(ui.List1->item(4)->text(), QStringLiteral("同桌的你---卡拉OK\t\t"));  // as it stands
     EXPECT_TRUE(ui.List5->isEnabled());
     EXPECT_FALSE(ui.List6->isEnabled() || ui.List7->isEnabled() || ui.List8->isEnabled());
     EXPECT_EQ(ui.List5->listIndex(), 4);
@@ -239,21 +244,68 @@ TEST(Window, RawSender) {
     EXPECT_EQ(r.messages.size(), 8u);
     EXPECT_EQ(r.messages[0], QStringLiteral("格式不匹配，不是16进制数值"));
     EXPECT_EQ(r.ui().Text5->text(), QStringLiteral("zz"));
+    // What sends nothing records nothing: a later rejection of the chord
+    // music frame resends that frame, with no message.
     r.messages.clear();
-    r.st().LastCommand = 3;
+    r.window->Command3_Click();
+    const QByteArray music = r.serial.sent().back();
     EXPECT_EQ(send("", true), "nothing");
+    EXPECT_EQ(send("zz", false), "nothing");
+    EXPECT_EQ(r.st().LastCommand, cmd::kMusic);
+    r.messages.clear();
+    r.reject();
+    EXPECT_EQ(r.serial.sent().back(), music);
     EXPECT_TRUE(r.messages.empty());
-    EXPECT_EQ(r.st().LastCommand, cmd::kRawAutoCheck);
     r.window->Clr_Click();
     EXPECT_TRUE(r.log().isEmpty());
     EXPECT_TRUE(r.ui().Text4->toPlainText().isEmpty());
 }
 
-TEST(Window, LogViewShowsEveryRecord) {
+TEST(Window, LogViewShowsEveryRecordWrappedInItsWidth) {
     WindowRig r;
+    r.window->show();
     for (int i = 0; i < 3; ++i) r.window->Command1_Click();
-    EXPECT_EQ(r.ui().Text4->toPlainText(), QString(r.log()).remove(u'\r'));
-    EXPECT_EQ(r.window->log().lineCount(), 6);
+    r.ui().Text3->setPlainText(QString(25, QChar(0x597D)));
+    r.window->Command6_Click();  // a record far wider than the box
+    QCoreApplication::processEvents();
+    QPlainTextEdit* view = r.ui().Text4;
+    EXPECT_EQ(view->toPlainText(), QString(r.log()).remove(u'\r'));
+    EXPECT_EQ(r.window->log().lineCount(), 8);
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+    const QTextBlock record = view->document()->findBlockByNumber(7);
+    ASSERT_TRUE(record.layout());
+    EXPECT_GT(record.layout()->lineCount(), 1);
+}
+
+TEST(Window, TextReachesTheEncoderAsTyped) {
+    WindowRig r;
+    // A no-break space stays one (GBK lacks it); only the box's own line
+    // breaks become CR LF.
+    r.ui().Text3->setPlainText(QString::fromUtf16(u"A\u00A0B\nC"));
+    EXPECT_EQ(r.window->Text3Text(), QString::fromUtf16(u"A\u00A0B\r\nC"));
+    r.window->Command6_Click();
+    EXPECT_EQ(ToHex(r.serial.sent().back().mid(4, 12)), "A3 C1 A3 BF A3 C2 A3 8D A3 8A A3 C3");
+    r.window->Command20_Click();
+    ListBoxWidget* list = r.ui().List5;
+    EXPECT_EQ(list->itemText(list->listIndex()), QString::fromUtf16(u"A\u00A0B\r\nC"));
+    EXPECT_EQ(list->item(list->listIndex())->text(), QString::fromUtf16(u"A\u00A0B\u21B5C"));  // marks in code lists
+}
+
+TEST(Window, DeviceVanishingDuringTheBaudRateWaitIsReportedOnce) {
+    WindowRig r;
+    r.window->Command1_Click();
+    r.ui().Combo2->setCurrentIndex(3);
+    r.pump.duringBlockingWait = [&] { r.serial.vanish(); };
+    r.window->Command10_Click();
+    EXPECT_EQ(r.log().count(QStringLiteral("连接中断")), 1);
+    EXPECT_FALSE(r.log().contains(QStringLiteral("打开失败")));
+    EXPECT_TRUE(r.log().endsWith(QStringLiteral("0x4 0x8D \r\n")));  // the frame sent is still logged
+    // The adapter back: the next command opens the port at the new rate.
+    r.pump.duringBlockingWait = nullptr;
+    r.serial.failOpen = false;
+    r.window->Command1_Click();
+    EXPECT_TRUE(r.serial.portOpen());
+    EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
 }
 
 TEST(Window, CloseButtonClosesThePortAndEndsEveryWait) {

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTextDocument>
 
 #include "codes/code_lists.h"
 #include "protocol/catalog.h"
@@ -54,7 +55,9 @@ void frm_7711::fillLists() {
                                                           {ui_.List4, ItemKind::Sound}};
     for (const auto& [list, kind] : stored)
         for (const QString& text : StoredItems(kind)) list->addItem(text, list->count());
+    // Code lists may hold typed text: its line breaks and tabs show as marks.
     ListBoxWidget* codes[] = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    for (ListBoxWidget* list : codes) list->setShowMarks(true);
     for (int k = 0; k < kCodeLists; ++k) {
         for (const CodeListItem& item : InitialCodeList(k)) {
             codes[k]->addItem(item.text, codes[k]->count());
@@ -133,9 +136,16 @@ void frm_7711::Form_Load() {
 // ---- reading the controls
 
 QString frm_7711::Text3Text() const {
-    QString text = ui_.Text3->toPlainText();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(u'\n', QStringLiteral("\r\n"));
+    // The document's own characters: the plain-text reading would turn a
+    // no-break space into a space. Only the box's line breaks (paragraph and
+    // line separators) become CR LF.
+    const QString raw = ui_.Text3->document()->toRawText();
+    QString text;
+    text.reserve(raw.size());
+    for (const QChar c : raw) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) text += QStringLiteral("\r\n");
+        else text += c;
+    }
     return text;
 }
 
@@ -223,9 +233,12 @@ void frm_7711::sendBaudFrame(uint8_t mode, int16_t command) {
     // The frame leaves at the old rate; then the port is switched.
     pump_.blockingWait(100);
     if (pump_.stopping()) return;
+    // A device that vanished meanwhile has been reported and its port
+    // closed: the next command opens it again, at the new rate.
+    const bool vanished = !port_.portOpen();
     port_.setPortOpen(false);
     if (const auto settings = BaudSettingsFor(ListIndexOf(ui_.Combo2))) port_.setSettings(*settings);
-    const bool reopened = port_.setPortOpen(true);
+    const bool reopened = vanished || port_.setPortOpen(true);
     link_.LogSentFrame(frame);
     if (!reopened) link_.reportFault(port_.lastFault());
 }
@@ -274,13 +287,15 @@ void frm_7711::closeEvent(QCloseEvent* event) {
 
 void frm_7711::sendRaw(bool appendCheckByte) {
     st_.CheckByte = 0;
-    st_.LastCommand = appendCheckByte ? cmd::kRawAutoCheck : cmd::kRawManualCheck;
     const HexText parsed = ParseHexText(ui_.Text5->text());
     if (parsed.status == HexTextStatus::Empty) return;
     if (parsed.status == HexTextStatus::NotHex) {
         if (message_) message_(QStringLiteral("格式不匹配，不是16进制数值"));
         return;
     }
+    // Recorded only for a frame that goes out, so that a rejection of an
+    // earlier frame never runs this sender on a text that sends nothing.
+    st_.LastCommand = appendCheckByte ? cmd::kRawAutoCheck : cmd::kRawManualCheck;
     const std::vector<uint8_t> frame = BuildRawFrame(st_, parsed.bytes, appendCheckByte);
     link_.LogSentFrame(frame);
     link_.SendFrame(frame);

@@ -50,7 +50,7 @@ void ListBoxWidget::setItemData(int index, int32_t data) {
 
 void ListBoxWidget::addItem(const QString& text, int index) {
     if (index < 0 || index > count()) index = count();
-    auto* it = new QListWidgetItem(DisplayText(text));
+    auto* it = new QListWidgetItem(showMarks_ ? DisplayText(text) : text);
     it->setData(kTextRole, text);
     it->setData(kDataRole, 0);
     it->setToolTip(text);

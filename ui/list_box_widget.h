@@ -1,6 +1,7 @@
 // A list box as the window's lists behave: one selected item that the
 // operator can move but not clear, an integer per item, and the item's full
-// text kept while line breaks and tabs are shown as visible marks on one line.
+// text kept. A list that may hold typed text shows its line breaks and tabs
+// as visible marks on one line.
 #pragma once
 
 #include <QListWidget>
@@ -13,6 +14,8 @@ public:
     explicit ListBoxWidget(QWidget* parent = nullptr);
 
     static QString DisplayText(const QString& text);
+    // Line breaks as ↵ and tabs as → for items added from now on.
+    void setShowMarks(bool show) { showMarks_ = show; }
 
     int listCount() const override { return count(); }
     int listIndex() const override;
@@ -29,4 +32,7 @@ public:
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;
+
+private:
+    bool showMarks_ = false;
 };

@@ -1,0 +1,55 @@
+// The two programs' command lines, run as a user would from a shell with no
+// display.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace {
+
+struct Finished {
+    int exitCode = -1;
+    QString out, err;
+};
+
+Finished Start(const QString& program, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(10000)) p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+}  // namespace
+
+TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
+    struct Case {
+        const char* program;
+        QStringList args;
+        int exitCode;
+        const char* says;  // in the output (stdout for 0, stderr otherwise)
+    };
+    const Case cases[] = {
+        {VORLA_DEMO_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-demo"},
+        {VORLA_DEMO_PATH, {QStringLiteral("--bogus")}, 2, "unknown option --bogus"},
+        {VORLA_DEMO_PATH, {QStringLiteral("--com1")}, 2, "--com1 needs a device"},
+        {VORLA_DEMO_PATH, {QStringLiteral("--line"), QStringLiteral("usb")}, 2, "--line goes with --simulate"},
+        {VORLA_CHIPSIM_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-chipsim"},
+        {VORLA_CHIPSIM_PATH, {QStringLiteral("--speed")}, 2, "--speed needs a value"},
+        {VORLA_CHIPSIM_PATH, {QStringLiteral("--line"), QStringLiteral("modem")}, 2, "bad value for --line"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QString::fromLatin1(c.program).section(u'/', -1).toStdString() + " " +
+                     c.args.join(u' ').toStdString());
+        const Finished r = Start(QString::fromLocal8Bit(c.program), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        const QString& text = c.exitCode == 0 ? r.out : r.err;
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.says))) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(u'\n'));
+    }
+}
