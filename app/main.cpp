@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <cstdio>
 #include <memory>
 
@@ -5,11 +6,11 @@
 #include <QMessageBox>
 
 #include "app/options.h"
-#include "frm_7711.h"
 #include "link/event_pump.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
 #include "sim/chip_host.h"
+#include "ui/frm_7711.h"
 
 int main(int argc, char** argv) {
     // The command line is read before the window system is touched, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's command line: which devices COM1 and COM2 open.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codes/code_lists.h"
 
 #include "protocol/catalog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four code lists: choosing one, inserting into it, deleting from it,
 // their parameter snapshots and the frame each of them becomes.
 #pragma once

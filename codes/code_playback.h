@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playing the four code lists one after another, each code sent only after
 // the chip has reported the end of the one before.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual chip's frame parser on any byte stream, in bursts at any times.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The raw sender's hexadecimal text parser on any text.
 #include <cstddef>
 #include <cstdint>

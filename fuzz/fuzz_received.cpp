@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Received bytes through the receive side (GBK splitter and grouping), the
 // reply handler and the lyric interpreter, with a scripted display and clock:
 // waits cost nothing, and the next burst arrives inside them as a nested
@@ -8,39 +9,13 @@
 
 #include "link/lyrics.h"
 #include "link/reply_handler.h"
+#include "support/fakes.h"
 
 namespace {
 
-class Script;
-
-class FakePort : public vorla::SerialControl {
-public:
-    void setCommPort(int16_t) override {}
-    int16_t commPort() const override { return 1; }
-    bool setSettings(const QString&) override { return true; }
-    QString settings() const override { return {}; }
-    bool portOpen() const override { return true; }
-    bool setPortOpen(bool) override { return true; }
-    bool output(const QByteArray& bytes) override {
-        frameWritten(bytes);
-        return true;
-    }
-    vorla::PortFault lastFault() const override { return {}; }
-    QString deviceName() const override { return {}; }
-    double clock() const override { return *time; }
-    void arrive(const QByteArray& bytes) { bytesReceived(bytes); }
-    void quiet() { checkQuiet(); }
-    void rate(int baud) { setLineRate(baud); }
-    const double* time = nullptr;
-
-protected:
-    void raiseEventSoon() override { raiseEvents(); }
-    void wakeAt(double) override {}
-};
-
 class Script : public vorla::EventPump, public vorla::ReplyHost, public vorla::LyricDisplay {
 public:
-    FakePort port;
+    vorla::test::FakeSerial port;
     vorla::WindowState st;
     std::deque<QByteArray> bursts;
     QString lines[3];
@@ -49,8 +24,9 @@ public:
     int lyricWaitMs = 0;
 
     Script() {
-        port.time = &t;
-        QObject::connect(&port, &vorla::SerialControl::onComm, [this] {
+        port.timeSource = this;
+        port.setPortOpen(true);
+        QObject::connect(&port, &vorla::SerialControl::commEventRaised, [this] {
             if (depth > 8) return;
             ++depth;
             vorla::HandleComm(port, st, *this, *this, lyricWaitMs);
@@ -67,8 +43,8 @@ public:
             t += uint8_t(burst[0]) / 1000.0;
             burst.remove(0, 1);
         }
-        port.quiet();
-        port.arrive(burst);
+        port.lineQuiet();
+        port.receive(burst);
     }
 
     // Clock and waits.
@@ -115,13 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the fuzzer can cut a stream anywhere, a double-byte character included.
     if (size == 0) return 0;
     static const int kRates[] = {1200, 2400, 4800, 9600};
-    s.port.rate(kRates[data[0] & 3]);
+    s.port.setSettings(QStringLiteral("%1,N,8,1").arg(kRates[data[0] & 3]));
     s.port.output(QByteArray(data[0] & 4 ? "\x01\x80\xC0" : "\x01\xC0\x80", 3));
     s.lyricWaitMs = (data[0] >> 3) * 100;
     QByteArray all(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     for (const QByteArray& part : all.split('\xFF')) s.bursts.push_back(part);
     while (!s.bursts.empty() && !s.stopping()) s.deliver();
     s.t += 1.0;
-    s.port.quiet();
+    s.port.lineQuiet();
     return 0;
 }

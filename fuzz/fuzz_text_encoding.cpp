@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text encoder and a text frame on any text.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/event_pump.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting on the window's thread.
 //
 // A wait that must let clicks and replies through sleeps until the next batch

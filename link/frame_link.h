@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a finished frame to the port, and its record in the log.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/frame_log.h"
 
 namespace vorla {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log of sent frames and received replies.
 #pragma once
 

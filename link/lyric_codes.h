@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The codes of a karaoke lyric stream, shared by the lyric interpreter and
 // the receive side that finds where a stream ends.
 #pragma once

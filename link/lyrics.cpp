@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/lyrics.h"
 
 #include <vector>

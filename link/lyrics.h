@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plays a karaoke lyric stream back in the two lyric lines.
 //
 // Codes: 0x01 x T sets the tempo unit T / 3.6; 0x04 ends the lyrics; 0x05

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/qt_serial_control.h"
 
 #include <QDeadlineTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial control over QSerialPort.
 //
 // Received bytes go to the shared receive side as the operating system hands

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/receive_grouper.h"
 
 #include <algorithm>

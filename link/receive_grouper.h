@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Groups received characters into what the receive handler reads at once.
 //
 // A real line hands bytes over one at a time (a UART below 2400 baud), in

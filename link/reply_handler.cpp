@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/reply_handler.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the window does with the chip's replies: the status label, the log,
 // resending a rejected command, the playback-finished flag and lyric data.
 #pragma once

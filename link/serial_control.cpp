@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/serial_control.h"
 
 #include <chrono>
@@ -110,7 +111,7 @@ void SerialControl::raiseEvents() {
     // itself, in a nested event; the count only bounds the loop.
     for (size_t n = grouper_.readyCount(); n > 0 && holds_ == 0 && grouper_.readyCount() > 0; --n) {
         commEvent_ = kCommEventReceive;
-        emit onComm();
+        emit commEventRaised();
     }
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial control the window talks to: port number, line settings,
 // open and close, output of a byte array, input as GBK characters, and a
 // receive event raised on the window's thread for every batch received.
@@ -95,7 +96,8 @@ public:
     virtual double clock() const;
 
 signals:
-    void onComm();
+    // CommEvent has been set: a batch of received data waits (the OnComm event).
+    void commEventRaised();
     // A fault on an open port (the adapter vanished, a read failed); the
     // port has been closed. Raised once per fault.
     void faulted(const vorla::PortFault& fault);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/catalog.h"
 
 namespace vorla {

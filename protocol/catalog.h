@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chip's stored items as the window lists them, and their item codes.
 //
 // The item at list index i has the code 0x60 + i div 16, base + i mod 16;

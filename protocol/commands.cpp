@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/commands.h"
 
 #include "protocol/text_encoding.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frames of the play and control commands, built into the window state
 // exactly as the buttons build them.
 #pragma once

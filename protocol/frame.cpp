@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/frame.h"
 
 namespace vorla {

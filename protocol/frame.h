@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command frame layout and the bytes every sender shares.
 //
 // A frame is: head (0x01), mode byte, option byte, sound byte, body, tail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/hex_text.h"
 
 #include "protocol/window_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames typed as hexadecimal text: pairs of digits at character positions
 // 1-2, 4-5, 7-8, ...; the character after each pair is a separator and is
 // skipped unexamined; parsing ends when fewer than two characters follow a

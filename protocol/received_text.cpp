@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/received_text.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Received bytes as text in the GBK code page.
 //
 // A byte 0x00-0x7F is one character whose code is the byte. A lead byte

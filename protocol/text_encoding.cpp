@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "protocol/text_encoding.h"
 
 namespace vorla {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text for the chip: every character becomes two bytes, its GBK code, or
 // 0xA3 followed by b + 0x80 for a one-byte code b (the full-width row), so no
 // encoded byte is below 0x40 and the frame head and tail never appear in it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's variables, shared by all handlers, in their own widths:
 // 16-bit signed integers, unsigned bytes, the two 56-byte frame buffers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/chip_host.h"
 
 #include <cerrno>

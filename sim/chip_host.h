@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the virtual chip on the master side of a pseudo-terminal: the window
 // (or any program) opens the slave side as its serial port.
 #pragma once

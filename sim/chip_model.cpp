@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/chip_model.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual chip's side of the protocol, free of any I/O: it hears bytes
 // with their arrival time, answers with bytes, and keeps its own clock-driven
 // events (a frame cut short, the end of playback).

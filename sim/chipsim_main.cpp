@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorla-chipsim: a virtual Vorla chip on a pseudo-terminal.
 #include <csignal>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How bytes the chip sends reach the program on the other end of the line.
 //
 // The chip sends back to back at the line rate, ten bits a byte. What the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/lyric_pieces.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lyric streams of the virtual chip's eight karaoke pieces. The words are
 // classical Tang verse (public domain); each stream has a tempo code, a title
 // block, a pause, one timed sentence per line and the end code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks: figures printed, nothing asserted.
 //
 //   vorla_bench            everything (about six minutes)
@@ -19,6 +20,7 @@
 #include <QTimer>
 
 #include "chip_rig.h"
+#include "window_rig.h"
 #include "sim/line_model.h"
 
 using namespace vorla;

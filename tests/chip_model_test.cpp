@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The virtual chip's protocol side on a virtual clock.
 #include <gtest/gtest.h>
 
 #include "sim/chip_model.h"
+#include "sim/line_model.h"
 #include "sim/lyric_pieces.h"
-#include "support.h"
+#include "support/hex.h"
 
 using namespace vorla::sim;
 using vorla::test::Hex;
@@ -140,4 +142,37 @@ TEST(ChipModel, FaultInjection) {
     EXPECT_EQ(pattern(7), pattern(7));
     EXPECT_NE(pattern(7).find('x'), std::string::npos);
     EXPECT_NE(pattern(7).find('.'), std::string::npos);
+}
+
+namespace {
+double Char(int baud) { return 10.0 / baud; }  // one character's time on the line
+}  // namespace
+
+TEST(LineModel, HandsBytesOverAsRealLinesDo) {
+    struct LineCase {
+        LineKind kind;
+        int baud;
+        std::vector<size_t> groups;  // sizes of the reads, in order
+        double lastAt;               // when the last read comes, in character times
+    };
+    // 11 bytes sent at once from an idle line at time 0.
+    const LineCase cases[] = {
+        {LineKind::Uart, 1200, std::vector<size_t>(11, 1), 11},
+        {LineKind::Uart, 2400, {8, 3}, 11 + LineModel::kFifoTimeoutChars},
+        {LineKind::Usb, 9600, {11}, 0.016 / Char(9600)},
+        {LineKind::Burst, 9600, {11}, 0},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(LineKindName(c.kind).toStdString() + " " + std::to_string(c.baud));
+        LineModel line(c.kind);
+        line.send(Hex("01 11 14 01 00 24 05 BE B2 D2 B9"), c.baud, 0);
+        std::vector<size_t> groups;
+        double at = 0;
+        while (line.nextDelivery() != LineModel::kNever) {
+            at = line.nextDelivery();
+            groups.push_back(size_t(line.deliver(at).size()));
+        }
+        EXPECT_EQ(groups, c.groups);
+        EXPECT_NEAR(at, c.lastAt * Char(c.baud), 1e-9);
+    }
 }

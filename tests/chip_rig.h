@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real window on the QSerialPort layer, talking over a pseudo-terminal
 // to the virtual chip on a thread of its own, or to bytes a test writes.
 #pragma once
@@ -20,7 +21,9 @@
 
 #include "link/qt_serial_control.h"
 #include "sim/chip_host.h"
-#include "support.h"
+#include "support/hex.h"
+#include "ui/frm_7711.h"
+#include "ui_frm_7711.h"
 
 namespace vorla::test {
 

@@ -1,10 +1,13 @@
+// SPDX-License-Identifier: MIT
 // Code list editing and parameter snapshots, without a window.
 #include <gtest/gtest.h>
 
 #include "codes/code_lists.h"
 #include "protocol/catalog.h"
+#include "support/fakes.h"
 
 using namespace vorla;
+using vorla::test::VectorListBox;
 
 namespace {
 struct Lists {

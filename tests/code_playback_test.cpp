@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 // Code playback on the recording serial control, with the chip's replies
 // scripted on the virtual clock.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "window_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;

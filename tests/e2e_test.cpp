@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole tool against the virtual chip: the real window, the QSerialPort
 // layer on a pseudo-terminal, the chip on a thread of its own.
 #include <gtest/gtest.h>

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 // The lyric interpreter on a recording display and a virtual clock.
 #include <gtest/gtest.h>
 
 #include "link/lyrics.h"
-#include "support.h"
+#include "support/fakes.h"
 
 using namespace vorla;
 using vorla::test::FakePump;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two programs' command lines, run as a user would from a shell with no
 // display.
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
+// SPDX-License-Identifier: MIT
 // Frame bytes, text encoding, item codes, hex text and the log record.
 #include <gtest/gtest.h>
 
-#include "link/frame_log.h"
 #include "protocol/commands.h"
 #include "protocol/hex_text.h"
 #include "protocol/text_encoding.h"
-#include "support.h"
+#include "support/hex.h"
 
 using namespace vorla;
 using vorla::test::Hex;
@@ -226,12 +226,4 @@ TEST(HexText, ParsingRule) {
     EXPECT_EQ(parse("1"), "not hex");
     EXPECT_EQ(parse("欢迎"), "not hex");
     EXPECT_EQ(parse(""), "empty");
-}
-
-TEST(SentRecord, FormatByteForByte) {
-    const std::array<uint8_t, 6> stop{0x01, 0xC0, 0x80, 0x80, 0x04, 0xC5};
-    EXPECT_EQ(FormatSentRecord(stop),
-              QStringLiteral("发出一帧，字节数  6\r\n-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n"));
-    const std::array<uint8_t, 3> small{0x00, 0x0A, 0xFF};
-    EXPECT_EQ(FormatSentRecord(small), QStringLiteral("发出一帧，字节数  3\r\n-->0x0 0xA 0xFF \r\n"));
 }

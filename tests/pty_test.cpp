@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real serial layer on a pseudo-terminal made by the test.
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ TEST(PseudoTerminal, FrameOutReplyInWholeAndUnplugReportedOnce) {
     window.setExitAction([] {});
     int events = 0;
     QByteArray replyBytes;
-    QObject::connect(&port, &SerialControl::onComm, [&] { ++events; });
+    QObject::connect(&port, &SerialControl::commEventRaised, [&] { ++events; });
 
     window.Command1_Click();
     ASSERT_TRUE(port.portOpen());

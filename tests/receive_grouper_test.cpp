@@ -1,10 +1,10 @@
+// SPDX-License-Identifier: MIT
 // How received bytes are grouped into batches, on a virtual clock: every
 // split, grouping and gap a real line can produce.
 #include <gtest/gtest.h>
 
 #include "link/receive_grouper.h"
-#include "sim/line_model.h"
-#include "support.h"
+#include "support/hex.h"
 
 using namespace vorla;
 using namespace vorla::test;
@@ -141,35 +141,4 @@ TEST(ReceiveGrouper, SecondReadTakesTheStreamToItsEndAndNoReplyAfterIt) {
     const RxBatch tail = g.take();
     EXPECT_EQ(ToHex(ToBytes(tail.text)), "08 BA C3 24 04");
     EXPECT_DOUBLE_EQ(tail.dataStart, 1.02);
-}
-
-TEST(LineModel, HandsBytesOverAsRealLinesDo) {
-    using sim::LineKind;
-    using sim::LineModel;
-    struct LineCase {
-        LineKind kind;
-        int baud;
-        std::vector<size_t> groups;  // sizes of the reads, in order
-        double lastAt;               // when the last read comes, in character times
-    };
-    // 11 bytes sent at once from an idle line at time 0.
-    const LineCase cases[] = {
-        {LineKind::Uart, 1200, std::vector<size_t>(11, 1), 11},
-        {LineKind::Uart, 2400, {8, 3}, 11 + LineModel::kFifoTimeoutChars},
-        {LineKind::Usb, 9600, {11}, 0.016 / CharSeconds(9600)},
-        {LineKind::Burst, 9600, {11}, 0},
-    };
-    for (const LineCase& c : cases) {
-        SCOPED_TRACE(sim::LineKindName(c.kind).toStdString() + " " + std::to_string(c.baud));
-        LineModel line(c.kind);
-        line.send(Hex("01 11 14 01 00 24 05 BE B2 D2 B9"), c.baud, 0);
-        std::vector<size_t> groups;
-        double at = 0;
-        while (line.nextDelivery() != LineModel::kNever) {
-            at = line.nextDelivery();
-            groups.push_back(size_t(line.deliver(at).size()));
-        }
-        EXPECT_EQ(groups, c.groups);
-        EXPECT_NEAR(at, c.lastAt * CharSeconds(c.baud), 1e-9);
-    }
 }

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: MIT
 // Received bytes as GBK characters and their character codes.
 #include <gtest/gtest.h>
 
 #include "protocol/received_text.h"
-#include "support.h"
+#include "support/hex.h"
 
 using namespace vorla;
 using vorla::test::Hex;

@@ -1,7 +1,8 @@
+// SPDX-License-Identifier: MIT
 // The chip's replies through the window's receive handler.
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "window_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;

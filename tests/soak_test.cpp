@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ten thousand commands of every kind against a fast virtual chip that
 // rejects one frame in ten and now and then sends noise: nothing sent is
 // lost from the log or logged twice, every reply is logged, no code playback

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window on a recording serial control: start-up, ports, every sending
 // command with its bytes and its order of logging and sending.
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-#include "support.h"
+#include "window_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;

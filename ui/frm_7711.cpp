@@ -1,4 +1,5 @@
-#include "frm_7711.h"
+// SPDX-License-Identifier: MIT
+#include "ui/frm_7711.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include "protocol/catalog.h"
 #include "protocol/commands.h"
 #include "protocol/hex_text.h"
+#include "ui_frm_7711.h"
 
 using namespace vorla;
 
@@ -20,11 +22,12 @@ int16_t Checked(const QAbstractButton* box) { return box->isChecked() ? 1 : 0; }
 
 frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
     : QWidget(parent),
+      ui_(std::make_unique<Ui::frm_7711>()),
       port_(port),
       pump_(pump),
       link_(port, log_, st_, [this](const QString& text) { setStatus(text); }),
       player_(st_, pump, *this) {
-    ui_.setupUi(this);
+    ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(750, 741);
@@ -33,7 +36,7 @@ frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
     setFont(font);
     setStyleSheet(QStringLiteral("QRadioButton, QCheckBox { spacing: 2px; }"));
     // Narrow combo boxes show the start of their text, not its end.
-    for (QComboBox* box : {ui_.Combo1, ui_.Combo2, ui_.Combo3, ui_.Combo5})
+    for (QComboBox* box : {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo5})
         connect(box, &QComboBox::currentIndexChanged, box, [box] { box->lineEdit()->setCursorPosition(0); });
     fillLists();
     message_ = [this](const QString& text) {
@@ -42,21 +45,21 @@ frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
     };
     exit_ = [] { QCoreApplication::exit(0); };
     Form_Load();
-    for (QComboBox* box : {ui_.Combo1, ui_.Combo2, ui_.Combo3, ui_.Combo5}) box->lineEdit()->setCursorPosition(0);
+    for (QComboBox* box : {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo5}) box->lineEdit()->setCursorPosition(0);
     connectHandlers();
 }
 
 frm_7711::~frm_7711() = default;
 
 void frm_7711::fillLists() {
-    const std::pair<ListBoxWidget*, ItemKind> stored[] = {{ui_.List1, ItemKind::Music},
-                                                          {ui_.List2, ItemKind::Phrase},
-                                                          {ui_.List3, ItemKind::Poem},
-                                                          {ui_.List4, ItemKind::Sound}};
+    const std::pair<ListBoxWidget*, ItemKind> stored[] = {{ui_->List1, ItemKind::Music},
+                                                          {ui_->List2, ItemKind::Phrase},
+                                                          {ui_->List3, ItemKind::Poem},
+                                                          {ui_->List4, ItemKind::Sound}};
     for (const auto& [list, kind] : stored)
         for (const QString& text : StoredItems(kind)) list->addItem(text, list->count());
     // Code lists may hold typed text: its line breaks and tabs show as marks.
-    ListBoxWidget* codes[] = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    ListBoxWidget* codes[] = {ui_->List5, ui_->List6, ui_->List7, ui_->List8};
     for (ListBoxWidget* list : codes) list->setShowMarks(true);
     for (int k = 0; k < kCodeLists; ++k) {
         for (const CodeListItem& item : InitialCodeList(k)) {
@@ -68,63 +71,63 @@ void frm_7711::fillLists() {
 
 void frm_7711::connectHandlers() {
     const std::pair<QAbstractButton*, void (frm_7711::*)()> clicks[] = {
-        {ui_.Command1, &frm_7711::Command1_Click},   {ui_.Command2, &frm_7711::Command2_Click},
-        {ui_.Command3, &frm_7711::Command3_Click},   {ui_.Command4, &frm_7711::Command4_Click},
-        {ui_.Command5, &frm_7711::Command5_Click},   {ui_.Command6, &frm_7711::Command6_Click},
-        {ui_.Command10, &frm_7711::Command10_Click}, {ui_.Command11, &frm_7711::Command11_Click},
-        {ui_.Command12, &frm_7711::Command12_Click}, {ui_.Command13, &frm_7711::Command13_Click},
-        {ui_.Command14, &frm_7711::Command14_Click}, {ui_.Command15, &frm_7711::Command15_Click},
-        {ui_.Command16, &frm_7711::Command16_Click}, {ui_.Command17, &frm_7711::Command17_Click},
-        {ui_.Command18, &frm_7711::Command18_Click}, {ui_.Command19, &frm_7711::Command19_Click},
-        {ui_.Command20, &frm_7711::Command20_Click}, {ui_.Command22, &frm_7711::Command22_Click},
-        {ui_.Command23, &frm_7711::Command23_Click}, {ui_.Command24, &frm_7711::Command24_Click},
-        {ui_.Command25, &frm_7711::Command25_Click}, {ui_.Command26, &frm_7711::Command26_Click},
-        {ui_.Command27, &frm_7711::Command27_Click}, {ui_.btn_fasong, &frm_7711::btn_fasong_Click},
-        {ui_.btn_fasong2, &frm_7711::btn_fasong2_Click}, {ui_.Clr, &frm_7711::Clr_Click}};
+        {ui_->Command1, &frm_7711::Command1_Click},   {ui_->Command2, &frm_7711::Command2_Click},
+        {ui_->Command3, &frm_7711::Command3_Click},   {ui_->Command4, &frm_7711::Command4_Click},
+        {ui_->Command5, &frm_7711::Command5_Click},   {ui_->Command6, &frm_7711::Command6_Click},
+        {ui_->Command10, &frm_7711::Command10_Click}, {ui_->Command11, &frm_7711::Command11_Click},
+        {ui_->Command12, &frm_7711::Command12_Click}, {ui_->Command13, &frm_7711::Command13_Click},
+        {ui_->Command14, &frm_7711::Command14_Click}, {ui_->Command15, &frm_7711::Command15_Click},
+        {ui_->Command16, &frm_7711::Command16_Click}, {ui_->Command17, &frm_7711::Command17_Click},
+        {ui_->Command18, &frm_7711::Command18_Click}, {ui_->Command19, &frm_7711::Command19_Click},
+        {ui_->Command20, &frm_7711::Command20_Click}, {ui_->Command22, &frm_7711::Command22_Click},
+        {ui_->Command23, &frm_7711::Command23_Click}, {ui_->Command24, &frm_7711::Command24_Click},
+        {ui_->Command25, &frm_7711::Command25_Click}, {ui_->Command26, &frm_7711::Command26_Click},
+        {ui_->Command27, &frm_7711::Command27_Click}, {ui_->btn_fasong, &frm_7711::btn_fasong_Click},
+        {ui_->btn_fasong2, &frm_7711::btn_fasong2_Click}, {ui_->Clr, &frm_7711::Clr_Click}};
     for (const auto& [button, handler] : clicks) connect(button, &QAbstractButton::clicked, this, handler);
 
     // Option buttons raise their handler when they become selected.
     const std::pair<QAbstractButton*, void (frm_7711::*)()> options[] = {
-        {ui_.Option1, &frm_7711::Option1_Click},   {ui_.Option2, &frm_7711::Option2_Click},
-        {ui_.Option9, &frm_7711::Option9_Click},   {ui_.Option10, &frm_7711::Option10_Click},
-        {ui_.Option3, &frm_7711::Option3_Click},   {ui_.Option4, &frm_7711::Option4_Click},
-        {ui_.Option5, &frm_7711::Option5_Click},   {ui_.Option6, &frm_7711::Option6_Click},
-        {ui_.Option7, &frm_7711::Option7_Click},   {ui_.Option8, &frm_7711::Option8_Click},
-        {ui_.Option11, &frm_7711::Option11_Click}, {ui_.Option12, &frm_7711::Option12_Click}};
+        {ui_->Option1, &frm_7711::Option1_Click},   {ui_->Option2, &frm_7711::Option2_Click},
+        {ui_->Option9, &frm_7711::Option9_Click},   {ui_->Option10, &frm_7711::Option10_Click},
+        {ui_->Option3, &frm_7711::Option3_Click},   {ui_->Option4, &frm_7711::Option4_Click},
+        {ui_->Option5, &frm_7711::Option5_Click},   {ui_->Option6, &frm_7711::Option6_Click},
+        {ui_->Option7, &frm_7711::Option7_Click},   {ui_->Option8, &frm_7711::Option8_Click},
+        {ui_->Option11, &frm_7711::Option11_Click}, {ui_->Option12, &frm_7711::Option12_Click}};
     for (const auto& [button, handler] : options)
         connect(button, &QAbstractButton::toggled, this, [this, handler = handler](bool on) {
             if (on) (this->*handler)();
         });
 
-    connect(&port_, &SerialControl::onComm, this, &frm_7711::MSComm1_OnComm);
+    connect(&port_, &SerialControl::commEventRaised, this, &frm_7711::MSComm1_OnComm);
     connect(&port_, &SerialControl::faulted, this, [this](const PortFault& fault) { link_.reportFault(fault); });
     connect(&log_, &FrameLog::appended, this, &frm_7711::appendToLogView);
-    connect(&log_, &FrameLog::cleared, ui_.Text4, &QPlainTextEdit::clear);
+    connect(&log_, &FrameLog::cleared, ui_->Text4, &QPlainTextEdit::clear);
 }
 
 void frm_7711::Form_Load() {
     st_.RetryCount = 0;
     st_.Sleeping = 0;
-    ui_.Check2->setChecked(true);
-    ui_.Check3->setChecked(true);
-    ui_.List1->setListIndex(0);
-    ui_.List2->setListIndex(3);
-    ui_.List3->setListIndex(0);
-    ui_.List4->setListIndex(2);
-    ui_.List5->setEnabled(true);
-    ui_.List6->setEnabled(false);
-    ui_.List7->setEnabled(false);
-    ui_.List8->setEnabled(false);
-    ui_.List5->setListIndex(ui_.List5->listCount() - 1);
+    ui_->Check2->setChecked(true);
+    ui_->Check3->setChecked(true);
+    ui_->List1->setListIndex(0);
+    ui_->List2->setListIndex(3);
+    ui_->List3->setListIndex(0);
+    ui_->List4->setListIndex(2);
+    ui_->List5->setEnabled(true);
+    ui_->List6->setEnabled(false);
+    ui_->List7->setEnabled(false);
+    ui_->List8->setEnabled(false);
+    ui_->List5->setListIndex(ui_->List5->listCount() - 1);
     st_.CodePosition = 0;
     st_.ResumePending = 0;
     for (CodeParamRecord& record : st_.CodeParams) record[0] = 0;
-    ui_.Combo1->setCurrentIndex(4);
-    ui_.Combo5->setCurrentIndex(0);
-    ui_.Combo2->setCurrentIndex(0);
+    ui_->Combo1->setCurrentIndex(4);
+    ui_->Combo5->setCurrentIndex(0);
+    ui_->Combo2->setCurrentIndex(0);
     port_.setSettings(QStringLiteral("1200,N,8,1"));
-    ui_.Combo3->setCurrentIndex(1);
-    ui_.Label11->setText(QString());
+    ui_->Combo3->setCurrentIndex(1);
+    ui_->Label11->setText(QString());
     st_.PortNumber = 1;
     port_.setCommPort(st_.PortNumber);
     st_.FrameHead = 0x01;
@@ -139,7 +142,7 @@ QString frm_7711::Text3Text() const {
     // The document's own characters: the plain-text reading would turn a
     // no-break space into a space. Only the box's line breaks (paragraph and
     // line separators) become CR LF.
-    const QString raw = ui_.Text3->document()->toRawText();
+    const QString raw = ui_->Text3->document()->toRawText();
     QString text;
     text.reserve(raw.size());
     for (const QChar c : raw) {
@@ -160,14 +163,14 @@ int16_t frm_7711::ListIndexOf(const QComboBox* box) {
 
 PlaySettings frm_7711::readPlaySettings() const {
     PlaySettings s;
-    s.readOneAsYao = Checked(ui_.Check4);
-    s.readPunctuation = Checked(ui_.Check3);
-    s.readAsName = Checked(ui_.Check2);
-    s.repeatIndex = ListIndexOf(ui_.Combo5);
-    s.lyricsBack = Checked(ui_.Check5);
-    s.musicIndex = ListIndexOf(ui_.Combo1);
+    s.readOneAsYao = Checked(ui_->Check4);
+    s.readPunctuation = Checked(ui_->Check3);
+    s.readAsName = Checked(ui_->Check2);
+    s.repeatIndex = ListIndexOf(ui_->Combo5);
+    s.lyricsBack = Checked(ui_->Check5);
+    s.musicIndex = ListIndexOf(ui_->Combo1);
     s.volumeLevel = st_.VolumeLevel;
-    s.finishReport = Checked(ui_.Check1);
+    s.finishReport = Checked(ui_->Check1);
     return s;
 }
 
@@ -191,10 +194,10 @@ void frm_7711::playStoredItem(ListBoxWidget* list, uint8_t base, int16_t command
     }
 }
 
-void frm_7711::Command3_Click() { playStoredItem(ui_.List1, kMusicBase, cmd::kMusic, false); }
-void frm_7711::Command4_Click() { playStoredItem(ui_.List2, kPhraseBase, cmd::kPhrase, true); }
-void frm_7711::Command5_Click() { playStoredItem(ui_.List3, kPoemBase, cmd::kPoem, false); }
-void frm_7711::Command12_Click() { playStoredItem(ui_.List4, kSoundBase, cmd::kSound, false); }
+void frm_7711::Command3_Click() { playStoredItem(ui_->List1, kMusicBase, cmd::kMusic, false); }
+void frm_7711::Command4_Click() { playStoredItem(ui_->List2, kPhraseBase, cmd::kPhrase, true); }
+void frm_7711::Command5_Click() { playStoredItem(ui_->List3, kPoemBase, cmd::kPoem, false); }
+void frm_7711::Command12_Click() { playStoredItem(ui_->List4, kSoundBase, cmd::kSound, false); }
 
 // ---- control commands
 
@@ -209,9 +212,9 @@ void frm_7711::Command1_Click() {
 void frm_7711::Command11_Click() {
     const bool sleep = st_.Sleeping == 0;
     st_.Sleeping = sleep ? 1 : 0;
-    ui_.Command11->setText(sleep ? QStringLiteral("唤  醒") : QStringLiteral("睡  眠"));
-    QPushButton* buttons[] = {ui_.Command1,  ui_.Command3,  ui_.Command4,  ui_.Command5,  ui_.Command6,
-                              ui_.Command12, ui_.Command13, ui_.Command10, ui_.Command26, ui_.Command27};
+    ui_->Command11->setText(sleep ? QStringLiteral("唤  醒") : QStringLiteral("睡  眠"));
+    QPushButton* buttons[] = {ui_->Command1,  ui_->Command3,  ui_->Command4,  ui_->Command5,  ui_->Command6,
+                              ui_->Command12, ui_->Command13, ui_->Command10, ui_->Command26, ui_->Command27};
     for (QPushButton* button : buttons) button->setEnabled(!sleep);
     sendSleepWakeFrame();
 }
@@ -237,21 +240,21 @@ void frm_7711::sendBaudFrame(uint8_t mode, int16_t command) {
     // closed: the next command opens it again, at the new rate.
     const bool vanished = !port_.portOpen();
     port_.setPortOpen(false);
-    if (const auto settings = BaudSettingsFor(ListIndexOf(ui_.Combo2))) port_.setSettings(*settings);
+    if (const auto settings = BaudSettingsFor(ListIndexOf(ui_->Combo2))) port_.setSettings(*settings);
     const bool reopened = vanished || port_.setPortOpen(true);
     link_.LogSentFrame(frame);
     if (!reopened) link_.reportFault(port_.lastFault());
 }
 
-void frm_7711::Command10_Click() { sendBaudFrame(BaudModeByte(ListIndexOf(ui_.Combo2)), cmd::kBaud); }
+void frm_7711::Command10_Click() { sendBaudFrame(BaudModeByte(ListIndexOf(ui_->Combo2)), cmd::kBaud); }
 
 void frm_7711::Command27_Click() {
-    sendBaudFrame(BaudAndOutputModeByte(ListIndexOf(ui_.Combo2), ListIndexOf(ui_.Combo3)), cmd::kBaudAndOutput);
+    sendBaudFrame(BaudAndOutputModeByte(ListIndexOf(ui_->Combo2), ListIndexOf(ui_->Combo3)), cmd::kBaudAndOutput);
 }
 
 void frm_7711::Command26_Click() {
     ControlFrame frame;
-    BuildControlFrame(st_, frame, OutputModeByte(ListIndexOf(ui_.Combo3)), cmd::kOutputMode);
+    BuildControlFrame(st_, frame, OutputModeByte(ListIndexOf(ui_->Combo3)), cmd::kOutputMode);
     clearLyricLines();
     link_.SendFrame(frame);
 }
@@ -287,7 +290,7 @@ void frm_7711::closeEvent(QCloseEvent* event) {
 
 void frm_7711::sendRaw(bool appendCheckByte) {
     st_.CheckByte = 0;
-    const HexText parsed = ParseHexText(ui_.Text5->text());
+    const HexText parsed = ParseHexText(ui_->Text5->text());
     if (parsed.status == HexTextStatus::Empty) return;
     if (parsed.status == HexTextStatus::NotHex) {
         if (message_) message_(QStringLiteral("格式不匹配，不是16进制数值"));
@@ -307,9 +310,9 @@ void frm_7711::Clr_Click() { log_.clear(); }
 
 // ---- replies
 
-void frm_7711::MSComm1_OnComm() { HandleComm(port_, st_, pump_, *this, LyricWaitMs(ListIndexOf(ui_.Combo2))); }
+void frm_7711::MSComm1_OnComm() { HandleComm(port_, st_, pump_, *this, LyricWaitMs(ListIndexOf(ui_->Combo2))); }
 
-void frm_7711::setStatus(const QString& text) { ui_.Label11->setText(text); }
+void frm_7711::setStatus(const QString& text) { ui_->Label11->setText(text); }
 
 // The resend table: what a rejection runs again, by LastCommand. A sleep or
 // wake frame goes again as it was, without toggling.
@@ -326,26 +329,26 @@ void frm_7711::resend(int16_t lastCommand) {
 }
 
 void frm_7711::clearLyricLines() {
-    ui_.Text1->setText(QString());
-    ui_.Text2->setText(QString());
+    ui_->Text1->setText(QString());
+    ui_->Text2->setText(QString());
 }
 
 void frm_7711::decodeLyrics(const RxText& text) {
     DecodeLyrics(text, reply::kLyricLineLength, *this, pump_, st_);
 }
 
-void frm_7711::setLine(int box, const QString& text) { (box == 1 ? ui_.Text1 : ui_.Text2)->setText(text); }
+void frm_7711::setLine(int box, const QString& text) { (box == 1 ? ui_->Text1 : ui_->Text2)->setText(text); }
 
-bool frm_7711::lineEmpty(int box) const { return (box == 1 ? ui_.Text1 : ui_.Text2)->text().isEmpty(); }
+bool frm_7711::lineEmpty(int box) const { return (box == 1 ? ui_->Text1 : ui_->Text2)->text().isEmpty(); }
 
 void frm_7711::highlight(int box, int start, int length) {
-    QLineEdit* line = box == 1 ? ui_.Text1 : ui_.Text2;
+    QLineEdit* line = box == 1 ? ui_->Text1 : ui_->Text2;
     line->setFocus();
     line->setSelection(start, length);
 }
 
 void frm_7711::clearSelection(int box) {
-    QLineEdit* line = box == 1 ? ui_.Text1 : ui_.Text2;
+    QLineEdit* line = box == 1 ? ui_->Text1 : ui_->Text2;
     line->deselect();
     line->setCursorPosition(0);
 }
@@ -354,9 +357,9 @@ void frm_7711::clearSelection(int box) {
 
 CodeListSet frm_7711::codeListSet() {
     CodeListSet set;
-    set.lists = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
-    set.chosen = {ui_.Option1->isChecked(), ui_.Option2->isChecked(), ui_.Option9->isChecked(),
-                  ui_.Option10->isChecked()};
+    set.lists = {ui_->List5, ui_->List6, ui_->List7, ui_->List8};
+    set.chosen = {ui_->Option1->isChecked(), ui_->Option2->isChecked(), ui_->Option9->isChecked(),
+                  ui_->Option10->isChecked()};
     return set;
 }
 
@@ -370,10 +373,10 @@ void frm_7711::insertStoredItem(const ListBoxWidget* source, uint8_t base) {
     InsertStoredItem(set, *source, base, st_);
 }
 
-void frm_7711::Command16_Click() { insertStoredItem(ui_.List1, kMusicBase); }
-void frm_7711::Command17_Click() { insertStoredItem(ui_.List2, kPhraseBase); }
-void frm_7711::Command18_Click() { insertStoredItem(ui_.List3, kPoemBase); }
-void frm_7711::Command19_Click() { insertStoredItem(ui_.List4, kSoundBase); }
+void frm_7711::Command16_Click() { insertStoredItem(ui_->List1, kMusicBase); }
+void frm_7711::Command17_Click() { insertStoredItem(ui_->List2, kPhraseBase); }
+void frm_7711::Command18_Click() { insertStoredItem(ui_->List3, kPoemBase); }
+void frm_7711::Command19_Click() { insertStoredItem(ui_->List4, kSoundBase); }
 
 void frm_7711::Command20_Click() {
     const QString text = Text3Text();
@@ -401,7 +404,7 @@ void frm_7711::generateCodeParams(int k) {
 
 // A code whose parameters hold a snapshot has its button drawn in blue.
 void frm_7711::showSnapshotMarks() {
-    QPushButton* buttons[] = {ui_.Command22, ui_.Command23, ui_.Command24, ui_.Command25};
+    QPushButton* buttons[] = {ui_->Command22, ui_->Command23, ui_->Command24, ui_->Command25};
     for (size_t k = 0; k < 4; ++k) {
         const bool held = st_.CodeParams[k][0] != 0;
         buttons[k]->setProperty("snapshot", held);
@@ -420,7 +423,7 @@ void frm_7711::Command13_Click() {
 }
 
 const ListBox& frm_7711::codeList(int k) {
-    const ListBoxWidget* lists[] = {ui_.List5, ui_.List6, ui_.List7, ui_.List8};
+    const ListBoxWidget* lists[] = {ui_->List5, ui_->List6, ui_->List7, ui_->List8};
     return *lists[size_t(k) & 3];
 }
 
@@ -433,7 +436,7 @@ bool frm_7711::sendCodeFrame() {
 // ---- log view
 
 void frm_7711::appendToLogView(const QString& chunk) {
-    QPlainTextEdit* view = ui_.Text4;
+    QPlainTextEdit* view = ui_->Text4;
     QScrollBar* bar = view->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum() - 2;
     QTextCursor cursor(view->document());

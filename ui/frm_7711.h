@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // The demonstration window. Handlers read the controls, call the widget-free
 // routines that build frames and make decisions, and hand the results to the
 // log and the serial control.
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QWidget>
 
@@ -15,10 +17,14 @@
 #include "link/reply_handler.h"
 #include "link/serial_control.h"
 #include "protocol/window_state.h"
-#include "ui_frm_7711.h"
 
 class QComboBox;
 class QCheckBox;
+class ListBoxWidget;
+
+namespace Ui {
+class frm_7711;
+}
 
 class frm_7711 : public QWidget,
                  private vorla::ReplyHost,
@@ -32,7 +38,7 @@ public:
     const vorla::WindowState& state() const { return st_; }
     vorla::WindowState& state() { return st_; }
     const vorla::FrameLog& log() const { return log_; }
-    Ui::frm_7711& ui() { return ui_; }
+    Ui::frm_7711& ui() { return *ui_; }
     // How the format message of the raw sender is shown (a message box by
     // default); tests replace it.
     void setMessageSink(std::function<void(const QString&)> sink) { message_ = std::move(sink); }
@@ -123,7 +129,7 @@ private:
     vorla::PlaySettings currentSettings() override { return readPlaySettings(); }
     bool sendCodeFrame() override;
 
-    Ui::frm_7711 ui_;
+    std::unique_ptr<Ui::frm_7711> ui_;
     vorla::SerialControl& port_;
     vorla::EventPump& pump_;
     vorla::WindowState st_;

@@ -1,4 +1,5 @@
-#include "list_box_widget.h"
+// SPDX-License-Identifier: MIT
+#include "ui/list_box_widget.h"
 
 namespace {
 constexpr int kTextRole = Qt::UserRole;

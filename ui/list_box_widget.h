@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A list box as the window's lists behave: one selected item that the
 // operator can move but not clear, an integer per item, and the item's full
 // text kept. A list that may hold typed text shows its line breaks and tabs

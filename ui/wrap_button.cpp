@@ -1,4 +1,5 @@
-#include "wrap_button.h"
+// SPDX-License-Identifier: MIT
+#include "ui/wrap_button.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

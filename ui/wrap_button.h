@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A push button whose caption wraps onto several lines when the button is
 // too narrow for it, as tall narrow buttons need.
 #pragma once

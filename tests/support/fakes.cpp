@@ -1,12 +1,9 @@
-#include "support.h"
+// SPDX-License-Identifier: MIT
+#include "support/fakes.h"
 
-#include <QStringList>
+#include <algorithm>
 
 namespace vorla::test {
-
-QByteArray Hex(const char* text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
-
-std::string ToHex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper().toStdString(); }
 
 bool FakeSerial::setSettings(const QString& s) {
     const auto parsed = ParseLineSettings(s);
@@ -83,14 +80,17 @@ void FakePump::blockingWait(int ms) {
     if (port) port->releaseEvents();
 }
 
-WindowRig::WindowRig() {
-    serial.journal = &journal;
-    serial.timeSource = &pump;
-    pump.port = &serial;
-    window = std::make_unique<frm_7711>(serial, pump);
-    window->setMessageSink([this](const QString& text) { messages.push_back(text); });
-    window->setExitAction([] {});
-    QObject::connect(&window->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
+void VectorListBox::addItem(const QString& text, int index) {
+    if (index < 0 || index > listCount()) index = listCount();
+    items_.insert(items_.begin() + index, Item{text, 0});
+    if (index_ >= index) ++index_;
+}
+
+void VectorListBox::removeItem(int index) {
+    if (!valid(index)) return;
+    items_.erase(items_.begin() + index);
+    if (index_ == index) index_ = -1;
+    else if (index_ > index) --index_;
 }
 
 }  // namespace vorla::test

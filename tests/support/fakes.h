@@ -1,24 +1,22 @@
-// Test doubles: a serial control that records what the window does with it,
-// an event pump on a virtual clock that runs scripted events, and helpers.
+// SPDX-License-Identifier: MIT
+// Test doubles shared by the tests and the fuzz targets: a serial control
+// that records what is done with it, an event pump on a virtual clock that
+// runs scripted events, and a list box backed by a vector.
 #pragma once
 
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <QByteArray>
 
-#include "frm_7711.h"
+#include "codes/list_box.h"
 #include "link/event_pump.h"
 #include "link/serial_control.h"
+#include "support/hex.h"
 
 namespace vorla::test {
-
-// "01 80 87" -> bytes, and back.
-QByteArray Hex(const char* text);
-std::string ToHex(const QByteArray& bytes);
 
 class FakeSerial : public SerialControl {
 public:
@@ -47,6 +45,8 @@ public:
     // Bytes from the chip; the receive event is raised at once for every
     // batch they complete, unless held.
     void receive(const QByteArray& bytes) { bytesReceived(bytes); }
+    // Whatever is due once the line has been quiet (move the clock first).
+    void lineQuiet() { checkQuiet(); }
     // The device goes away while the port is open, as an unplugged adapter.
     void vanish();
     std::vector<QByteArray> sent() const;
@@ -88,21 +88,35 @@ private:
     int depth_ = 0;
 };
 
-// The window on the doubles, with its log and sends recorded in one journal.
-struct WindowRig {
-    WindowRig();
-    FakeSerial serial;
-    FakePump pump;
-    std::vector<std::string> journal;
-    std::vector<QString> messages;
-    std::unique_ptr<frm_7711> window;
-    Ui::frm_7711& ui() { return window->ui(); }
-    WindowState& st() { return window->state(); }
-    QString log() const { return window->log().text(); }
-    // The chip's three-byte replies.
-    void reject() { serial.receive(Hex("01 10 14")); }
-    void accept() { serial.receive(Hex("01 11 14")); }
-    void finished() { serial.receive(Hex("01 12 14")); }
+// A list box held in a vector, as the code-list routines see one.
+class VectorListBox : public ListBox {
+public:
+    struct Item {
+        QString text;
+        int32_t data = 0;
+    };
+    int listCount() const override { return int(items_.size()); }
+    int listIndex() const override { return index_; }
+    void setListIndex(int index) override { index_ = (index >= 0 && index < listCount()) ? index : -1; }
+    QString itemText(int index) const override { return valid(index) ? items_[size_t(index)].text : QString(); }
+    int32_t itemData(int index) const override { return valid(index) ? items_[size_t(index)].data : 0; }
+    void setItemData(int index, int32_t data) override {
+        if (valid(index)) items_[size_t(index)].data = data;
+    }
+    void addItem(const QString& text, int index) override;
+    void removeItem(int index) override;
+    void clear() override {
+        items_.clear();
+        index_ = -1;
+    }
+    bool isEnabled() const override { return enabled_; }
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+
+private:
+    bool valid(int index) const { return index >= 0 && index < listCount(); }
+    std::vector<Item> items_;
+    int index_ = -1;
+    bool enabled_ = true;
 };
 
 }  // namespace vorla::test
