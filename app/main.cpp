@@ -6,10 +6,10 @@
 #include <QMessageBox>
 
 #include "app/options.h"
+#include "app/simulated_port.h"
 #include "link/event_pump.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
-#include "sim/chip_host.h"
 #include "ui/frm_7711.h"
 
 int main(int argc, char** argv) {
@@ -35,28 +35,26 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("vorla-demo"), text);
         return 1;
     }
-    vorla::ProgramOptions ports = options;
-    std::unique_ptr<vorla::sim::ChipThread> chip;
+    // With --simulate the window talks to the virtual chip inside the
+    // program; otherwise to the serial devices of COM1 and COM2.
+    std::unique_ptr<vorla::SerialControl> port;
     if (options.simulate) {
         vorla::sim::ChipOptions chipOptions;
         chipOptions.line = options.line;
-        chip = std::make_unique<vorla::sim::ChipThread>(chipOptions);
-        QString error;
-        if (!chip->start(&error)) {
-            std::fprintf(stderr, "vorla-demo: cannot start the virtual chip: %s\n", qPrintable(error));
-            return 1;
-        }
-        ports.ports.setDevice(1, chip->devicePath());
-        QObject::connect(&chip->host(), &vorla::sim::ChipHost::note, &app, [](const QString& line) {
+        auto simulated = std::make_unique<vorla::SimulatedPort>(chipOptions);
+        QObject::connect(&simulated->chip(), &vorla::sim::ChipCore::note, &app, [](const QString& line) {
             std::printf("virtual chip: %s\n", qPrintable(line));
             std::fflush(stdout);
         });
+        port = std::move(simulated);
+    } else {
+        port = std::make_unique<vorla::QtSerialControl>(options.ports);
     }
-    vorla::QtSerialControl port(ports.ports);
-    vorla::QtEventPump pump(&port);
-    frm_7711 window(port, pump);
+    vorla::QtEventPump pump(port.get());
+    frm_7711 window(*port, pump);
     if (options.simulate)
-        window.setWindowTitle(window.windowTitle() + QStringLiteral("   【虚拟芯片 %1】").arg(chip->devicePath()));
+        window.setWindowTitle(window.windowTitle() +
+                              QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.line)));
     window.show();
     return app.exec();
 }

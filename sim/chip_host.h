@@ -3,23 +3,22 @@
 // (or any program) opens the slave side as its serial port.
 #pragma once
 
-#include <atomic>
-#include <deque>
-#include <memory>
+#include <functional>
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
-#include "sim/chip_model.h"
+#include "sim/chip_core.h"
 
 namespace vorla::sim {
 
 class ChipHost : public QObject {
     Q_OBJECT
 public:
+    using Counters = ChipCore::Counters;
+
     explicit ChipHost(ChipOptions options = {}, QObject* parent = nullptr);
     ~ChipHost() override;
 
@@ -29,21 +28,12 @@ public:
     void stop();
     bool running() const { return master_ >= 0; }
     QString devicePath() const { return path_; }
-    ChipModel& model() { return model_; }
-    // What the chip has done so far, readable from any thread without
-    // disturbing it (updated after every event it handles).
-    struct Counters {
-        std::atomic<int> framesHeard{0};
-        std::atomic<int> accepted{0};
-        std::atomic<int> rejected{0};
-        std::atomic<int> finished{0};
-        std::atomic<bool> playing{false};
-    };
-    const Counters& counters() const { return counters_; }
+    ChipModel& model() { return core_.model(); }
+    const Counters& counters() const { return core_.counters(); }
 
     // Fault injection: noise bytes, or any bytes, sent now.
-    void injectNoise(int count);
-    void sendRaw(const QByteArray& bytes);
+    void injectNoise(int count) { core_.injectNoise(count); }
+    void sendRaw(const QByteArray& bytes) { core_.sendRaw(bytes); }
 
 signals:
     // One line per frame heard and per event, in words.
@@ -51,27 +41,17 @@ signals:
 
 private:
     void onReadable();
-    void onTick();
-    void runModel();
-    void putOnLine(const ChipModel::Output& out);
-    void sendDue();
-    bool lineMatches(QString* what) const;
-    double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
+    void write(const QByteArray& bytes);
+    // The port's rate, and whether it is 8 data bits, no parity, 1 stop bit.
+    std::pair<int, bool> portLine() const;
 
-    ChipModel model_;
+    ChipCore core_;
     int master_ = -1;
     int slave_ = -1;  // kept open so the master never sees a hang-up
     QString path_;
     QSocketNotifier* readable_ = nullptr;
-    QTimer* tick_ = nullptr;
-    QTimer* pace_ = nullptr;
-    QElapsedTimer clock_;
-    LineModel line_;
-    int lineBaud_ = 1200;  // the rate of the next bytes put on the line
-    std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes
-    QByteArray unwritten_;  // delivered, not yet taken by the pseudo-terminal
-    bool noiseReported_ = false;
-    Counters counters_;
+    QTimer retry_;           // the pseudo-terminal was full
+    QByteArray unwritten_;   // delivered, not yet taken by the pseudo-terminal
 };
 
 // The chip on a thread of its own, so that a window blocking its own thread

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "app/simulated_port.h"
 #include "chip_rig.h"
 
 using namespace vorla;
@@ -172,4 +173,32 @@ TEST(EndToEnd, UnpluggedChipIsReportedOnceAndComesBack) {
     b.window->Command1_Click();
     ASSERT_TRUE(b.waitForLog(kAccepted, 2));
     EXPECT_EQ(b.status(), QStringLiteral("接收成功"));
+}
+
+TEST(EndToEnd, ChipInsideTheProgramNeedsNoDevice) {
+    ChipOptions options;
+    options.speed = 20.0;
+    SimulatedPort port(options);
+    QtEventPump pump(&port);
+    frm_7711 window(port, pump);
+    window.setExitAction([] {});
+    auto log = [&] { return window.log().text(); };
+    window.Command6_Click();
+    ASSERT_TRUE(Spin(5000, [&] { return log().contains(kFinished); })) << log().toStdString();
+    // The rate switches on both sides; a port left at another rate is noise.
+    window.ui().Combo2->setCurrentIndex(3);
+    window.Command10_Click();
+    window.Command1_Click();
+    ASSERT_TRUE(Spin(3000, [&] { return log().count(kAccepted) >= 3; })) << log().toStdString();
+    bool noise = false;
+    QObject::connect(&port.chip(), &sim::ChipCore::note, &window,
+                     [&](const QString& line) { noise = noise || line.startsWith(QStringLiteral("noise")); });
+    port.setSettings(QStringLiteral("4800,N,8,1"));
+    window.Command1_Click();
+    ASSERT_TRUE(Spin(3000, [&] { return noise; }));
+    EXPECT_EQ(log().count(kAccepted), 3);
+    // Only COM1 is wired to the chip.
+    window.ui().Option12->setChecked(true);
+    window.Command1_Click();
+    EXPECT_TRUE(log().endsWith(QStringLiteral("打开失败：设备不存在\r\n")));
 }

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#include "app/simulated_port.h"
+
+namespace vorla {
+
+SimulatedPort::SimulatedPort(sim::ChipOptions options, QObject* parent)
+    : SerialControl(parent), core_(new sim::ChipCore(options)) {
+    setLineRate(settings_.baud);
+    core_->moveToThread(&thread_);
+    thread_.setObjectName(QStringLiteral("virtual chip"));
+    // What the chip's line hands over reaches the port on this thread.
+    connect(core_, &sim::ChipCore::delivered, this, [this](const QByteArray& bytes) {
+        if (open_) bytesReceived(bytes);
+    }, Qt::QueuedConnection);
+    thread_.start();
+}
+
+SimulatedPort::~SimulatedPort() {
+    thread_.quit();
+    thread_.wait();
+    delete core_;
+}
+
+QString SimulatedPort::deviceName() const {
+    return port_ == kChipPort ? QStringLiteral("虚拟芯片") : QStringLiteral("未接设备");
+}
+
+PortFault SimulatedPort::fault(PortFault::Stage stage, PortFault::Kind kind) const {
+    return PortFault{port_, deviceName(), stage, kind};
+}
+
+bool SimulatedPort::setSettings(const QString& text) {
+    const auto parsed = ParseLineSettings(text);
+    if (!parsed) return false;
+    settings_ = *parsed;
+    setLineRate(settings_.baud);
+    return true;
+}
+
+bool SimulatedPort::setPortOpen(bool open) {
+    if (!open) {
+        if (open_) receiverClosed();
+        open_ = false;
+        return true;
+    }
+    if (port_ != kChipPort) {
+        fault_ = fault(PortFault::Stage::Open, PortFault::Kind::NotFound);
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+bool SimulatedPort::output(const QByteArray& bytes) {
+    if (!open_) {
+        fault_ = fault(PortFault::Stage::Write, PortFault::Kind::WriteFailed);
+        return false;
+    }
+    const int baud = settings_.baud;
+    const bool format = settings_.dataBits == 8 && settings_.parity == 'N' && settings_.stopBits == 1;
+    QMetaObject::invokeMethod(core_, [core = core_, bytes, baud, format] { core->hear(bytes, baud, format); },
+                              Qt::QueuedConnection);
+    frameWritten(bytes);
+    return true;
+}
+
+}  // namespace vorla

@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+#include "sim/chip_core.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorla::sim {
+
+namespace {
+int MsUntil(double at, double now) { return std::max(0, int(std::ceil((at - now) * 1000.0))); }
+}  // namespace
+
+ChipCore::ChipCore(ChipOptions options, QObject* parent)
+    : QObject(parent), model_(options), line_(options.line), tick_(this), pace_(this) {
+    clock_.start();
+    lineBaud_ = model_.baud();
+    for (QTimer* timer : {&tick_, &pace_}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&tick_, &QTimer::timeout, this, &ChipCore::onTick);
+    connect(&pace_, &QTimer::timeout, this, &ChipCore::sendDue);
+}
+
+void ChipCore::hear(const QByteArray& bytes, int portBaud, bool portFormatOk) {
+    if (bytes.isEmpty()) return;
+    if (portBaud != model_.baud() || !portFormatOk) {
+        if (!noiseReported_)
+            emit note(QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)")
+                          .arg(model_.baud()));
+        noiseReported_ = true;
+        return;
+    }
+    noiseReported_ = false;
+    model_.hear(bytes, now());
+    runModel();
+}
+
+void ChipCore::onTick() {
+    model_.advance(now());
+    runModel();
+}
+
+void ChipCore::runModel() {
+    counters_.framesHeard = model_.framesHeard();
+    counters_.accepted = model_.repliesSent().accepted;
+    counters_.rejected = model_.repliesSent().rejected;
+    counters_.finished = model_.repliesSent().finished;
+    counters_.playing = model_.playing();
+    for (const QString& line : model_.takeNotes()) emit note(line);
+    for (const ChipModel::Output& out : model_.takeOutput()) putOnLine(out);
+    sendDue();
+    const double next = model_.nextDeadline();
+    if (next != ChipModel::kNever) tick_.start(MsUntil(next, now()));
+}
+
+void ChipCore::sendRaw(const QByteArray& bytes) {
+    putOnLine(ChipModel::Output{bytes, 0});
+    sendDue();
+}
+
+void ChipCore::injectNoise(int count) {
+    model_.sendNoise(count);
+    runModel();
+}
+
+void ChipCore::putOnLine(const ChipModel::Output& out) {
+    const double done = line_.send(out.bytes, lineBaud_, now());
+    // A switch of rate waits until the last byte before it has left.
+    if (out.switchToBaud) {
+        switches_.emplace_back(done, out.switchToBaud);
+        lineBaud_ = out.switchToBaud;
+    }
+}
+
+// Hands the port what the line has delivered by now, switches the chip's
+// rate where a switch is due, and comes back at the next delivery.
+void ChipCore::sendDue() {
+    const double t = now();
+    const QByteArray bytes = line_.deliver(t);
+    if (!bytes.isEmpty()) emit delivered(bytes);
+    while (!switches_.empty() && switches_.front().first <= t) {
+        model_.setBaud(switches_.front().second);
+        emit note(QStringLiteral("now at %1 baud").arg(switches_.front().second));
+        switches_.pop_front();
+    }
+    double next = line_.nextDelivery();
+    if (!switches_.empty()) next = std::min(next, switches_.front().first);
+    if (next != LineModel::kNever) pace_.start(MsUntil(next, now()));
+}
+
+void ChipCore::switchOff() {
+    tick_.stop();
+    pace_.stop();
+    line_.clear();
+    switches_.clear();
+    lineBaud_ = model_.baud();
+}
+
+}  // namespace vorla::sim
