@@ -5,20 +5,20 @@ namespace vorla {
 
 QString UsageText() {
     return QStringLiteral(
-        "Usage: vorla-demo [--simulate [--line KIND]] [--com1 DEVICE] [--com2 DEVICE]\n"
-        "\n"
-        "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
-        "\n"
-        "  --simulate     run a virtual chip in the program and connect COM1 to it\n"
-        "  --line KIND    how the virtual chip's bytes reach the port: uart (default;\n"
-        "                 one at a time below 2400 baud, FIFO groups of 8 from\n"
-        "                 2400), usb (packets every 16 ms) or burst\n"
-        "  --com1 DEVICE  device opened for port COM1 (default %1)\n"
-        "  --com2 DEVICE  device opened for port COM2 (default %2)\n"
-        "  --help         show this text\n"
-        "\n"
-        "Use --com1 or --com2 to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
-        "pseudo-terminal, such as the one vorla-chipsim prints.\n")
+               "Usage: vorla-demo [--simulate [--line KIND]] [--com1 DEVICE] [--com2 DEVICE]\n"
+               "\n"
+               "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
+               "\n"
+               "  --simulate     run a virtual chip in the program and connect COM1 to it\n"
+               "  --line KIND    how the virtual chip's bytes reach the port: uart (default;\n"
+               "                 one at a time below 2400 baud, FIFO groups of 8 from\n"
+               "                 2400), usb (packets every 16 ms) or burst\n"
+               "  --com1 DEVICE  device opened for port COM1 (default %1)\n"
+               "  --com2 DEVICE  device opened for port COM2 (default %2)\n"
+               "  --help         show this text\n"
+               "\n"
+               "Use --com1 or --com2 to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
+               "pseudo-terminal, such as the one vorla-chipsim prints.\n")
         .arg(PortMap().device(1), PortMap().device(2));
 }
 

@@ -9,9 +9,12 @@ SimulatedPort::SimulatedPort(sim::ChipOptions options, QObject* parent)
     core_->moveToThread(&thread_);
     thread_.setObjectName(QStringLiteral("virtual chip"));
     // What the chip's line hands over reaches the port on this thread.
-    connect(core_, &sim::ChipCore::delivered, this, [this](const QByteArray& bytes) {
-        if (open_) bytesReceived(bytes);
-    }, Qt::QueuedConnection);
+    connect(
+        core_, &sim::ChipCore::delivered, this,
+        [this](const QByteArray& bytes) {
+            if (open_) bytesReceived(bytes);
+        },
+        Qt::QueuedConnection);
     thread_.start();
 }
 
@@ -58,8 +61,8 @@ bool SimulatedPort::output(const QByteArray& bytes) {
     }
     const int baud = settings_.baud;
     const bool format = settings_.dataBits == 8 && settings_.parity == 'N' && settings_.stopBits == 1;
-    QMetaObject::invokeMethod(core_, [core = core_, bytes, baud, format] { core->hear(bytes, baud, format); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        core_, [core = core_, bytes, baud, format] { core->hear(bytes, baud, format); }, Qt::QueuedConnection);
     frameWritten(bytes);
     return true;
 }

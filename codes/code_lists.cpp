@@ -59,8 +59,7 @@ void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& s) {
     record[2] = SoundByte(s);
 }
 
-void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record,
-                    const PlaySettings& current) {
+void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current) {
     FrameArray& f = st.CodeFrameBuffer;
     f[0] = st.FrameHead;
     if (record[0] != 0) {

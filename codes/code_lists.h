@@ -40,7 +40,6 @@ void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& settings);
 // bytes if the record holds one, else the current settings; then the items in
 // list order, at most MaxTextBytes body bytes (a text can be cut between
 // characters). The caller clears CheckByte.
-void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record,
-                    const PlaySettings& current);
+void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current);
 
 }  // namespace vorla

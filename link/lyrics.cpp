@@ -13,8 +13,8 @@ using namespace lyric;
 class Run {
 public:
     Run(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st)
-        : text_(std::move(stream)), lineLength_(lineLength > 0 ? lineLength : 1), display_(display),
-          pump_(pump), st_(st) {}
+        : text_(std::move(stream)), lineLength_(lineLength > 0 ? lineLength : 1), display_(display), pump_(pump),
+          st_(st) {}
 
     void play() {
         display_.setLine(1, QString());

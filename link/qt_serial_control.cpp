@@ -128,8 +128,8 @@ bool QtSerialControl::output(const QByteArray& bytes) {
     if (written != bytes.size() || serial_->error() == QSerialPort::WriteError ||
         serial_->error() == QSerialPort::ResourceError) {
         fault_ = makeFault(PortFault::Stage::Write, serial_->error() == QSerialPort::ResourceError
-                                                         ? QSerialPort::ResourceError
-                                                         : QSerialPort::WriteError);
+                                                        ? QSerialPort::ResourceError
+                                                        : QSerialPort::WriteError);
         closeNow();
         return false;
     }

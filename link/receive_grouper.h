@@ -38,8 +38,8 @@ namespace rx {
 // An acceptance that comes with this many characters or fewer carries no
 // lyric data (the receive handler reads it as a bare acceptance).
 constexpr size_t kBareAcceptanceMaxChars = 10;
-constexpr int kBitsPerChar = 10;           // start bit, 8 data bits, stop bit
-constexpr int kFifoTriggerChars = 8;       // a 16550-type UART's receive trigger
+constexpr int kBitsPerChar = 10;              // start bit, 8 data bits, stop bit
+constexpr int kFifoTriggerChars = 8;          // a 16550-type UART's receive trigger
 constexpr double kUsbLatencySeconds = 0.016;  // a USB serial adapter's packet timer
 constexpr int kGapMarginChars = 4;
 constexpr double kGapMarginSeconds = 0.010;

@@ -18,8 +18,8 @@ constexpr size_t kMinChars = 2;  // a lone character is dropped
 // Lyric data: wait for the rest of it by the baud rate, read it and play it.
 // The wait counts from the first lyric characters, however long the line
 // took to deliver enough of them to be told from a bare acceptance.
-void ReadAndDecodeLyrics(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host,
-                         const RxText& first, size_t drop, int lyricWaitMs) {
+void ReadAndDecodeLyrics(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, const RxText& first,
+                         size_t drop, int lyricWaitMs) {
     if (lyricWaitMs > 0) {
         const int ms = lyricWaitMs - int(std::lround(port.inputAge() * 1000.0));
         if (ms > 0) pump.blockingWait(ms);

@@ -14,35 +14,60 @@ uint8_t ItemBase(ItemKind kind) {
 }
 
 const QStringList& StoredItems(ItemKind kind) {
-    static const QStringList music{
-        QStringLiteral("军港之夜---卡拉OK"), QStringLiteral("伤心太平洋-卡拉OK"),
-        QStringLiteral("流星雨-----卡拉OK"), QStringLiteral("雨蝶-------卡拉OK"),
-        QStringLiteral("同桌的你---卡拉OK\t\t"), QStringLiteral("雾里看花---卡拉OK"),
-        QStringLiteral("西游记-----卡拉OK"), QStringLiteral("第一次-----卡拉OK"),
-        QStringLiteral("秋雨蒙蒙"), QStringLiteral("生日快乐"), QStringLiteral("梦里水乡"),
-        QStringLiteral("蓝色的背影"), QStringLiteral("爱拼才会赢"), QStringLiteral("红梅花儿开"),
-        QStringLiteral("铃儿叮当响"), QStringLiteral("包青天"), QStringLiteral("茉莉花"),
-        QStringLiteral("西班牙斗牛士"), QStringLiteral("赛马"), QStringLiteral("卡布利鸟"),
-        QStringLiteral("秋日的私语"), QStringLiteral("致爱丽丝"), QStringLiteral("北国之春"),
-        QStringLiteral("九九艳阳天"), QStringLiteral("望江南"), QStringLiteral("绿袖子")};
-    static const QStringList phrases{
-        QStringLiteral("您好，我是智能电话秘书，现在是主人休息时间，请明天再联系，谢谢！"),
-        QStringLiteral("现在是北京时间"), QStringLiteral("来电话啦"), QStringLiteral("来电"),
-        QStringLiteral("主人不在，请转拨"), QStringLiteral("对吗"), QStringLiteral("等待应答"),
-        QStringLiteral("接通啦"), QStringLiteral("对不起"), QStringLiteral("您操作错啦"),
-        QStringLiteral("真的要删除吗"), QStringLiteral("真的要清空吗"), QStringLiteral("请稍等"),
-        QStringLiteral("您要的电话是"), QStringLiteral("未接电话"), QStringLiteral("未读短信"),
-        QStringLiteral("长途来电啦"), QStringLiteral("手机来电啦"), QStringLiteral("您好"),
-        QStringLiteral("谢谢")};
+    static const QStringList music{QStringLiteral("军港之夜---卡拉OK"),
+                                   QStringLiteral("伤心太平洋-卡拉OK"),
+                                   QStringLiteral("流星雨-----卡拉OK"),
+                                   QStringLiteral("雨蝶-------卡拉OK"),
+                                   QStringLiteral("同桌的你---卡拉OK\t\t"),
+                                   QStringLiteral("雾里看花---卡拉OK"),
+                                   QStringLiteral("西游记-----卡拉OK"),
+                                   QStringLiteral("第一次-----卡拉OK"),
+                                   QStringLiteral("秋雨蒙蒙"),
+                                   QStringLiteral("生日快乐"),
+                                   QStringLiteral("梦里水乡"),
+                                   QStringLiteral("蓝色的背影"),
+                                   QStringLiteral("爱拼才会赢"),
+                                   QStringLiteral("红梅花儿开"),
+                                   QStringLiteral("铃儿叮当响"),
+                                   QStringLiteral("包青天"),
+                                   QStringLiteral("茉莉花"),
+                                   QStringLiteral("西班牙斗牛士"),
+                                   QStringLiteral("赛马"),
+                                   QStringLiteral("卡布利鸟"),
+                                   QStringLiteral("秋日的私语"),
+                                   QStringLiteral("致爱丽丝"),
+                                   QStringLiteral("北国之春"),
+                                   QStringLiteral("九九艳阳天"),
+                                   QStringLiteral("望江南"),
+                                   QStringLiteral("绿袖子")};
+    static const QStringList phrases{QStringLiteral("您好，我是智能电话秘书，现在是主人休息时间，请明天再联系，谢谢！"),
+                                     QStringLiteral("现在是北京时间"),
+                                     QStringLiteral("来电话啦"),
+                                     QStringLiteral("来电"),
+                                     QStringLiteral("主人不在，请转拨"),
+                                     QStringLiteral("对吗"),
+                                     QStringLiteral("等待应答"),
+                                     QStringLiteral("接通啦"),
+                                     QStringLiteral("对不起"),
+                                     QStringLiteral("您操作错啦"),
+                                     QStringLiteral("真的要删除吗"),
+                                     QStringLiteral("真的要清空吗"),
+                                     QStringLiteral("请稍等"),
+                                     QStringLiteral("您要的电话是"),
+                                     QStringLiteral("未接电话"),
+                                     QStringLiteral("未读短信"),
+                                     QStringLiteral("长途来电啦"),
+                                     QStringLiteral("手机来电啦"),
+                                     QStringLiteral("您好"),
+                                     QStringLiteral("谢谢")};
     static const QStringList poems{
-        QStringLiteral("静夜思"), QStringLiteral("春晓"), QStringLiteral("登幽州台歌"),
-        QStringLiteral("相思"), QStringLiteral("登乐游原"), QStringLiteral("江雪"),
-        QStringLiteral("寻隐者不遇"), QStringLiteral("怨情"), QStringLiteral("山中送别")};
+        QStringLiteral("静夜思"),     QStringLiteral("春晓"),     QStringLiteral("登幽州台歌"),
+        QStringLiteral("相思"),       QStringLiteral("登乐游原"), QStringLiteral("江雪"),
+        QStringLiteral("寻隐者不遇"), QStringLiteral("怨情"),     QStringLiteral("山中送别")};
     static const QStringList sounds{
-        QStringLiteral("“幺”"), QStringLiteral("错误声"), QStringLiteral("激光声"),
-        QStringLiteral("照相声"), QStringLiteral("打钟声"), QStringLiteral("铃声"),
-        QStringLiteral("excellent"), QStringLiteral("verygood"), QStringLiteral("incorrect"),
-        QStringLiteral("good")};
+        QStringLiteral("“幺”"),      QStringLiteral("错误声"), QStringLiteral("激光声"),    QStringLiteral("照相声"),
+        QStringLiteral("打钟声"),    QStringLiteral("铃声"),   QStringLiteral("excellent"), QStringLiteral("verygood"),
+        QStringLiteral("incorrect"), QStringLiteral("good")};
     switch (kind) {
     case ItemKind::Music: return music;
     case ItemKind::Phrase: return phrases;

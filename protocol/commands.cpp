@@ -36,8 +36,7 @@ bool BuildTextFrame(WindowState& st, const PlaySettings& settings, const QString
     return true;
 }
 
-void BuildItemFrame(WindowState& st, const PlaySettings& settings, int16_t listIndex, uint8_t base,
-                    int16_t command) {
+void BuildItemFrame(WindowState& st, const PlaySettings& settings, int16_t listIndex, uint8_t base, int16_t command) {
     st.CheckByte = 0;
     st.LastCommand = command;
     st.FrameBuffer[0] = st.FrameHead;

@@ -35,8 +35,7 @@ inline void EncodeSoundItem(WindowState& st, int16_t listIndex, int16_t start) {
 bool BuildTextFrame(WindowState& st, const PlaySettings& settings, const QString& text);
 
 // A stored item's 8-byte frame in FrameBuffer, with LastCommand `command`.
-void BuildItemFrame(WindowState& st, const PlaySettings& settings, int16_t listIndex, uint8_t base,
-                    int16_t command);
+void BuildItemFrame(WindowState& st, const PlaySettings& settings, int16_t listIndex, uint8_t base, int16_t command);
 
 // A control command's 6-byte frame with the given mode byte and no body.
 void BuildControlFrame(WindowState& st, ControlFrame& frame, uint8_t mode, int16_t command);

@@ -5,8 +5,7 @@ namespace vorla {
 
 void FoldCheckByte(uint8_t& checkByte, uint8_t value) { checkByte = uint8_t(checkByte ^ value); }
 
-bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte,
-                   int16_t& byteIndex) {
+bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte, int16_t& byteIndex) {
     if (lastIndex < 0 || size_t(lastIndex) + 1 >= frame.size()) return false;
     for (byteIndex = 0; byteIndex <= lastIndex; ++byteIndex) FoldCheckByte(checkByte, frame[size_t(byteIndex)]);
     frame[size_t(lastIndex) + 1] = checkByte;

@@ -31,21 +31,20 @@ void FoldCheckByte(uint8_t& checkByte, uint8_t value);
 // leaving byteIndex as the loop counter leaves it, and stores the result at
 // frame[lastIndex + 1]. Returns false, touching nothing, when the frame does
 // not fit the array.
-bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte,
-                   int16_t& byteIndex);
+bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte, int16_t& byteIndex);
 
 // The reading and sound settings of a play command, as the window's controls
 // hold them: check boxes 0 or 1, combo boxes their list index (-1 when the
 // operator typed free text), the volume level 0..5.
 struct PlaySettings {
-    int16_t readOneAsYao = 0;   // Check4
-    int16_t readPunctuation = 0; // Check3
-    int16_t readAsName = 0;     // Check2
-    int16_t repeatIndex = 0;    // Combo5
-    int16_t lyricsBack = 0;     // Check5
-    int16_t musicIndex = 0;     // Combo1
-    int16_t volumeLevel = 0;    // VolumeLevel
-    int16_t finishReport = 0;   // Check1
+    int16_t readOneAsYao = 0;     // Check4
+    int16_t readPunctuation = 0;  // Check3
+    int16_t readAsName = 0;       // Check2
+    int16_t repeatIndex = 0;      // Combo5
+    int16_t lyricsBack = 0;       // Check5
+    int16_t musicIndex = 0;       // Combo1
+    int16_t volumeLevel = 0;      // VolumeLevel
+    int16_t finishReport = 0;     // Check1
 };
 
 // Sums computed in 16-bit arithmetic and stored as a byte (so a free-text

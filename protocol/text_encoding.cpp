@@ -12,7 +12,9 @@ bool GbkAvailable() {
     QStringEncoder encoder("GBK");
     if (!encoder.isValid()) return false;
     const QByteArray probe = encoder.encode(QStringLiteral("欢A"));
-    return probe == QByteArray("\xBB\xB6" "A");
+    return probe == QByteArray(
+                        "\xBB\xB6"
+                        "A");
 }
 
 std::vector<QStringView> SplitCharacters(const QString& text) {

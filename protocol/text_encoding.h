@@ -44,7 +44,6 @@ private:
 // maxTextBytes bytes (25 characters with start 4 and 50 bytes). cursor is
 // left after the last byte written; an empty text writes nothing and leaves
 // cursor as it was. Never writes past index 53, so tail and check byte fit.
-void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer,
-                         int16_t& cursor);
+void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer, int16_t& cursor);
 
 }  // namespace vorla

@@ -26,8 +26,8 @@ void ChipCore::hear(const QByteArray& bytes, int portBaud, bool portFormatOk) {
     if (bytes.isEmpty()) return;
     if (portBaud != model_.baud() || !portFormatOk) {
         if (!noiseReported_)
-            emit note(QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)")
-                          .arg(model_.baud()));
+            emit note(
+                QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)").arg(model_.baud()));
         noiseReported_ = true;
         return;
     }

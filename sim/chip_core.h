@@ -58,7 +58,7 @@ private:
 
     ChipModel model_;
     LineModel line_;
-    int lineBaud_ = 1200;  // the rate of the next bytes put on the line
+    int lineBaud_ = 1200;                          // the rate of the next bytes put on the line
     std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes
     QTimer tick_;
     QTimer pace_;

@@ -11,8 +11,7 @@
 
 namespace vorla::sim {
 
-ChipHost::ChipHost(ChipOptions options, QObject* parent)
-    : QObject(parent), core_(options, this), retry_(this) {
+ChipHost::ChipHost(ChipOptions options, QObject* parent) : QObject(parent), core_(options, this), retry_(this) {
     connect(&core_, &ChipCore::note, this, &ChipHost::note);
     connect(&core_, &ChipCore::delivered, this, &ChipHost::write);
     retry_.setSingleShot(true);
@@ -30,7 +29,8 @@ bool ChipHost::start(QString* error) {
     cfsetispeed(&tio, B1200);
     cfsetospeed(&tio, B1200);
     if (openpty(&master_, &slave_, name, &tio, nullptr) != 0) {
-        if (error) *error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        if (error)
+            *error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         master_ = slave_ = -1;
         return false;
     }
@@ -113,7 +113,8 @@ void ChipThread::stop() {
 }
 
 void ChipThread::run(const std::function<void(ChipHost&)>& f) {
-    QMetaObject::invokeMethod(host_, [this, &f] { f(*host_); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        host_, [this, &f] { f(*host_); }, Qt::BlockingQueuedConnection);
 }
 
 }  // namespace vorla::sim

@@ -50,8 +50,8 @@ private:
     int slave_ = -1;  // kept open so the master never sees a hang-up
     QString path_;
     QSocketNotifier* readable_ = nullptr;
-    QTimer retry_;           // the pseudo-terminal was full
-    QByteArray unwritten_;   // delivered, not yet taken by the pseudo-terminal
+    QTimer retry_;          // the pseudo-terminal was full
+    QByteArray unwritten_;  // delivered, not yet taken by the pseudo-terminal
 };
 
 // The chip on a thread of its own, so that a window blocking its own thread

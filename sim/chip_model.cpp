@@ -185,8 +185,9 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
         QStringList said;
         if (const int out = (mode >> 4) & 0x03) {
             outputMode_ = out;
-            said << (out == 1 ? QStringLiteral("output DA") : out == 2 ? QStringLiteral("output PWM")
-                                                                     : QStringLiteral("output mode 3"));
+            said << (out == 1   ? QStringLiteral("output DA")
+                     : out == 2 ? QStringLiteral("output PWM")
+                                : QStringLiteral("output mode 3"));
         }
         if (const int code = (mode >> 1) & 0x07) {
             static const int rates[] = {0, 1200, 2400, 4800, 9600};
@@ -225,10 +226,22 @@ bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QStr
             Item::Kind kind;
             ItemKind listKind;
             switch (lo >> 4) {
-            case 0xA: kind = Item::Phrase; listKind = ItemKind::Phrase; break;
-            case 0xB: kind = Item::Music; listKind = ItemKind::Music; break;
-            case 0xC: kind = Item::Sound; listKind = ItemKind::Sound; break;
-            case 0xD: kind = Item::Poem; listKind = ItemKind::Poem; break;
+            case 0xA:
+                kind = Item::Phrase;
+                listKind = ItemKind::Phrase;
+                break;
+            case 0xB:
+                kind = Item::Music;
+                listKind = ItemKind::Music;
+                break;
+            case 0xC:
+                kind = Item::Sound;
+                listKind = ItemKind::Sound;
+                break;
+            case 0xD:
+                kind = Item::Poem;
+                listKind = ItemKind::Poem;
+                break;
             default: why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2))); return false;
             }
             const QStringList& names = StoredItems(listKind);

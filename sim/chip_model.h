@@ -17,8 +17,8 @@
 namespace vorla::sim {
 
 struct ChipOptions {
-    double speed = 1.0;          // every playing time is divided by this
-    int rejectNext = 0;          // reject the next N frames
+    double speed = 1.0;            // every playing time is divided by this
+    int rejectNext = 0;            // reject the next N frames
     double rejectProbability = 0;  // reject good frames with this probability
     uint32_t seed = 1;
     bool dropFinishReports = false;

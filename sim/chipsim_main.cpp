@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
             const auto kind = vorla::sim::ParseLineKind(value());
             ok = kind.has_value();
             if (kind) options.line = *kind;
-        }
-        else if (a == QStringLiteral("--noise")) noise = value().toInt(&ok);
+        } else if (a == QStringLiteral("--noise")) noise = value().toInt(&ok);
         else {
             std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
             return 2;

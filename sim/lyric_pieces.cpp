@@ -48,8 +48,9 @@ QByteArray LyricStream(int piece, double speed) {
     s += Gbk(poem.title);
     s += '\x06';
     s += Gbk(poem.author);
-    s += "  ";                  // ends line 2
-    s += "\x07" "\x25";         // pause 2 s (5 * 4 tenths)
+    s += "  ";  // ends line 2
+    s += "\x07"
+         "\x25";  // pause 2 s (5 * 4 tenths)
     for (int line = 0; line < 4; ++line) {
         s += '\x08';
         const QByteArray chars = Gbk(poem.lines[line]);
@@ -58,7 +59,9 @@ QByteArray LyricStream(int piece, double speed) {
             const bool last = i + 2 >= chars.size();
             s += char(32 + (last ? 12 : 6));  // 0.6 s a character, 1.2 s the last
         }
-        if (line < 3) s += "\x07" "\x22";  // 0.8 s between lines
+        if (line < 3)
+            s += "\x07"
+                 "\x22";  // 0.8 s between lines
     }
     s += '\x04';
     return s;

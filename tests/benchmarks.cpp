@@ -20,8 +20,8 @@
 #include <QTimer>
 
 #include "chip_rig.h"
-#include "window_rig.h"
 #include "sim/line_model.h"
+#include "window_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;
@@ -57,8 +57,9 @@ void ClickToBytes() {
     }
     us.erase(us.begin());  // the first click opens the port
     const Stats s = Summarise(us);
-    std::printf("click-to-bytes (text command, frame built, logged, written): median %.1f us, p99 %.1f us, worst %.1f us\n",
-                s.median, s.p99, s.worst);
+    std::printf(
+        "click-to-bytes (text command, frame built, logged, written): median %.1f us, p99 %.1f us, worst %.1f us\n",
+        s.median, s.p99, s.worst);
 }
 
 // Appending a record, measured around the 1,000th and the 100,000th.
@@ -77,8 +78,10 @@ void LogAppend() {
     const double at1k = batch(200);
     while (r.window->log().lineCount() < 2 * 99'900) batch(1000);
     const double at100k = batch(200);
-    std::printf("log append (stop command with its record, fake port): %.1f us at 1,000 records, %.1f us at 100,000 (ratio %.2f)\n",
-                at1k, at100k, at100k / at1k);
+    std::printf(
+        "log append (stop command with its record, fake port): %.1f us at 1,000 records, %.1f us at 100,000 (ratio "
+        "%.2f)\n",
+        at1k, at100k, at100k / at1k);
 }
 
 // A code playback waiting for a finish report that never comes.
@@ -138,9 +141,10 @@ void Lyrics(int seconds) {
     for (size_t i = 0; i < seen.size() && i < schedule.size(); ++i)
         errorsMs.push_back(std::abs(seen[i] - schedule[i]) * 1000.0);
     const Stats s = Summarise(errorsMs);
-    std::printf("lyric stream of %.0f s (%zu highlights): %.3f s CPU (%.3f%% of a core); highlight error median %.3f ms, "
-                "p99 %.3f ms, worst %.3f ms\n",
-                at, seen.size(), used, 100.0 * used / at, s.median, s.p99, s.worst);
+    std::printf(
+        "lyric stream of %.0f s (%zu highlights): %.3f s CPU (%.3f%% of a core); highlight error median %.3f ms, "
+        "p99 %.3f ms, worst %.3f ms\n",
+        at, seen.size(), used, 100.0 * used / at, s.median, s.p99, s.worst);
 }
 
 // From the last byte of a complete reply reaching the port to its status
@@ -167,8 +171,7 @@ void ReplyLatency(int samples) {
                 shown = Clock::now();
                 ++replies;
             });
-            std::printf("reply to status text, %d baud, %s line (ms):", baud,
-                        qPrintable(sim::LineKindName(line)));
+            std::printf("reply to status text, %d baud, %s line (ms):", baud, qPrintable(sim::LineKindName(line)));
             for (const Kind& kind : kinds) {
                 r.ui().Check5->setChecked(kind.lyricsFrame);
                 kind.lyricsFrame ? r.window->Command3_Click() : r.window->Command1_Click();

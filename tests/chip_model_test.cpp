@@ -38,7 +38,7 @@ struct Chip {
 TEST(ChipModel, GoodAndBrokenFrames) {
     Chip c;
     EXPECT_EQ(c.hear("01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4", 0), "01 11 14");
-    EXPECT_EQ(c.at(1.8), "01 12 14");  // six characters, finish report asked for
+    EXPECT_EQ(c.at(1.8), "01 12 14");                      // six characters, finish report asked for
     EXPECT_EQ(c.hear("01 80 87 C1 BB B6 04 00", 10), "");  // wrong check: waits for more
     EXPECT_EQ(c.at(10.2), "01 10 14");
     EXPECT_EQ(c.hear("80 87", 20), "");  // no head
@@ -85,7 +85,7 @@ TEST(ChipModel, ControlFrames) {
     Chip c;
     EXPECT_EQ(c.hear("01 81 80 80 04 84", 0), "01 11 14");
     EXPECT_TRUE(c.model.asleep());
-    EXPECT_EQ(c.hear("01 80 87 C1 60 A3 04 00", 1), "");   // asleep: nothing
+    EXPECT_EQ(c.hear("01 80 87 C1 60 A3 04 00", 1), "");  // asleep: nothing
     EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 2), "");
     EXPECT_EQ(c.hear("01 80 80 80 04 85", 3), "01 11 14");  // wake
     EXPECT_FALSE(c.model.asleep());

@@ -31,7 +31,6 @@ using sim::ChipHost;
 using sim::ChipOptions;
 using sim::ChipThread;
 
-
 inline bool Spin(int ms, const std::function<bool()>& done) {
     QElapsedTimer t;
     t.start();
@@ -43,7 +42,9 @@ inline bool Spin(int ms, const std::function<bool()>& done) {
     return done();
 }
 
-inline void Settle(int ms) { Spin(ms, [] { return false; }); }
+inline void Settle(int ms) {
+    Spin(ms, [] { return false; });
+}
 
 // The real window, its COM1 a link in a temporary folder that the test
 // points at a device.
@@ -117,7 +118,9 @@ struct Pty {
         while ((n = ::read(master, buf, sizeof buf)) > 0) out.append(buf, n);
         return out;
     }
-    void write(const QByteArray& bytes) { ASSERT_EQ(::write(master, bytes.data(), size_t(bytes.size())), bytes.size()); }
+    void write(const QByteArray& bytes) {
+        ASSERT_EQ(::write(master, bytes.data(), size_t(bytes.size())), bytes.size());
+    }
 };
 
 using Clock = std::chrono::steady_clock;

@@ -82,7 +82,7 @@ TEST(CodeLists, DeleteSelectsTheLastItem) {
     DeleteSelectedItem(l.box[0]);
     EXPECT_EQ(l.box[0].listCount(), 0);
     EXPECT_EQ(l.box[0].listIndex(), -1);
-    DeleteSelectedItem(l.box[0]);  // empty: nothing happens
+    DeleteSelectedItem(l.box[0]);                       // empty: nothing happens
     InsertIntoCodeList(l.set, QStringLiteral("x"), 0);  // after delete all, lands at 0
     EXPECT_EQ(l.box[0].listIndex(), 0);
 }

@@ -68,8 +68,8 @@ TEST(CodePlayback, BodiesAndTheirLimits) {
     EXPECT_EQ(uint8_t(many[54]), 0x04);
     const QByteArray long30 = playOnly({{QString(30, u'7'), 0}});
     EXPECT_EQ(long30.size(), 56);
-    const QByteArray mixed = playOnly({{QStringLiteral("a"), 24739}, {QStringLiteral("b"), 24739},
-                                       {QString(24, u'1'), 0}});
+    const QByteArray mixed =
+        playOnly({{QStringLiteral("a"), 24739}, {QStringLiteral("b"), 24739}, {QString(24, u'1'), 0}});
     EXPECT_EQ(mixed.size(), 56);
     EXPECT_EQ(ToHex(mixed.mid(4, 4)), "60 A3 60 A3");
     EXPECT_EQ(ToHex(mixed.mid(52, 2)), "A3 B1");  // 23 digits fit
@@ -114,7 +114,7 @@ TEST(CodePlayback, StopDuringTheWaitEndsTheRun) {
 TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
     WindowRig r;
     r.pump.at(101, [&] {
-        r.ui().List6->clear();                    // emptied: still sent, without body
+        r.ui().List6->clear();                               // emptied: still sent, without body
         Fill(r.ui().List7, {{QStringLiteral("x"), 24739}});  // filled: not played
         r.finished();
     });

@@ -75,8 +75,10 @@ TEST_P(EndToEndLine, RejectionsAreResentThreeTimesAndRawFramesAsTyped) {
     ChipRig b(On(GetParam(), 20.0));
     b.chip->run([](ChipHost& h) { h.model().rejectNext(4); });
     b.window->Command6_Click();
+    // A resend runs inside the handler of its rejection, so by the fourth
+    // rejection's line any fifth frame would have gone out.
     ASSERT_TRUE(b.waitForLog(kRejected, 4));
-    Settle(300);
+    EXPECT_EQ(b.port->outputCount(), 4);
     EXPECT_EQ(b.status(), QStringLiteral("接收失败 =  4"));
     EXPECT_EQ(b.log().count(kRecord), 4);
     EXPECT_EQ(b.log().count(kRejected), 4);
@@ -137,18 +139,26 @@ TEST(EndToEnd, BaudRateSleepAndWake) {
 
     b.window->Command11_Click();  // sleep
     ASSERT_TRUE(b.waitForLog(kAccepted, 3));
+    // Asleep, the chip hears the frame and answers nothing.
+    const ChipHost::Counters& chip = b.chip->host().counters();
+    const int heard = chip.framesHeard;
     b.ui().Text5->setText(QStringLiteral("01 80 87 C1 60 A3 04"));
     b.window->btn_fasong_Click();
-    Settle(400);
-    EXPECT_EQ(b.log().count(kAccepted), 3);  // no answer while asleep
+    ASSERT_TRUE(Spin(3000, [&] { return chip.framesHeard == heard + 1; }));
+    EXPECT_EQ(chip.accepted + chip.rejected, 3);
+    EXPECT_EQ(b.log().count(kAccepted), 3);
     EXPECT_EQ(b.log().count(kRejected), 0);
     b.window->Command11_Click();  // wake
     ASSERT_TRUE(b.waitForLog(kAccepted, 4));
 
     // A port at another rate than the chip's: the chip hears noise.
+    bool noise = false;
+    QObject::connect(&b.chip->host(), &ChipHost::note, b.window.get(),
+                     [&](const QString& line) { noise = noise || line.startsWith(QStringLiteral("noise")); });
     b.port->setSettings(QStringLiteral("4800,N,8,1"));
     b.window->Command1_Click();
-    Settle(400);
+    ASSERT_TRUE(Spin(3000, [&] { return noise; }));
+    EXPECT_EQ(chip.framesHeard, heard + 2);
     EXPECT_EQ(b.log().count(kAccepted), 4);
 }
 
@@ -158,8 +168,8 @@ TEST(EndToEnd, UnpluggedChipIsReportedOnceAndComesBack) {
     ASSERT_TRUE(b.waitForLog(kAccepted));
     b.chip->stop();
     const QString lost = QStringLiteral("连接中断");
+    // The fault closes the port and cuts it loose: nothing can report it again.
     ASSERT_TRUE(b.waitForLog(lost));
-    Settle(300);
     EXPECT_EQ(b.log().count(lost), 1);
     EXPECT_FALSE(b.port->portOpen());
 

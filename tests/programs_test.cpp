@@ -22,8 +22,8 @@ Finished Start(const QString& program, const QStringList& args) {
     p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(10000)) p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 }  // namespace

@@ -116,8 +116,7 @@ TEST(TextFrames, WorkedExamples) {
     EXPECT_EQ(st.FrameLastIndex, 16);
     EXPECT_EQ(st.LastCommand, cmd::kText);
     ASSERT_TRUE(BuildTextFrame(st, Sample(4), QStringLiteral("欢迎使用！\r\n")));
-    EXPECT_EQ(ToHex(Frame(st, st.FrameBuffer)),
-              "01 80 87 E1 BB B6 D3 AD CA B9 D3 C3 A3 A1 A3 8D A3 8A 04 F6");
+    EXPECT_EQ(ToHex(Frame(st, st.FrameBuffer)), "01 80 87 E1 BB B6 D3 AD CA B9 D3 C3 A3 A1 A3 8D A3 8A 04 F6");
     ASSERT_TRUE(BuildTextFrame(st, PlaySettings{}, QStringLiteral("A")));
     EXPECT_EQ(ToHex(Frame(st, st.FrameBuffer)), "01 80 80 80 A3 C1 04 E7");
     // The shorter frame leaves the longer one's bytes behind it, unsent.
@@ -131,8 +130,7 @@ TEST(TextFrames, WorkedExamples) {
 
 TEST(TextEncoding, CharactersAndTheirTwoByteForms) {
     int16_t cursor = 0;
-    EXPECT_EQ(Encoded(QStringLiteral("欢迎使用！\r\n"), &cursor),
-              "BB B6 D3 AD CA B9 D3 C3 A3 A1 A3 8D A3 8A");
+    EXPECT_EQ(Encoded(QStringLiteral("欢迎使用！\r\n"), &cursor), "BB B6 D3 AD CA B9 D3 C3 A3 A1 A3 8D A3 8A");
     EXPECT_EQ(cursor, 18);
     EXPECT_EQ(Encoded(QStringLiteral("Hi 1"), &cursor), "A3 C8 A3 E9 A3 A0 A3 B1");
     EXPECT_EQ(cursor, 12);

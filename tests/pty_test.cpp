@@ -24,7 +24,6 @@
 using namespace vorla;
 using namespace vorla::test;
 
-
 TEST(PseudoTerminal, FrameOutReplyInWholeAndUnplugReportedOnce) {
     Pty pty;
     ASSERT_FALSE(pty.slave.isEmpty());
@@ -121,7 +120,8 @@ double SecondsSince(Clock::time_point t) { return std::chrono::duration<double>(
 // Bytes paced at `every` seconds in pieces of `size`.
 std::vector<std::pair<double, QByteArray>> Paced(const QByteArray& bytes, qsizetype size, double every) {
     std::vector<std::pair<double, QByteArray>> pieces;
-    for (qsizetype i = 0; i < bytes.size(); i += size) pieces.emplace_back(double(i / size) * every, bytes.mid(i, size));
+    for (qsizetype i = 0; i < bytes.size(); i += size)
+        pieces.emplace_back(double(i / size) * every, bytes.mid(i, size));
     return pieces;
 }
 
@@ -173,7 +173,7 @@ TEST(RealLine, LyricStreamByteByByteAt1200IsShownFromItsFirstBytes) {
     r.ui().Check5->setChecked(true);
     r.window->Command3_Click();
     const QByteArray stream = sim::LyricStream(0, 20.0);  // sung fast, sent at the line rate
-    ASSERT_GT(stream.size(), 60);  // most of a second on the line
+    ASSERT_GT(stream.size(), 60);                         // most of a second on the line
     Clock::time_point t0;
     double acceptedAfter = -1;
     QObject::connect(&r.window->log(), &FrameLog::appended, [&](const QString& chunk) {

@@ -76,8 +76,8 @@ TEST(Soak, TenThousandCommandsNothingLost) {
     auto settled = [&] {
         const auto [frames, replies] = chipState();
         return frames == b.port->outputCount() && replies.accepted + replies.rejected == frames &&
-               acceptedLines == replies.accepted &&
-               rejectedLines == replies.rejected && finishedLines == replies.finished;
+               acceptedLines == replies.accepted && rejectedLines == replies.rejected &&
+               finishedLines == replies.finished;
     };
 
     // 9600 baud first, before any rejection could leave the two sides apart.
@@ -99,13 +99,14 @@ TEST(Soak, TenThousandCommandsNothingLost) {
         for (const QString& l : recentNotes) all += QStringLiteral("\n  chip: ") + l;
         QString state;
         b.chip->run([&](ChipHost& h) {
-            state = QStringLiteral("\n  chip heard %1 frames, baud %2, asleep %3, playing %4; port wrote %5, settings %6")
-                        .arg(h.model().framesHeard())
-                        .arg(h.model().baud())
-                        .arg(h.model().asleep())
-                        .arg(h.model().playing())
-                        .arg(b.port->outputCount())
-                        .arg(b.port->settings());
+            state =
+                QStringLiteral("\n  chip heard %1 frames, baud %2, asleep %3, playing %4; port wrote %5, settings %6")
+                    .arg(h.model().framesHeard())
+                    .arg(h.model().baud())
+                    .arg(h.model().asleep())
+                    .arg(h.model().playing())
+                    .arg(b.port->outputCount())
+                    .arg(b.port->settings());
         });
         return (all + state + QStringLiteral("\n  log ends: ") + b.log().right(300)).toStdString();
     };
@@ -214,8 +215,8 @@ TEST(Soak, TenThousandCommandsNothingLost) {
     EXPECT_EQ(acceptedLines, replies.accepted);
     EXPECT_EQ(finishedLines, replies.finished);
     const long growthKb = ResidentKb() - rssAt2000;
-    std::printf("soak: %d commands, %d frames, %d rejected, resident memory %+ld KiB after the first 2000\n",
-                commands, frames, replies.rejected, growthKb);
+    std::printf("soak: %d commands, %d frames, %d rejected, resident memory %+ld KiB after the first 2000\n", commands,
+                frames, replies.rejected, growthKb);
 #if defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer keeps freed memory in quarantine: resident memory
     // says nothing about growth in that build.

@@ -33,8 +33,8 @@ TEST(Window, StartUpState) {
     EXPECT_EQ(r.window->size(), QSize(750, 741));
     EXPECT_EQ(r.window->minimumSize(), r.window->maximumSize());
     EXPECT_FALSE(r.window->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(ui.Check1->isChecked() && ui.Check2->isChecked() && ui.Check3->isChecked() &&
-                ui.Check4->isChecked() && !ui.Check5->isChecked());
+    EXPECT_TRUE(ui.Check1->isChecked() && ui.Check2->isChecked() && ui.Check3->isChecked() && ui.Check4->isChecked() &&
+                !ui.Check5->isChecked());
     EXPECT_EQ(ui.List1->listIndex(), 0);
     EXPECT_EQ(ui.List2->listIndex(), 3);
     EXPECT_EQ(ui.List3->listIndex(), 0);
@@ -164,7 +164,7 @@ TEST(Window, TypedComboTextCountsAsNoSelection) {
     EXPECT_EQ(r.ui().Combo1->count(), 8);  // never added as an item
     r.window->Command3_Click();
     EXPECT_EQ(LastSent(r).substr(0, 11), "01 80 87 B9");  // 0x80 + 0x40 + 8 * -1 + 1
-    r.window->Command10_Click();  // mode 0x80, settings unchanged, port reopened
+    r.window->Command10_Click();                          // mode 0x80, settings unchanged, port reopened
     EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
     EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Open);
@@ -223,8 +223,9 @@ TEST(Window, RawSender) {
     const char* sample = "01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4";
     EXPECT_EQ(send(sample, false), sample);
     EXPECT_EQ(r.journal, kLogThenSend);
-    EXPECT_TRUE(r.log().endsWith(QStringLiteral("字节数  18\r\n-->0x1 0x80 0x87 0xC1 0xBB 0xB6 0xD3 0xAD 0xCA "
-                                                 "0xB9 0xD3 0xC3 0xA3 0x8D 0xA3 0x8A 0x4 0xD4 \r\n")));
+    EXPECT_TRUE(
+        r.log().endsWith(QStringLiteral("字节数  18\r\n-->0x1 0x80 0x87 0xC1 0xBB 0xB6 0xD3 0xAD 0xCA "
+                                        "0xB9 0xD3 0xC3 0xA3 0x8D 0xA3 0x8A 0x4 0xD4 \r\n")));
     EXPECT_EQ(send(sample, true), std::string(sample) + " 00");
     EXPECT_EQ(r.st().LastCommand, cmd::kRawAutoCheck);
     EXPECT_EQ(send("01", true), "01 01");

@@ -3,8 +3,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTextDocument>
 
@@ -21,12 +21,8 @@ int16_t Checked(const QAbstractButton* box) { return box->isChecked() ? 1 : 0; }
 }  // namespace
 
 frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
-    : QWidget(parent),
-      ui_(std::make_unique<Ui::frm_7711>()),
-      port_(port),
-      pump_(pump),
-      link_(port, log_, st_, [this](const QString& text) { setStatus(text); }),
-      player_(st_, pump, *this) {
+    : QWidget(parent), ui_(std::make_unique<Ui::frm_7711>()), port_(port), pump_(pump),
+      link_(port, log_, st_, [this](const QString& text) { setStatus(text); }), player_(st_, pump, *this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -71,18 +67,18 @@ void frm_7711::fillLists() {
 
 void frm_7711::connectHandlers() {
     const std::pair<QAbstractButton*, void (frm_7711::*)()> clicks[] = {
-        {ui_->Command1, &frm_7711::Command1_Click},   {ui_->Command2, &frm_7711::Command2_Click},
-        {ui_->Command3, &frm_7711::Command3_Click},   {ui_->Command4, &frm_7711::Command4_Click},
-        {ui_->Command5, &frm_7711::Command5_Click},   {ui_->Command6, &frm_7711::Command6_Click},
-        {ui_->Command10, &frm_7711::Command10_Click}, {ui_->Command11, &frm_7711::Command11_Click},
-        {ui_->Command12, &frm_7711::Command12_Click}, {ui_->Command13, &frm_7711::Command13_Click},
-        {ui_->Command14, &frm_7711::Command14_Click}, {ui_->Command15, &frm_7711::Command15_Click},
-        {ui_->Command16, &frm_7711::Command16_Click}, {ui_->Command17, &frm_7711::Command17_Click},
-        {ui_->Command18, &frm_7711::Command18_Click}, {ui_->Command19, &frm_7711::Command19_Click},
-        {ui_->Command20, &frm_7711::Command20_Click}, {ui_->Command22, &frm_7711::Command22_Click},
-        {ui_->Command23, &frm_7711::Command23_Click}, {ui_->Command24, &frm_7711::Command24_Click},
-        {ui_->Command25, &frm_7711::Command25_Click}, {ui_->Command26, &frm_7711::Command26_Click},
-        {ui_->Command27, &frm_7711::Command27_Click}, {ui_->btn_fasong, &frm_7711::btn_fasong_Click},
+        {ui_->Command1, &frm_7711::Command1_Click},       {ui_->Command2, &frm_7711::Command2_Click},
+        {ui_->Command3, &frm_7711::Command3_Click},       {ui_->Command4, &frm_7711::Command4_Click},
+        {ui_->Command5, &frm_7711::Command5_Click},       {ui_->Command6, &frm_7711::Command6_Click},
+        {ui_->Command10, &frm_7711::Command10_Click},     {ui_->Command11, &frm_7711::Command11_Click},
+        {ui_->Command12, &frm_7711::Command12_Click},     {ui_->Command13, &frm_7711::Command13_Click},
+        {ui_->Command14, &frm_7711::Command14_Click},     {ui_->Command15, &frm_7711::Command15_Click},
+        {ui_->Command16, &frm_7711::Command16_Click},     {ui_->Command17, &frm_7711::Command17_Click},
+        {ui_->Command18, &frm_7711::Command18_Click},     {ui_->Command19, &frm_7711::Command19_Click},
+        {ui_->Command20, &frm_7711::Command20_Click},     {ui_->Command22, &frm_7711::Command22_Click},
+        {ui_->Command23, &frm_7711::Command23_Click},     {ui_->Command24, &frm_7711::Command24_Click},
+        {ui_->Command25, &frm_7711::Command25_Click},     {ui_->Command26, &frm_7711::Command26_Click},
+        {ui_->Command27, &frm_7711::Command27_Click},     {ui_->btn_fasong, &frm_7711::btn_fasong_Click},
         {ui_->btn_fasong2, &frm_7711::btn_fasong2_Click}, {ui_->Clr, &frm_7711::Clr_Click}};
     for (const auto& [button, handler] : clicks) connect(button, &QAbstractButton::clicked, this, handler);
 
@@ -318,11 +314,11 @@ void frm_7711::setStatus(const QString& text) { ui_->Label11->setText(text); }
 // wake frame goes again as it was, without toggling.
 void frm_7711::resend(int16_t lastCommand) {
     static constexpr std::pair<int16_t, void (frm_7711::*)()> kResend[] = {
-        {cmd::kStop, &frm_7711::Command1_Click},          {cmd::kMusic, &frm_7711::Command3_Click},
-        {cmd::kPhrase, &frm_7711::Command4_Click},        {cmd::kPoem, &frm_7711::Command5_Click},
-        {cmd::kText, &frm_7711::Command6_Click},          {cmd::kBaud, &frm_7711::Command10_Click},
-        {cmd::kSleepWake, &frm_7711::sendSleepWakeFrame}, {cmd::kSound, &frm_7711::Command12_Click},
-        {cmd::kOutputMode, &frm_7711::Command26_Click},   {cmd::kBaudAndOutput, &frm_7711::Command27_Click},
+        {cmd::kStop, &frm_7711::Command1_Click},           {cmd::kMusic, &frm_7711::Command3_Click},
+        {cmd::kPhrase, &frm_7711::Command4_Click},         {cmd::kPoem, &frm_7711::Command5_Click},
+        {cmd::kText, &frm_7711::Command6_Click},           {cmd::kBaud, &frm_7711::Command10_Click},
+        {cmd::kSleepWake, &frm_7711::sendSleepWakeFrame},  {cmd::kSound, &frm_7711::Command12_Click},
+        {cmd::kOutputMode, &frm_7711::Command26_Click},    {cmd::kBaudAndOutput, &frm_7711::Command27_Click},
         {cmd::kRawAutoCheck, &frm_7711::btn_fasong_Click}, {cmd::kRawManualCheck, &frm_7711::btn_fasong2_Click}};
     for (const auto& [command, handler] : kResend)
         if (command == lastCommand) (this->*handler)();
@@ -333,9 +329,7 @@ void frm_7711::clearLyricLines() {
     ui_->Text2->setText(QString());
 }
 
-void frm_7711::decodeLyrics(const RxText& text) {
-    DecodeLyrics(text, reply::kLyricLineLength, *this, pump_, st_);
-}
+void frm_7711::decodeLyrics(const RxText& text) { DecodeLyrics(text, reply::kLyricLineLength, *this, pump_, st_); }
 
 void frm_7711::setLine(int box, const QString& text) { (box == 1 ? ui_->Text1 : ui_->Text2)->setText(text); }
 

@@ -31,8 +31,7 @@ public:
     void setEnabled(bool enabled) override { QListWidget::setEnabled(enabled); }
 
 protected:
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event) const override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
 
 private:
     bool showMarks_ = false;

@@ -75,7 +75,7 @@ public:
     // A wait without deadline and nothing scripted would sleep for ever: the
     // pump records it and stops, so the test ends instead of hanging.
     bool starved() const { return starved_; }
-    std::vector<int> blockingWaits;  // milliseconds of every blocking wait
+    std::vector<int> blockingWaits;            // milliseconds of every blocking wait
     std::function<void()> duringBlockingWait;  // what arrives at the start of one
     int waits = 0;
     int maxDepth = 0;  // how deep scripted events ran inside waits
