@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "codes/code_lists.h"
 
+#include <algorithm>
+
 #include "protocol/catalog.h"
 #include "protocol/text_encoding.h"
 
@@ -23,14 +25,10 @@ void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code) {
     }
 }
 
-void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base, WindowState& st) {
-    st.ItemIndex = int16_t(source.listIndex());
-    if (st.ItemIndex < 0) return;
-    const QString text = source.itemText(st.ItemIndex);
-    const ItemSplit split = SplitItemIndex(st.ItemIndex);
-    st.ItemHigh = split.high;
-    st.ItemLow = split.low;
-    InsertIntoCodeList(set, text, ItemCode(st.ItemIndex, base));
+void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base) {
+    const int16_t index = int16_t(source.listIndex());
+    if (index < 0) return;
+    InsertIntoCodeList(set, source.itemText(index), ItemCode(index, base));
 }
 
 void DeleteSelectedItem(ListBox& list) {
@@ -59,44 +57,32 @@ void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& s) {
     record[2] = SoundByte(s);
 }
 
-void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current) {
-    FrameArray& f = st.CodeFrameBuffer;
-    f[0] = st.FrameHead;
-    if (record[0] != 0) {
-        f[1] = uint8_t(record[0]);
-        f[2] = uint8_t(record[1]);
-        f[3] = uint8_t(record[2]);
-    } else {
-        f[2] = OptionByte(current);
-        f[3] = SoundByte(current);
-        f[1] = kPlayMode;
-    }
-    // The body ends when it holds MaxTextBytes bytes; it never runs past the
-    // room left for the tail and check byte, whatever MaxTextBytes says.
-    const int bodyEnd = std::min(st.MaxTextBytes + 3, kFrameBufferSize - 2);
-    int16_t& at = st.FrameLastIndex;
-    at = 4;
+Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current,
+                int16_t maxTextBytes) {
+    std::vector<uint8_t> f;
+    if (record[0] != 0) f = {ends.head, uint8_t(record[0]), uint8_t(record[1]), uint8_t(record[2])};
+    else f = {ends.head, kPlayMode, OptionByte(current), SoundByte(current)};
+    // The body ends when it holds maxTextBytes bytes; it never runs past the
+    // room left for the tail and check byte, whatever maxTextBytes says.
+    const size_t bodyEnd = size_t(std::clamp(maxTextBytes + 3, 4, kFrameBufferSize - 2));
+    const auto full = [&] { return f.size() >= bodyEnd; };
     const int count = list.listCount();
-    for (int k = 0; k < count && at < bodyEnd; ++k) {
+    for (int k = 0; k < count && !full(); ++k) {
         const int32_t code = list.itemData(k);
-        if (code == 0) {
-            const QString text = list.itemText(k);
-            SynthesisEncoder encoder;
-            for (QStringView ch : SplitCharacters(text)) {
-                const auto bytes = encoder.encode(ch);
-                f[size_t(at)] = bytes[0];
-                f[size_t(at) + 1] = bytes[1];
-                at = int16_t(at + 2);
-                if (at >= bodyEnd) break;
-            }
-        } else {
-            f[size_t(at)] = uint8_t(int16_t(code) / 256);
-            f[size_t(at) + 1] = uint8_t(int16_t(code) % 256);
-            at = int16_t(at + 2);
+        if (code != 0) {
+            f.push_back(uint8_t(int16_t(code) / 256));
+            f.push_back(uint8_t(int16_t(code) % 256));
+            continue;
+        }
+        SynthesisEncoder encoder;
+        for (QStringView ch : SplitCharacters(list.itemText(k))) {
+            const auto bytes = encoder.encode(ch);
+            f.insert(f.end(), bytes.begin(), bytes.end());
+            if (full()) break;
         }
     }
-    f[size_t(at)] = st.FrameTail;
-    CompleteFrame(f, at, st.CheckByte, st.ByteIndex);
+    f.push_back(ends.tail);
+    return Frame::Sealed(std::move(f));
 }
 
 }  // namespace vorla

@@ -25,8 +25,8 @@ struct CodeListSet {
 // Inserts below the selected item of every chosen list and selects it.
 void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code);
 // The insert buttons of the four stored-item lists: nothing when nothing is
-// selected in the source list; sets ItemIndex, ItemHigh and ItemLow.
-void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base, WindowState& st);
+// selected in the source list.
+void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base);
 // Removes the selected item and selects the last one.
 void DeleteSelectedItem(ListBox& list);
 // Makes list k the chosen one: enabled, its last item selected; the others
@@ -36,10 +36,10 @@ void ChooseCodeList(CodeListSet& set, int k);
 // Takes a snapshot of the settings into a code's parameter record.
 void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& settings);
 
-// Builds the frame of one code list in CodeFrameBuffer: the snapshot's header
-// bytes if the record holds one, else the current settings; then the items in
-// list order, at most MaxTextBytes body bytes (a text can be cut between
-// characters). The caller clears CheckByte.
-void BuildCodeFrame(WindowState& st, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current);
+// The frame of one code list: the snapshot's header bytes if the record holds
+// one, else the current settings; then the items in list order, at most
+// maxTextBytes body bytes (a text can be cut between characters).
+Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current,
+                int16_t maxTextBytes);
 
 }  // namespace vorla

@@ -6,9 +6,11 @@
 namespace vorla {
 
 bool CodePlayer::SendCodeFrame(int k) {
-    st_.CheckByte = 0;
-    BuildCodeFrame(st_, host_.codeList(k), st_.CodeParams[size_t(k)], host_.currentSettings());
-    return host_.sendCodeFrame();
+    const Frame frame = CodeFrame(FrameEnds{st_.FrameHead, st_.FrameTail}, host_.codeList(k), st_.CodeParams[size_t(k)],
+                                  host_.currentSettings(), st_.MaxTextBytes);
+    st_.CheckByte = frame.checkByte();
+    st_.FrameLastIndex = frame.lastIndex();
+    return host_.sendCodeFrame(frame);
 }
 
 void CodePlayer::startRun() {

@@ -19,9 +19,9 @@ public:
     virtual const ListBox& codeList(int k) = 0;
     virtual PlaySettings currentSettings() = 0;
     virtual void clearLyricLines() = 0;
-    // Sends the frame in CodeFrameBuffer, then logs it; false when it could
-    // not be sent (the failure has been reported).
-    virtual bool sendCodeFrame() = 0;
+    // Sends the frame, then logs it; false when it could not be sent (the
+    // failure has been reported).
+    virtual bool sendCodeFrame(const Frame& frame) = 0;
 };
 
 class CodePlayer {
@@ -34,7 +34,8 @@ public:
     // clicks never nest runs however many come.
     void play();
 
-    // Builds one code's frame (CheckByte cleared first) and sends it.
+    // Builds one code's frame, records its check byte and last index, and
+    // sends it.
     bool SendCodeFrame(int k);
 
     bool running() const { return running_; }

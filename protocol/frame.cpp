@@ -5,12 +5,14 @@ namespace vorla {
 
 void FoldCheckByte(uint8_t& checkByte, uint8_t value) { checkByte = uint8_t(checkByte ^ value); }
 
-bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte, int16_t& byteIndex) {
-    if (lastIndex < 0 || size_t(lastIndex) + 1 >= frame.size()) return false;
-    for (byteIndex = 0; byteIndex <= lastIndex; ++byteIndex) FoldCheckByte(checkByte, frame[size_t(byteIndex)]);
-    frame[size_t(lastIndex) + 1] = checkByte;
-    return true;
+Frame Frame::Sealed(std::vector<uint8_t> headToTail) {
+    uint8_t check = 0;
+    for (const uint8_t b : headToTail) FoldCheckByte(check, b);
+    headToTail.push_back(check);
+    return Frame(std::move(headToTail));
 }
+
+Frame Frame::AsTyped(std::vector<uint8_t> bytes) { return Frame(std::move(bytes)); }
 
 uint8_t OptionByte(const PlaySettings& s) {
     const int16_t sum = int16_t(0x80 + 0x40 * s.lyricsBack + 8 * s.repeatIndex + 4 * s.readAsName +

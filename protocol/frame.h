@@ -6,18 +6,18 @@
 // FrameLastIndex is the index of the tail; a frame is FrameLastIndex + 2 bytes.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
+#include <vector>
 
+#include <QByteArray>
 #include <QString>
 
 namespace vorla {
 
-constexpr int kFrameBufferSize = 56;
-using FrameArray = std::array<uint8_t, kFrameBufferSize>;
-using ControlFrame = std::array<uint8_t, 6>;
+constexpr int kFrameBufferSize = 56;  // the longest frame
+constexpr uint8_t kFrameHead = 0x01;
+constexpr uint8_t kFrameTail = 0x04;
 
 constexpr uint8_t kStopMode = 0xC0;
 constexpr uint8_t kSleepMode = 0x81;
@@ -27,11 +27,35 @@ constexpr uint8_t kPlayMode = 0x80;
 // Folds one byte into the running check byte.
 void FoldCheckByte(uint8_t& checkByte, uint8_t value);
 
-// Folds frame[0..lastIndex] into checkByte (which the caller has cleared),
-// leaving byteIndex as the loop counter leaves it, and stores the result at
-// frame[lastIndex + 1]. Returns false, touching nothing, when the frame does
-// not fit the array.
-bool CompleteFrame(std::span<uint8_t> frame, int16_t lastIndex, uint8_t& checkByte, int16_t& byteIndex);
+// The head and tail bytes a frame is built with.
+struct FrameEnds {
+    uint8_t head = kFrameHead;
+    uint8_t tail = kFrameTail;
+};
+
+// A finished frame: its bytes from the head to the check byte and nothing
+// after, so it carries its own length.
+class Frame {
+public:
+    Frame() = default;
+    // Bytes from the head to the tail: the check byte (the exclusive-or of
+    // them all) is folded and appended.
+    static Frame Sealed(std::vector<uint8_t> headToTail);
+    // Bytes taken as they stand, the last one as the check byte.
+    static Frame AsTyped(std::vector<uint8_t> bytes);
+
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    qsizetype size() const { return qsizetype(bytes_.size()); }
+    // The index of the tail (FrameLastIndex): the frame is lastIndex() + 2 bytes.
+    int16_t lastIndex() const { return int16_t(int(bytes_.size()) - 2); }
+    uint8_t checkByte() const { return bytes_.empty() ? 0 : bytes_.back(); }
+    QByteArray toByteArray() const { return QByteArray(reinterpret_cast<const char*>(bytes_.data()), size()); }
+    friend bool operator==(const Frame&, const Frame&) = default;
+
+private:
+    explicit Frame(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::vector<uint8_t> bytes_;
+};
 
 // The reading and sound settings of a play command, as the window's controls
 // hold them: check boxes 0 or 1, combo boxes their list index (-1 when the

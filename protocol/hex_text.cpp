@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/hex_text.h"
 
-#include "protocol/window_state.h"
-
 namespace vorla {
 
 namespace {
@@ -40,17 +38,8 @@ HexText ParseHexText(const QString& text) {
     return out;
 }
 
-std::vector<uint8_t> BuildRawFrame(WindowState& st, const std::vector<uint8_t>& typed, bool appendCheckByte) {
-    std::vector<uint8_t> frame = typed;
-    st.CheckByte = 0;
-    if (appendCheckByte) {
-        frame.push_back(0);
-        st.FrameLastIndex = int16_t(typed.size() - 1);
-        CompleteFrame(frame, st.FrameLastIndex, st.CheckByte, st.ByteIndex);
-    } else {
-        st.FrameLastIndex = int16_t(typed.size() - 2);
-    }
-    return frame;
+Frame RawFrame(std::vector<uint8_t> typed, bool appendCheckByte) {
+    return appendCheckByte ? Frame::Sealed(std::move(typed)) : Frame::AsTyped(std::move(typed));
 }
 
 }  // namespace vorla

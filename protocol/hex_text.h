@@ -10,6 +10,8 @@
 
 #include <QString>
 
+#include "protocol/frame.h"
+
 namespace vorla {
 
 enum class HexTextStatus { Empty, Ok, NotHex };
@@ -22,13 +24,9 @@ struct HexText {
 // A text of one character cannot hold a pair and counts as not hexadecimal.
 HexText ParseHexText(const QString& text);
 
-struct WindowState;
-
 // The raw sender's frame from typed bytes: with appendCheckByte the typed
 // bytes are the frame up to its tail and the check byte is computed and
-// appended (FrameLastIndex = bytes - 1); without it the last typed byte is
-// taken as the check byte (FrameLastIndex = bytes - 2). Sets CheckByte,
-// ByteIndex and FrameLastIndex.
-std::vector<uint8_t> BuildRawFrame(WindowState& st, const std::vector<uint8_t>& typed, bool appendCheckByte);
+// appended; without it the last typed byte is taken as the check byte.
+Frame RawFrame(std::vector<uint8_t> typed, bool appendCheckByte);
 
 }  // namespace vorla

@@ -5,7 +5,9 @@ namespace vorla {
 
 namespace {
 constexpr std::array<uint8_t, 2> kFullWidthQuestionMark{0xA3, 0xBF};
-constexpr int kLastTextIndex = kFrameBufferSize - 3;  // room for tail and check byte
+// Room in the longest frame between the four header bytes and the tail and
+// check byte.
+constexpr size_t kMaxBodyBytes = kFrameBufferSize - 6;
 }  // namespace
 
 bool GbkAvailable() {
@@ -45,21 +47,16 @@ std::array<uint8_t, 2> SynthesisEncoder::encode(QStringView character) {
     return kFullWidthQuestionMark;
 }
 
-void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer,
-                         int16_t& cursor) {
-    const std::vector<QStringView> characters = SplitCharacters(text);
-    if (characters.empty() || start < 0) return;
+std::vector<uint8_t> EncodeSynthesisText(const QString& text, int16_t maxTextBytes) {
+    std::vector<uint8_t> body;
     SynthesisEncoder encoder;
-    int p = start - 1;
-    for (QStringView ch : characters) {
-        if (p + 2 > kLastTextIndex) break;
+    for (QStringView ch : SplitCharacters(text)) {
+        if (body.size() + 2 > kMaxBodyBytes) break;
         const auto bytes = encoder.encode(ch);
-        buffer[size_t(p + 1)] = bytes[0];
-        buffer[size_t(p + 2)] = bytes[1];
-        p += 2;
-        if (p >= maxTextBytes + 3) break;
+        body.insert(body.end(), bytes.begin(), bytes.end());
+        if (int(body.size()) >= maxTextBytes) break;
     }
-    cursor = int16_t(p + 1);
+    return body;
 }
 
 }  // namespace vorla

@@ -39,11 +39,10 @@ private:
     std::optional<QStringEncoder> gbk_;
 };
 
-// Writes the text into buffer from index start on, two bytes a character,
-// and stops after the character whose second byte brings the text to
-// maxTextBytes bytes (25 characters with start 4 and 50 bytes). cursor is
-// left after the last byte written; an empty text writes nothing and leaves
-// cursor as it was. Never writes past index 53, so tail and check byte fit.
-void EncodeSynthesisText(const QString& text, int16_t start, int16_t maxTextBytes, FrameArray& buffer, int16_t& cursor);
+// The body bytes of a text: two bytes a character, ending after the character
+// whose second byte brings the body to maxTextBytes bytes (25 characters with
+// 50 bytes), and never longer than the 50 bytes a frame has room for. An
+// empty text gives no bytes.
+std::vector<uint8_t> EncodeSynthesisText(const QString& text, int16_t maxTextBytes);
 
 }  // namespace vorla

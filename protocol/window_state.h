@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The window's variables, shared by all handlers, in their own widths:
-// 16-bit signed integers, unsigned bytes, the two 56-byte frame buffers.
+// 16-bit signed integers and unsigned bytes.
 #pragma once
 
 #include <array>
@@ -37,16 +37,9 @@ struct WindowState {
     int16_t MaxTextBytes = 0;
     uint8_t FrameHead = 0;
     uint8_t FrameTail = 0;
-    FrameArray FrameBuffer{};
-    FrameArray CodeFrameBuffer{};
     int16_t VolumeLevel = 0;
-    int16_t ItemIndex = 0;
-    int16_t ItemHigh = 0;
-    int16_t ItemLow = 0;
     int16_t FrameLastIndex = 0;
     int16_t HighlightPos = 0;
-    int16_t ByteIndex = 0;
-    int16_t FrameCursor = 0;
     RxText ReplyText;
     int16_t LastCommand = 0;
     uint8_t CheckByte = 0;

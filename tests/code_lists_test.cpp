@@ -13,7 +13,6 @@ namespace {
 struct Lists {
     VectorListBox box[4];
     VectorListBox sounds, music;
-    WindowState st;
     CodeListSet set;
     Lists() {
         for (int k = 0; k < 4; ++k) {
@@ -39,26 +38,24 @@ struct Lists {
 TEST(CodeLists, InsertGoesBelowTheSelectionAndSelectsIt) {
     Lists l;
     l.sounds.setListIndex(5);
-    InsertStoredItem(l.set, l.sounds, kSoundBase, l.st);
+    InsertStoredItem(l.set, l.sounds, kSoundBase);
     EXPECT_EQ(l.box[0].listIndex(), 5);
     EXPECT_EQ(l.box[0].itemData(5), 24773);
-    InsertStoredItem(l.set, l.sounds, kSoundBase, l.st);  // duplicates are fine
+    InsertStoredItem(l.set, l.sounds, kSoundBase);  // duplicates are fine
     EXPECT_EQ(l.box[0].listIndex(), 6);
     EXPECT_EQ(l.box[0].itemText(6), l.box[0].itemText(5));
 
     l.box[0].setListIndex(1);
     l.music.setListIndex(17);
-    InsertStoredItem(l.set, l.music, kMusicBase, l.st);
+    InsertStoredItem(l.set, l.music, kMusicBase);
     EXPECT_EQ(l.box[0].listIndex(), 2);
     EXPECT_EQ(l.box[0].itemText(2), QStringLiteral("西班牙斗牛士"));
     EXPECT_EQ(l.box[0].itemData(2), 0x61B1);
-    EXPECT_EQ(l.st.ItemHigh, 1);
-    EXPECT_EQ(l.st.ItemLow, 1);
     EXPECT_EQ(l.box[0].itemText(3), QStringLiteral("林先生"));
 
     l.music.setListIndex(-1);  // nothing selected in the source: nothing happens
     const int before = l.box[0].listCount();
-    InsertStoredItem(l.set, l.music, kMusicBase, l.st);
+    InsertStoredItem(l.set, l.music, kMusicBase);
     EXPECT_EQ(l.box[0].listCount(), before);
 
     // Into an empty list, and a text item that keeps its line break.

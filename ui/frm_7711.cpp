@@ -22,7 +22,7 @@ int16_t Checked(const QAbstractButton* box) { return box->isChecked() ? 1 : 0; }
 
 frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frm_7711>()), port_(port), pump_(pump),
-      link_(port, log_, st_, [this](const QString& text) { setStatus(text); }), player_(st_, pump, *this) {
+      link_(port, log_, st_.PortNumber, [this](const QString& text) { setStatus(text); }), player_(st_, pump, *this) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -170,23 +170,34 @@ PlaySettings frm_7711::readPlaySettings() const {
     return s;
 }
 
+// What the window keeps of the frame about to go out: its check byte, its
+// last index and the button that sent it.
+void frm_7711::record(const Frame& frame, int16_t command) {
+    st_.CheckByte = frame.checkByte();
+    st_.FrameLastIndex = frame.lastIndex();
+    st_.LastCommand = command;
+}
+
 // ---- play commands
 
 void frm_7711::Command6_Click() {
-    if (!BuildTextFrame(st_, readPlaySettings(), Text3Text())) return;
+    const auto frame = TextFrame(frameEnds(), readPlaySettings(), Text3Text(), st_.MaxTextBytes);
+    if (!frame) return;
+    record(*frame, cmd::kText);
     clearLyricLines();
-    link_.LogSentFrame(st_.FrameBuffer);
-    link_.SendFrame(st_.FrameBuffer);
+    link_.LogSentFrame(*frame);
+    link_.SendFrame(*frame);
 }
 
 void frm_7711::playStoredItem(ListBoxWidget* list, uint8_t base, int16_t command, bool logFirst) {
-    BuildItemFrame(st_, readPlaySettings(), int16_t(list->listIndex()), base, command);
+    const Frame frame = ItemFrame(frameEnds(), readPlaySettings(), int16_t(list->listIndex()), base);
+    record(frame, command);
     clearLyricLines();
     if (logFirst) {
-        link_.LogSentFrame(st_.FrameBuffer);
-        link_.SendFrame(st_.FrameBuffer);
-    } else if (link_.SendFrame(st_.FrameBuffer)) {
-        link_.LogSentFrame(st_.FrameBuffer);
+        link_.LogSentFrame(frame);
+        link_.SendFrame(frame);
+    } else if (link_.SendFrame(frame)) {
+        link_.LogSentFrame(frame);
     }
 }
 
@@ -198,8 +209,8 @@ void frm_7711::Command12_Click() { playStoredItem(ui_->List4, kSoundBase, cmd::k
 // ---- control commands
 
 void frm_7711::Command1_Click() {
-    ControlFrame frame;
-    BuildControlFrame(st_, frame, kStopMode, cmd::kStop);
+    const Frame frame = ControlFrame(frameEnds(), kStopMode);
+    record(frame, cmd::kStop);
     clearLyricLines();
     link_.LogSentFrame(frame);
     link_.SendFrame(frame);
@@ -218,15 +229,15 @@ void frm_7711::Command11_Click() {
 // The sleep or wake frame that matches Sleeping; a rejected one is sent again
 // as it was, without toggling.
 void frm_7711::sendSleepWakeFrame() {
-    ControlFrame frame;
-    BuildControlFrame(st_, frame, st_.Sleeping != 0 ? kSleepMode : kWakeMode, cmd::kSleepWake);
+    const Frame frame = ControlFrame(frameEnds(), st_.Sleeping != 0 ? kSleepMode : kWakeMode);
+    record(frame, cmd::kSleepWake);
     clearLyricLines();
     link_.SendFrame(frame);
 }
 
 void frm_7711::sendBaudFrame(uint8_t mode, int16_t command) {
-    ControlFrame frame;
-    BuildControlFrame(st_, frame, mode, command);
+    const Frame frame = ControlFrame(frameEnds(), mode);
+    record(frame, command);
     clearLyricLines();
     if (!link_.SendFrame(frame)) return;
     // The frame leaves at the old rate; then the port is switched.
@@ -249,8 +260,8 @@ void frm_7711::Command27_Click() {
 }
 
 void frm_7711::Command26_Click() {
-    ControlFrame frame;
-    BuildControlFrame(st_, frame, OutputModeByte(ListIndexOf(ui_->Combo3)), cmd::kOutputMode);
+    const Frame frame = ControlFrame(frameEnds(), OutputModeByte(ListIndexOf(ui_->Combo3)));
+    record(frame, cmd::kOutputMode);
     clearLyricLines();
     link_.SendFrame(frame);
 }
@@ -295,7 +306,9 @@ void frm_7711::sendRaw(bool appendCheckByte) {
     // Recorded only for a frame that goes out, so that a rejection of an
     // earlier frame never runs this sender on a text that sends nothing.
     st_.LastCommand = appendCheckByte ? cmd::kRawAutoCheck : cmd::kRawManualCheck;
-    const std::vector<uint8_t> frame = BuildRawFrame(st_, parsed.bytes, appendCheckByte);
+    const Frame frame = RawFrame(parsed.bytes, appendCheckByte);
+    st_.CheckByte = appendCheckByte ? frame.checkByte() : 0;  // a typed check byte is not computed
+    st_.FrameLastIndex = frame.lastIndex();
     link_.LogSentFrame(frame);
     link_.SendFrame(frame);
 }
@@ -364,7 +377,7 @@ void frm_7711::chooseCodeList(int k) {
 
 void frm_7711::insertStoredItem(const ListBoxWidget* source, uint8_t base) {
     CodeListSet set = codeListSet();
-    InsertStoredItem(set, *source, base, st_);
+    InsertStoredItem(set, *source, base);
 }
 
 void frm_7711::Command16_Click() { insertStoredItem(ui_->List1, kMusicBase); }
@@ -421,9 +434,9 @@ const ListBox& frm_7711::codeList(int k) {
     return *lists[size_t(k) & 3];
 }
 
-bool frm_7711::sendCodeFrame() {
-    if (!link_.SendFrame(st_.CodeFrameBuffer)) return false;
-    link_.LogSentFrame(st_.CodeFrameBuffer);
+bool frm_7711::sendCodeFrame(const Frame& frame) {
+    if (!link_.SendFrame(frame)) return false;
+    link_.LogSentFrame(frame);
     return true;
 }
 

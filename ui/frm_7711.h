@@ -99,6 +99,8 @@ protected:
 
 private:
     void connectHandlers();
+    vorla::FrameEnds frameEnds() const { return {st_.FrameHead, st_.FrameTail}; }
+    void record(const vorla::Frame& frame, int16_t command);
     void fillLists();
     void playStoredItem(ListBoxWidget* list, uint8_t base, int16_t command, bool logFirst);
     void sendSleepWakeFrame();
@@ -127,7 +129,7 @@ private:
     // Code playback.
     const vorla::ListBox& codeList(int k) override;
     vorla::PlaySettings currentSettings() override { return readPlaySettings(); }
-    bool sendCodeFrame() override;
+    bool sendCodeFrame(const vorla::Frame& frame) override;
 
     std::unique_ptr<Ui::frm_7711> ui_;
     vorla::SerialControl& port_;
