@@ -22,35 +22,55 @@ QString UsageText() {
         .arg(PortMap().device(1), PortMap().device(2));
 }
 
+namespace {
+// The option at arguments[i] that takes a value (moving i on to it); false
+// with options.error set when the value is missing or wrong.
+bool ReadValueOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& lineGiven) {
+    const QString& arg = arguments[i];
+    const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
+    if (arg == QStringLiteral("--line")) {
+        const auto kind = sim::ParseLineKind(value);
+        if (!kind) {
+            options.error = QStringLiteral("--line needs one of uart, usb, burst");
+            return false;
+        }
+        options.line = *kind;
+        lineGiven = true;
+    } else {
+        if (value.isEmpty()) {
+            options.error = QStringLiteral("%1 needs a device").arg(arg);
+            return false;
+        }
+        options.ports.setDevice(arg == QStringLiteral("--com1") ? 1 : 2, value);
+    }
+    ++i;
+    return true;
+}
+
+// Reads the option at arguments[i] (and its value, moving i on); false with
+// options.error set when it cannot be used.
+bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& lineGiven) {
+    const QString& arg = arguments[i];
+    if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
+        options.help = true;
+        return true;
+    }
+    if (arg == QStringLiteral("--simulate")) {
+        options.simulate = true;
+        return true;
+    }
+    if (arg == QStringLiteral("--line") || arg == QStringLiteral("--com1") || arg == QStringLiteral("--com2"))
+        return ReadValueOption(arguments, i, options, lineGiven);
+    options.error = QStringLiteral("unknown option %1").arg(arg);
+    return false;
+}
+}  // namespace
+
 ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     ProgramOptions options;
     bool lineGiven = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& arg = arguments[i];
-        if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
-            options.help = true;
-        } else if (arg == QStringLiteral("--simulate")) {
-            options.simulate = true;
-        } else if (arg == QStringLiteral("--line")) {
-            const auto kind = i + 1 < arguments.size() ? sim::ParseLineKind(arguments[i + 1]) : std::nullopt;
-            if (!kind) {
-                options.error = QStringLiteral("--line needs one of uart, usb, burst");
-                return options;
-            }
-            options.line = *kind;
-            ++i;
-            lineGiven = true;
-        } else if (arg == QStringLiteral("--com1") || arg == QStringLiteral("--com2")) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
-                options.error = QStringLiteral("%1 needs a device").arg(arg);
-                return options;
-            }
-            options.ports.setDevice(arg == QStringLiteral("--com1") ? 1 : 2, arguments[++i]);
-        } else {
-            options.error = QStringLiteral("unknown option %1").arg(arg);
-            return options;
-        }
-    }
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!ReadOption(arguments, i, options, lineGiven)) return options;
     if (lineGiven && !options.simulate && !options.help) options.error = QStringLiteral("--line goes with --simulate");
     return options;
 }

@@ -14,6 +14,19 @@ int CodeListSet::firstChosen() const {
     return -1;
 }
 
+std::vector<CodeListItem> InitialCodeList(int list) {
+    switch (list) {
+    case 0:
+        return {{QStringLiteral("激光声"), 24770},
+                {QStringLiteral("激光声"), 24770},
+                {QStringLiteral("林先生"), 0},
+                {QStringLiteral("来电"), 24739},
+                {QStringLiteral("57573146"), 0}};
+    case 1: return {{QStringLiteral("雨蝶-------卡拉OK"), 24755}};
+    default: return {};
+    }
+}
+
 void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code) {
     for (int k = 0; k < kCodeLists; ++k) {
         ListBox* list = set.lists[size_t(k)];

@@ -6,9 +6,9 @@
 #include <array>
 #include <cstdint>
 
+#include "codes/code_state.h"
 #include "codes/list_box.h"
 #include "protocol/frame.h"
-#include "protocol/window_state.h"
 
 namespace vorla {
 
@@ -21,6 +21,13 @@ struct CodeListSet {
     // The first chosen list (the one delete and delete all act on), or -1.
     int firstChosen() const;
 };
+
+// The items a code list holds when the window opens: display text and code.
+struct CodeListItem {
+    QString text;
+    int32_t code = 0;
+};
+std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
 
 // Inserts below the selected item of every chosen list and selects it.
 void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code);

@@ -13,8 +13,8 @@ bool CodePlayer::SendCodeFrame(int k) {
     return host_.sendCodeFrame(frame);
 }
 
-void CodePlayer::startRun() {
-    st_.LastCommand = cmd::kCodePlayback;
+void CodePlayer::StartRun() {
+    st_.LastCommand = kCodePlaybackCommand;
     st_.PlaybackFinished = 1;
     order_.clear();
     for (int k = 0; k < kCodeLists; ++k)
@@ -24,8 +24,8 @@ void CodePlayer::startRun() {
     next_ = size_t(std::max<int16_t>(st_.CodePosition, 0));
 }
 
-void CodePlayer::play() {
-    startRun();
+void CodePlayer::Play() {
+    StartRun();
     if (running_) {
         // The run waiting below takes up the new one.
         replaced_ = true;
@@ -40,7 +40,7 @@ void CodePlayer::play() {
 
     while (next_ < order_.size()) {
         host_.clearLyricLines();
-        if (!awaitReport()) {
+        if (!AwaitReport()) {
             if (pump_.stopping()) return;
             if (replaced_) {
                 replaced_ = false;
@@ -54,18 +54,18 @@ void CodePlayer::play() {
         st_.PlaybackFinished = 0;
         ++next_;
     }
-    endRun();
+    EndRun();
 }
 
-bool CodePlayer::awaitReport() {
+bool CodePlayer::AwaitReport() {
     while (st_.PlaybackFinished == 0) {
         pump_.waitForEvents(EventPump::kNoDeadline);
-        if (pump_.stopping() || replaced_ || st_.LastCommand != cmd::kCodePlayback) return false;
+        if (pump_.stopping() || replaced_ || st_.LastCommand != kCodePlaybackCommand) return false;
     }
     return !replaced_;
 }
 
-void CodePlayer::endRun() {
+void CodePlayer::EndRun() {
     for (CodeParamRecord& record : st_.CodeParams) record[0] = 0;
     st_.CodePosition = 0;
     st_.SequenceDone = 1;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "codes/code_lists.h"
+#include "codes/code_state.h"
 #include "link/event_pump.h"
-#include "protocol/window_state.h"
 
 namespace vorla {
 
@@ -26,30 +26,30 @@ public:
 
 class CodePlayer {
 public:
-    CodePlayer(WindowState& st, EventPump& pump, CodePlaybackHost& host) : st_(st), pump_(pump), host_(host) {}
+    CodePlayer(CodeState& st, EventPump& pump, CodePlaybackHost& host) : st_(st), pump_(pump), host_(host) {}
 
     // The Play button. A click while a run waits replaces that run: the
     // waiting run ends without sending more and without its end-of-run reset,
     // and the new run goes on in its place (the click returns at once), so
     // clicks never nest runs however many come.
-    void play();
+    void Play();
 
     // Builds one code's frame, records its check byte and last index, and
     // sends it.
     bool SendCodeFrame(int k);
 
-    bool running() const { return running_; }
+    bool Running() const { return running_; }
 
 private:
     // A new run's start: LastCommand, the first code due at once, the run
     // order, and where it starts.
-    void startRun();
+    void StartRun();
     // Waits for the report of the code before; false when the run must not
     // send (it was ended or replaced, or the program ends).
-    bool awaitReport();
-    void endRun();
+    bool AwaitReport();
+    void EndRun();
 
-    WindowState& st_;
+    CodeState& st_;
     EventPump& pump_;
     CodePlaybackHost& host_;
     std::vector<int> order_;

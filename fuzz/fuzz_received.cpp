@@ -16,7 +16,7 @@ namespace {
 class Script : public vorla::EventPump, public vorla::ReplyHost, public vorla::LyricDisplay {
 public:
     vorla::test::FakeSerial port;
-    vorla::WindowState st;
+    vorla::ReplyState st;
     std::deque<QByteArray> bursts;
     QString lines[3];
     double t = 0;

@@ -10,12 +10,12 @@ bool FrameLink::SendFrame(const Frame& frame) {
     if (!port_.portOpen()) {
         port_.setCommPort(portNumber_);
         if (!port_.setPortOpen(true)) {
-            reportFault(port_.lastFault());
+            ReportFault(port_.lastFault());
             return false;
         }
     }
     if (!port_.output(frame.toByteArray())) {
-        reportFault(port_.lastFault());
+        ReportFault(port_.lastFault());
         return false;
     }
     return true;
@@ -23,7 +23,7 @@ bool FrameLink::SendFrame(const Frame& frame) {
 
 void FrameLink::LogSentFrame(const Frame& frame) { log_.append(FormatSentRecord(frame.bytes())); }
 
-void FrameLink::reportFault(const PortFault& fault) {
+void FrameLink::ReportFault(const PortFault& fault) {
     if (status_) status_(FaultStatusText(fault));
     log_.appendLine(FaultLogLine(fault));
 }

@@ -25,7 +25,7 @@ public:
     void LogSentFrame(const Frame& frame);
 
     // Shows a port fault in the status label and as one log line.
-    void reportFault(const PortFault& fault);
+    void ReportFault(const PortFault& fault);
 
 private:
     SerialControl& port_;

@@ -12,7 +12,7 @@ using namespace lyric;
 
 class Run {
 public:
-    Run(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st)
+    Run(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, LyricState& st)
         : text_(std::move(stream)), lineLength_(lineLength > 0 ? lineLength : 1), display_(display), pump_(pump),
           st_(st) {}
 
@@ -21,34 +21,41 @@ public:
         display_.setLine(2, QString());
         size_t i = 0;
         while (i < text_.size()) {
-            switch (text_[i].code) {
-            case kTempo:
-                if (i + 2 >= text_.size()) return;
-                tempoUnit_ = text_[i + 2].code / 3.6;
-                i += 3;
-                break;
-            case kEnd: removeHighlight(); return;
-            case kLines:
-                if (!showLines(i)) return;
-                break;
-            case kPause: {
-                if (i + 1 >= text_.size()) return;
-                // Wide arithmetic: a double-byte duration gives a negative wait.
-                const double seconds = double((int32_t(text_[i + 1].code) - 32) * 4) * 0.01 * tempoUnit_;
-                if (!wait(seconds)) return;
-                i += 2;
-                break;
+            if (text_[i].code == kEnd) {
+                removeHighlight();
+                return;
             }
-            case kSentence:
-                if (!playSentence(i)) return;
-                break;
-            default: ++i; break;
-            }
+            if (!step(i)) return;
         }
         removeHighlight();
     }
 
 private:
+    // The code at i. False when the run ends there: the stream ran out
+    // inside it, or a wait found both lines emptied.
+    bool step(size_t& i) {
+        switch (text_[i].code) {
+        case kTempo:
+            if (i + 2 >= text_.size()) return false;
+            tempoUnit_ = text_[i + 2].code / 3.6;
+            i += 3;
+            return true;
+        case kLines: return showLines(i);
+        case kPause: return pause(i);
+        case kSentence: return playSentence(i);
+        default: ++i; return true;
+        }
+    }
+
+    bool pause(size_t& i) {
+        if (i + 1 >= text_.size()) return false;
+        // Wide arithmetic: a double-byte duration gives a negative wait.
+        const double seconds = double((int32_t(text_[i + 1].code) - 32) * 4) * 0.01 * tempoUnit_;
+        if (!wait(seconds)) return false;
+        i += 2;
+        return true;
+    }
+
     void removeHighlight() {
         display_.clearSelection(2);
         display_.clearSelection(1);
@@ -85,43 +92,47 @@ private:
         QString sentence;
         std::vector<int32_t> durations;
         size_t j = i + 1;
+        if (!collectSentence(j, sentence, durations)) return false;
+        size_t next = 0;
+        while (!sentence.isEmpty()) {
+            // A last part shorter than a line is shown with a comma.
+            const bool last = sentence.size() < lineLength_;
+            const QString line = last ? sentence : sentence.left(lineLength_);
+            sentence.remove(0, line.size());
+            const int box = nextBox_;
+            show(last ? line + QStringLiteral(",") : line);
+            display_.clearSelection(2);
+            display_.clearSelection(1);
+            if (!highlightLine(box, line, durations, next)) return false;
+        }
+        i = j;
+        return true;
+    }
+
+    // From j on: pairs of a double-byte character and its duration, up to the
+    // first single-byte character where a character was expected (j is left
+    // there). False when the stream ends first.
+    bool collectSentence(size_t& j, QString& sentence, std::vector<int32_t>& durations) const {
         while (true) {
             if (j >= text_.size()) return false;
-            if (!text_[j].doubleByte()) break;
+            if (!text_[j].doubleByte()) return true;
             if (j + 1 >= text_.size()) return false;
             sentence += QChar(text_[j].ch);
             durations.push_back(int32_t(text_[j + 1].code) - 32);
             j += 2;
         }
-        size_t next = 0;
-        qsizetype remaining = sentence.size();
-        while (remaining > 0) {
-            QString line;
-            QString shown;
-            if (remaining < lineLength_) {
-                line = sentence;
-                shown = line + QStringLiteral(",");
-                sentence.clear();
-                remaining = 0;
-            } else {
-                line = sentence.left(lineLength_);
-                shown = line;
-                sentence.remove(0, lineLength_);
-                remaining -= lineLength_;
-            }
-            const int box = nextBox_;
-            show(shown);
-            display_.clearSelection(2);
-            display_.clearSelection(1);
-            for (qsizetype pos = 1; pos <= line.size(); ++pos) {
-                st_.HighlightPos = int16_t(pos);
-                display_.highlight(box, int(pos - 1), 1);
-                const double seconds = next < durations.size() ? durations[next] * 0.01 * tempoUnit_ : 0.0;
-                ++next;
-                if (!wait(seconds)) return false;
-            }
+    }
+
+    // Highlights the line's characters one after the other, each for its
+    // duration (next counts through the sentence's durations).
+    bool highlightLine(int box, const QString& line, const std::vector<int32_t>& durations, size_t& next) {
+        for (qsizetype pos = 1; pos <= line.size(); ++pos) {
+            st_.HighlightPos = int16_t(pos);
+            display_.highlight(box, int(pos - 1), 1);
+            const double seconds = next < durations.size() ? durations[next] * 0.01 * tempoUnit_ : 0.0;
+            ++next;
+            if (!wait(seconds)) return false;
         }
-        i = j;
         return true;
     }
 
@@ -150,13 +161,13 @@ private:
     const int16_t lineLength_;
     LyricDisplay& display_;
     EventPump& pump_;
-    WindowState& st_;
+    LyricState& st_;
     double tempoUnit_ = 0;
     int nextBox_ = 1;
 };
 }  // namespace
 
-void DecodeLyrics(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st) {
+void DecodeLyrics(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, LyricState& st) {
     Run(std::move(stream), lineLength, display, pump, st).play();
 }
 

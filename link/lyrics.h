@@ -15,7 +15,7 @@
 #include <QString>
 
 #include "link/event_pump.h"
-#include "protocol/window_state.h"
+#include "link/link_state.h"
 
 namespace vorla {
 
@@ -33,6 +33,6 @@ public:
 // Runs on its own copy of the stream. Waits are scheduled from LyricMark, so
 // time spent between two timing points comes off the next wait; a wait
 // returns early, ending the run, when both lines are found empty.
-void DecodeLyrics(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, WindowState& st);
+void DecodeLyrics(RxText stream, int16_t lineLength, LyricDisplay& display, EventPump& pump, LyricState& st);
 
 }  // namespace vorla

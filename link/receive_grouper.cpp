@@ -90,23 +90,27 @@ void ReceiveGrouper::poll(double now) {
     if (pending_.empty()) dataMessage_ = false;
 }
 
+ReceiveGrouper::At ReceiveGrouper::at(size_t p) const {
+    const size_t n = pending_.size() - p;
+    if (pending_[p].code != kReplyHead) return At::Data;
+    if (n < 2) return At::Partial;
+    if (!IsReplyCode(pending_[p + 1].code)) return At::Data;
+    if (n < 3) return At::Partial;
+    return pending_[p + 2].code == kReplyTail ? At::Reply : At::Data;
+}
+
 ReceiveGrouper::Shape ReceiveGrouper::classify(bool quiet, size_t& dataFrom) const {
-    enum class At { Partial, Reply, Data };
-    // What stands at position p: a reply, the beginning of one, or data.
-    const auto at = [this](size_t p) {
-        const size_t n = pending_.size() - p;
-        if (pending_[p].code != kReplyHead) return At::Data;
-        if (n < 2) return At::Partial;
-        if (!IsReplyCode(pending_[p + 1].code)) return At::Data;
-        if (n < 3) return At::Partial;
-        return pending_[p + 2].code == kReplyTail ? At::Reply : At::Data;
-    };
     switch (at(0)) {
     case At::Partial: return Shape::NeedMore;
     case At::Data: dataFrom = 0; return Shape::Data;
     case At::Reply: break;
     }
     if (pending_[1].code != kAcceptedCode) return Shape::Reply;
+    return classifyAcceptance(quiet, dataFrom);
+}
+
+// An acceptance leads: it goes alone unless lyric data follows it, or may.
+ReceiveGrouper::Shape ReceiveGrouper::classifyAcceptance(bool quiet, size_t& dataFrom) const {
     if (pending_.size() == kReplyChars) return lyricsExpected_ && !quiet ? Shape::NeedMore : Shape::Acceptance;
     switch (at(kReplyChars)) {
     case At::Partial: return quiet ? Shape::Acceptance : Shape::NeedMore;
@@ -135,16 +139,23 @@ void ReceiveGrouper::settle(bool quiet) {
             scanned_ = from;
             scanner_.reset();
         }
-        bool ended = false;
-        while (!ended && scanned_ < pending_.size()) ended = scanner_.atEnd(pending_[scanned_++]);
-        if (ended) {
-            release(scanned_, false);
-            continue;
-        }
-        if (pending_.size() > rx::kBareAcceptanceMaxChars) release(pending_.size(), true);
-        else if (quiet) release(pending_.size(), false);
-        return;
+        if (!settleData(quiet)) return;
     }
+}
+
+// Lyric data at the front: handed over at its end code (and what follows is
+// looked at afresh, so true), or once more than ten characters are in (its
+// stream goes on arriving), or as it stands when the line is quiet.
+bool ReceiveGrouper::settleData(bool quiet) {
+    bool ended = false;
+    while (!ended && scanned_ < pending_.size()) ended = scanner_.atEnd(pending_[scanned_++]);
+    if (ended) {
+        release(scanned_, false);
+        return true;
+    }
+    if (pending_.size() > rx::kBareAcceptanceMaxChars) release(pending_.size(), true);
+    else if (quiet) release(pending_.size(), false);
+    return false;
 }
 
 void ReceiveGrouper::release(size_t count, bool streaming) {

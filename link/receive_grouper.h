@@ -108,10 +108,14 @@ private:
         bool duration_ = false;
     };
     enum class Shape { NeedMore, Reply, Acceptance, Data };
+    enum class At { Partial, Reply, Data };  // what stands at a position
 
     void add(const RxChar& c, double now);
     void settle(bool quiet);
+    bool settleData(bool quiet);
+    At at(size_t p) const;
     Shape classify(bool quiet, size_t& dataFrom) const;
+    Shape classifyAcceptance(bool quiet, size_t& dataFrom) const;
     void release(size_t count, bool streaming);
     void closeStream();
 

@@ -11,6 +11,16 @@ QString RejectedStatus(int16_t attempt) {
     return reply::kRejectedStatus + QStringLiteral(" = ") + u' ' + QString::number(attempt);
 }
 
+int LyricWaitMs(int16_t baudIndex) {
+    switch (baudIndex) {
+    case 0: return 9600;
+    case 1: return 4800;
+    case 2: return 2400;
+    case 3: return 1200;
+    default: return 0;
+    }
+}
+
 namespace {
 constexpr size_t kReplyChars = 3;
 constexpr size_t kMinChars = 2;  // a lone character is dropped
@@ -18,7 +28,7 @@ constexpr size_t kMinChars = 2;  // a lone character is dropped
 // Lyric data: wait for the rest of it by the baud rate, read it and play it.
 // The wait counts from the first lyric characters, however long the line
 // took to deliver enough of them to be told from a bare acceptance.
-void ReadAndDecodeLyrics(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, const RxText& first,
+void ReadAndDecodeLyrics(SerialControl& port, ReplyState& st, EventPump& pump, ReplyHost& host, const RxText& first,
                          size_t drop, int lyricWaitMs) {
     if (lyricWaitMs > 0) {
         const int ms = lyricWaitMs - int(std::lround(port.inputAge() * 1000.0));
@@ -33,7 +43,7 @@ void ReadAndDecodeLyrics(SerialControl& port, WindowState& st, EventPump& pump, 
 }
 }  // namespace
 
-void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs) {
+void HandleComm(SerialControl& port, ReplyState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs) {
     if (port.commEvent() != kCommEventReceive) return;
     const RxText first = port.input();
     if (first.size() < kMinChars) return;
@@ -45,7 +55,7 @@ void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost
             st.RetryCount = 0;
             return;
         }
-        if (st.LastCommand == cmd::kCodePlayback) {
+        if (st.LastCommand == kCodePlaybackCommand) {
             if (st.SequenceDone == 1) {
                 host.setStatus(QString());
             } else {

@@ -8,8 +8,8 @@
 #include <QString>
 
 #include "link/event_pump.h"
+#include "link/link_state.h"
 #include "link/serial_control.h"
-#include "protocol/window_state.h"
 
 namespace vorla {
 
@@ -42,9 +42,13 @@ public:
     virtual void decodeLyrics(const RxText& text) = 0;
 };
 
+// How long lyric data is given to arrive, by baud-rate list index (0, no
+// wait, for none).
+int LyricWaitMs(int16_t baudIndex);
+
 // One receive event. `lyricWaitMs` is how long lyric data is given to
 // arrive, counted from its first characters (LyricWaitMs of the baud-rate
 // choice).
-void HandleComm(SerialControl& port, WindowState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs);
+void HandleComm(SerialControl& port, ReplyState& st, EventPump& pump, ReplyHost& host, int lyricWaitMs);
 
 }  // namespace vorla

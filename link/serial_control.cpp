@@ -28,6 +28,16 @@ QString FormatLineSettings(const LineSettings& s) {
     return QStringLiteral("%1,%2,%3,%4").arg(s.baud).arg(QChar(s.parity)).arg(s.dataBits).arg(s.stopBits);
 }
 
+std::optional<QString> BaudSettingsFor(int16_t baudIndex) {
+    switch (baudIndex) {
+    case 0: return QStringLiteral("1200,N,8,1");
+    case 1: return QStringLiteral("2400,N,8,1");
+    case 2: return QStringLiteral("4800,N,8,1");
+    case 3: return QStringLiteral("9600,N,8,1");
+    default: return std::nullopt;
+    }
+}
+
 namespace {
 QString Reason(PortFault::Kind kind) {
     switch (kind) {

@@ -30,6 +30,8 @@ struct LineSettings {
 };
 std::optional<LineSettings> ParseLineSettings(const QString& text);
 QString FormatLineSettings(const LineSettings& s);
+// Port settings for a baud-rate list index 0..3; nothing for any other index.
+std::optional<QString> BaudSettingsFor(int16_t baudIndex);
 
 // What went wrong with a port, in words the operator understands.
 struct PortFault {

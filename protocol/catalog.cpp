@@ -88,17 +88,4 @@ int32_t ItemCode(int16_t index, uint8_t base) {
     return int16_t((s.high + 0x60) * 256 + base + s.low);
 }
 
-std::vector<CodeListItem> InitialCodeList(int list) {
-    switch (list) {
-    case 0:
-        return {{QStringLiteral("激光声"), 24770},
-                {QStringLiteral("激光声"), 24770},
-                {QStringLiteral("林先生"), 0},
-                {QStringLiteral("来电"), 24739},
-                {QStringLiteral("57573146"), 0}};
-    case 1: return {{QStringLiteral("雨蝶-------卡拉OK"), 24755}};
-    default: return {};
-    }
-}
-
 }  // namespace vorla

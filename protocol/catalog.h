@@ -40,11 +40,4 @@ ItemSplit SplitItemIndex(int16_t index);
 // 16-bit arithmetic as the code lists keep it.
 int32_t ItemCode(int16_t index, uint8_t base);
 
-// The items a code list holds when the window opens: display text and code.
-struct CodeListItem {
-    QString text;
-    int32_t code = 0;
-};
-std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
-
 }  // namespace vorla

@@ -33,24 +33,4 @@ uint8_t BaudAndOutputModeByte(int16_t baudIndex, int16_t outputIndex) {
     return uint8_t(int16_t(0x80 + 2 * (baudIndex + 1) + 16 * (outputIndex + 1)));
 }
 
-std::optional<QString> BaudSettingsFor(int16_t baudIndex) {
-    switch (baudIndex) {
-    case 0: return QStringLiteral("1200,N,8,1");
-    case 1: return QStringLiteral("2400,N,8,1");
-    case 2: return QStringLiteral("4800,N,8,1");
-    case 3: return QStringLiteral("9600,N,8,1");
-    default: return std::nullopt;
-    }
-}
-
-int LyricWaitMs(int16_t baudIndex) {
-    switch (baudIndex) {
-    case 0: return 9600;
-    case 1: return 4800;
-    case 2: return 2400;
-    case 3: return 1200;
-    default: return 0;
-    }
-}
-
 }  // namespace vorla

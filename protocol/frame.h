@@ -81,10 +81,4 @@ uint8_t BaudModeByte(int16_t baudIndex);
 uint8_t OutputModeByte(int16_t outputIndex);
 uint8_t BaudAndOutputModeByte(int16_t baudIndex, int16_t outputIndex);
 
-// Port settings for a baud-rate list index 0..3; nothing for any other index.
-std::optional<QString> BaudSettingsFor(int16_t baudIndex);
-
-// Wait before the lyric data is read, by baud-rate list index (0 for none).
-int LyricWaitMs(int16_t baudIndex);
-
 }  // namespace vorla

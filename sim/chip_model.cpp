@@ -94,34 +94,30 @@ void ChipModel::finishPlay() {
 
 void ChipModel::hear(const QByteArray& bytes, double now) {
     advance(now);
-    for (const char c : bytes) {
-        const uint8_t b = uint8_t(c);
-        if (discarding_) {
-            lastByte_ = now;
-            continue;
-        }
-        if (!inFrame_) {
-            inFrame_ = true;
-            frame_.clear();
-        }
-        frame_ += char(b);
-        lastByte_ = now;
-        const qsizetype n = frame_.size();
-        if (uint8_t(frame_[0]) != 0x01) {
-            // Without a head the rest of the burst is one broken frame; it
-            // ends at the gap after it.
-            continue;
-        }
-        if (n > kMaxFrame) {
-            endFrame(now, true, QStringLiteral("longer than 56 bytes"));
-            discarding_ = true;
-            continue;
-        }
-        if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) {
-            uint8_t x = 0;
-            for (qsizetype i = 0; i + 1 < n; ++i) x ^= uint8_t(frame_[i]);
-            if (x == uint8_t(frame_[n - 1])) endFrame(now, false, QString());
-        }
+    for (const char c : bytes) hearByte(uint8_t(c), now);
+}
+
+void ChipModel::hearByte(uint8_t b, double now) {
+    lastByte_ = now;
+    if (discarding_) return;
+    if (!inFrame_) {
+        inFrame_ = true;
+        frame_.clear();
+    }
+    frame_ += char(b);
+    const qsizetype n = frame_.size();
+    // Without a head the rest of the burst is one broken frame; it ends at
+    // the gap after it.
+    if (uint8_t(frame_[0]) != 0x01) return;
+    if (n > kMaxFrame) {
+        endFrame(now, true, QStringLiteral("longer than 56 bytes"));
+        discarding_ = true;
+        return;
+    }
+    if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) {
+        uint8_t x = 0;
+        for (qsizetype i = 0; i + 1 < n; ++i) x ^= uint8_t(frame_[i]);
+        if (x == uint8_t(frame_[n - 1])) endFrame(now, false, QString());
     }
 }
 
@@ -149,56 +145,31 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
     handleFrame(frame, now);
 }
 
-void ChipModel::handleFrame(const QByteArray& frame, double now) {
-    auto reject = [&](const QString& why) {
-        send(kRejected);
-        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
-    };
+void ChipModel::reject(const QByteArray& frame, const QString& why) {
+    send(kRejected);
+    note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+}
+
+bool ChipModel::injectedRejection(const QByteArray& frame) {
     if (rejectNext_ > 0) {
         --rejectNext_;
-        return reject(QStringLiteral("injected"));
+        reject(frame, QStringLiteral("injected"));
+        return true;
     }
-    if (rejectProbability_ > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < rejectProbability_)
-        return reject(QStringLiteral("injected at random"));
+    if (rejectProbability_ > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < rejectProbability_) {
+        reject(frame, QStringLiteral("injected at random"));
+        return true;
+    }
+    return false;
+}
 
+void ChipModel::handleFrame(const QByteArray& frame, double now) {
+    if (injectedRejection(frame)) return;
     const uint8_t mode = uint8_t(frame[1]);
     const QByteArray body = frame.mid(4, frame.size() - 6);
     if (mode != 0x80) {
-        if (!body.isEmpty() || (mode & 0x80) == 0) return reject(QStringLiteral("unknown command"));
-        if (mode & 0x40) {
-            // Stopping a play that asked for a report ends it: the report
-            // follows the acceptance back to back.
-            const bool report = playing() && reportFinish_ && !dropFinish_;
-            send(kAccepted);
-            playEnd_ = kNever;
-            if (report) send(kFinished);
-            note(report ? QStringLiteral("stop, finish report sent") : QStringLiteral("stop"));
-            return;
-        }
-        send(kAccepted);
-        if (mode & 0x01) {
-            asleep_ = true;
-            playEnd_ = kNever;
-            note(QStringLiteral("sleep"));
-            return;
-        }
-        QStringList said;
-        if (const int out = (mode >> 4) & 0x03) {
-            outputMode_ = out;
-            said << (out == 1   ? QStringLiteral("output DA")
-                     : out == 2 ? QStringLiteral("output PWM")
-                                : QStringLiteral("output mode 3"));
-        }
-        if (const int code = (mode >> 1) & 0x07) {
-            static const int rates[] = {0, 1200, 2400, 4800, 9600};
-            if (code <= 4) {
-                // The acceptance goes out at the old rate, then the chip switches.
-                output_.back().switchToBaud = rates[code];
-                said << QStringLiteral("baud %1").arg(rates[code]);
-            }
-        }
-        note(said.isEmpty() ? QStringLiteral("control frame %1").arg(Hex(frame)) : said.join(QStringLiteral(", ")));
-        return;
+        if (!body.isEmpty() || (mode & 0x80) == 0) return reject(frame, QStringLiteral("unknown command"));
+        return handleControl(frame, mode);
     }
     if (body.isEmpty()) {
         send(kAccepted);
@@ -207,9 +178,66 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
     }
     std::vector<Item> items;
     QString why;
-    if (!parseBody(body, items, why)) return reject(why);
+    if (!parseBody(body, items, why)) return reject(frame, why);
     send(kAccepted);
     play(frame, items, now);
+}
+
+// The output mode and baud rate a control frame sets, in words.
+QStringList ChipModel::applyModes(uint8_t mode) {
+    QStringList said;
+    if (const int out = (mode >> 4) & 0x03) {
+        outputMode_ = out;
+        said << (out == 1   ? QStringLiteral("output DA")
+                 : out == 2 ? QStringLiteral("output PWM")
+                            : QStringLiteral("output mode 3"));
+    }
+    if (const int code = (mode >> 1) & 0x07) {
+        static const int rates[] = {0, 1200, 2400, 4800, 9600};
+        if (code <= 4) {
+            // The acceptance goes out at the old rate, then the chip switches.
+            output_.back().switchToBaud = rates[code];
+            said << QStringLiteral("baud %1").arg(rates[code]);
+        }
+    }
+    return said;
+}
+
+void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
+    if (mode & 0x40) {
+        // Stopping a play that asked for a report ends it: the report
+        // follows the acceptance back to back.
+        const bool report = playing() && reportFinish_ && !dropFinish_;
+        send(kAccepted);
+        playEnd_ = kNever;
+        if (report) send(kFinished);
+        note(report ? QStringLiteral("stop, finish report sent") : QStringLiteral("stop"));
+        return;
+    }
+    send(kAccepted);
+    if (mode & 0x01) {
+        asleep_ = true;
+        playEnd_ = kNever;
+        note(QStringLiteral("sleep"));
+        return;
+    }
+    const QStringList said = applyModes(mode);
+    note(said.isEmpty() ? QStringLiteral("control frame %1").arg(Hex(frame)) : said.join(QStringLiteral(", ")));
+}
+
+// A stored item's code (high byte 0x60-0x6F): its kind and list text.
+bool ChipModel::parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) const {
+    static const std::pair<Item::Kind, ItemKind> kinds[] = {{Item::Phrase, ItemKind::Phrase},
+                                                            {Item::Music, ItemKind::Music},
+                                                            {Item::Sound, ItemKind::Sound},
+                                                            {Item::Poem, ItemKind::Poem}};
+    const int row = (lo >> 4) - 0xA;  // bases 0xA0, 0xB0, 0xC0, 0xD0
+    if (row < 0 || row > 3) return false;
+    const int index = 16 * (hi - 0x60) + (lo & 0x0F);
+    const QStringList& names = StoredItems(kinds[row].second);
+    if (index >= names.size()) return false;
+    items.push_back(Item{kinds[row].first, index, names[index].trimmed()});
+    return true;
 }
 
 bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const {
@@ -222,45 +250,39 @@ bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QStr
         const uint8_t hi = uint8_t(body[i]);
         const uint8_t lo = uint8_t(body[i + 1]);
         if (hi >= 0x60 && hi <= 0x6F) {
-            const int index = 16 * (hi - 0x60) + (lo & 0x0F);
-            Item::Kind kind;
-            ItemKind listKind;
-            switch (lo >> 4) {
-            case 0xA:
-                kind = Item::Phrase;
-                listKind = ItemKind::Phrase;
-                break;
-            case 0xB:
-                kind = Item::Music;
-                listKind = ItemKind::Music;
-                break;
-            case 0xC:
-                kind = Item::Sound;
-                listKind = ItemKind::Sound;
-                break;
-            case 0xD:
-                kind = Item::Poem;
-                listKind = ItemKind::Poem;
-                break;
-            default: why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2))); return false;
-            }
-            const QStringList& names = StoredItems(listKind);
-            if (index >= names.size()) {
+            if (!parseItem(hi, lo, items)) {
                 why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2)));
                 return false;
             }
-            items.push_back(Item{kind, index, names[index].trimmed()});
         } else if (hi == 0xA3 && lo >= 0x80) {
             items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
         } else if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
-            const QString ch = gbk.decode(body.mid(i, 2));
-            items.push_back(Item{Item::Char, 0, ch});
+            items.push_back(Item{Item::Char, 0, gbk.decode(body.mid(i, 2))});
         } else {
             why = QStringLiteral("not a character or item code: %1").arg(Hex(body.mid(i, 2)));
             return false;
         }
     }
     return true;
+}
+
+// How long an item plays; the first karaoke piece of a frame that asked for
+// lyrics sends its lyric stream.
+double ChipModel::itemSeconds(const Item& item, bool lyrics, bool& lyricsSent) {
+    switch (item.kind) {
+    case Item::Char: return kCharSeconds;
+    case Item::Phrase: return kPhraseSeconds;
+    case Item::Sound: return kSoundSeconds;
+    case Item::Poem: return kPoemSeconds;
+    case Item::Music: break;
+    }
+    if (item.index >= kKaraokePieceCount) return kMusicSeconds;
+    const QByteArray stream = LyricStream(item.index, options_.speed);
+    if (lyrics && !lyricsSent) {
+        send(stream);
+        lyricsSent = true;
+    }
+    return LyricSeconds(stream) * options_.speed;
 }
 
 void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, double now) {
@@ -270,26 +292,7 @@ void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, do
     const bool lyrics = option & 0x40;
     double seconds = 0;
     bool lyricsSent = false;
-    for (const Item& item : items) {
-        switch (item.kind) {
-        case Item::Char: seconds += kCharSeconds; break;
-        case Item::Phrase: seconds += kPhraseSeconds; break;
-        case Item::Sound: seconds += kSoundSeconds; break;
-        case Item::Poem: seconds += kPoemSeconds; break;
-        case Item::Music:
-            if (item.index < kKaraokePieceCount) {
-                const QByteArray stream = LyricStream(item.index, options_.speed);
-                seconds += LyricSeconds(stream) * options_.speed;
-                if (lyrics && !lyricsSent) {
-                    send(stream);
-                    lyricsSent = true;
-                }
-            } else {
-                seconds += kMusicSeconds;
-            }
-            break;
-        }
-    }
+    for (const Item& item : items) seconds += itemSeconds(item, lyrics, lyricsSent);
     // A new play frame replaces the current playback without a report.
     playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
     reportFinish_ = sound & 0x40;

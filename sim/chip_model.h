@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "sim/line_model.h"
 
@@ -83,8 +84,15 @@ private:
         QString text;
     };
     void endFrame(double now, bool broken, const QString& why);
+    void hearByte(uint8_t b, double now);
     void handleFrame(const QByteArray& frame, double now);
+    void handleControl(const QByteArray& frame, uint8_t mode);
+    QStringList applyModes(uint8_t mode);
+    bool injectedRejection(const QByteArray& frame);
+    void reject(const QByteArray& frame, const QString& why);
     bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
+    bool parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) const;
+    double itemSeconds(const Item& item, bool lyrics, bool& lyricsSent);
     void play(const QByteArray& frame, const std::vector<Item>& items, double now);
     void finishPlay();
     double gapLimit() const;

@@ -40,48 +40,69 @@ const char* kUsage =
     "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
     "  --help                  show this text\n";
+
+struct Settings {
+    vorla::sim::ChipOptions chip;
+    QString link;
+    int noise = 0;
+};
+
+// Sets the option `a` from its value; false for a value it cannot take.
+bool SetValue(const QString& a, const QString& value, Settings& s) {
+    bool ok = true;
+    if (a == QStringLiteral("--link")) s.link = value;
+    else if (a == QStringLiteral("--speed")) s.chip.speed = value.toDouble(&ok);
+    else if (a == QStringLiteral("--reject-next")) s.chip.rejectNext = value.toInt(&ok);
+    else if (a == QStringLiteral("--reject-rate")) s.chip.rejectProbability = value.toDouble(&ok);
+    else if (a == QStringLiteral("--seed")) s.chip.seed = value.toUInt(&ok);
+    else if (a == QStringLiteral("--noise")) s.noise = value.toInt(&ok);
+    else if (const auto kind = vorla::sim::ParseLineKind(value)) s.chip.line = *kind;
+    else ok = false;
+    return ok && s.chip.speed > 0;
+}
+
+// Reads the option at args[i] (and its value, moving i on). Returns an exit
+// status when the program must end here (--help, a wrong option), or -1.
+int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
+    const QString& a = args[i];
+    if (a == QStringLiteral("--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (a == QStringLiteral("--drop-finish-reports") || a == QStringLiteral("--back-to-back")) {
+        (a == QStringLiteral("--back-to-back") ? s.chip.backToBack : s.chip.dropFinishReports) = true;
+        return -1;
+    }
+    static const QStringList withValue{QStringLiteral("--link"),        QStringLiteral("--speed"),
+                                       QStringLiteral("--reject-next"), QStringLiteral("--reject-rate"),
+                                       QStringLiteral("--seed"),        QStringLiteral("--line"),
+                                       QStringLiteral("--noise")};
+    if (!withValue.contains(a)) {
+        std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
+        return 2;
+    }
+    if (i + 1 >= args.size()) {
+        std::fprintf(stderr, "vorla-chipsim: %s needs a value\n", qPrintable(a));
+        return 2;
+    }
+    const bool ok = SetValue(a, args[++i], s);
+    if (!ok) {
+        std::fprintf(stderr, "vorla-chipsim: bad value for %s\n", qPrintable(a));
+        return 2;
+    }
+    return -1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    vorla::sim::ChipOptions options;
-    QString link;
-    int noise = 0;
+    Settings settings;
     const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&]() -> QString {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "vorla-chipsim: %s needs a value\n", qPrintable(a));
-                std::exit(2);
-            }
-            return args[++i];
-        };
-        bool ok = true;
-        if (a == QStringLiteral("--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == QStringLiteral("--link")) link = value();
-        else if (a == QStringLiteral("--speed")) options.speed = value().toDouble(&ok);
-        else if (a == QStringLiteral("--reject-next")) options.rejectNext = value().toInt(&ok);
-        else if (a == QStringLiteral("--reject-rate")) options.rejectProbability = value().toDouble(&ok);
-        else if (a == QStringLiteral("--seed")) options.seed = value().toUInt(&ok);
-        else if (a == QStringLiteral("--drop-finish-reports")) options.dropFinishReports = true;
-        else if (a == QStringLiteral("--back-to-back")) options.backToBack = true;
-        else if (a == QStringLiteral("--line")) {
-            const auto kind = vorla::sim::ParseLineKind(value());
-            ok = kind.has_value();
-            if (kind) options.line = *kind;
-        } else if (a == QStringLiteral("--noise")) noise = value().toInt(&ok);
-        else {
-            std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
-            return 2;
-        }
-        if (!ok || options.speed <= 0) {
-            std::fprintf(stderr, "vorla-chipsim: bad value for %s\n", qPrintable(a));
-            return 2;
-        }
-    }
+    for (qsizetype i = 1; i < args.size(); ++i)
+        if (const int status = ReadOption(args, i, settings); status >= 0) return status;
+    const vorla::sim::ChipOptions& options = settings.chip;
+    const QString& link = settings.link;
+    const int noise = settings.noise;
 
     vorla::sim::ChipHost chip(options);
     QString error;

@@ -34,33 +34,43 @@ double LineModel::send(const QByteArray& bytes, int baud, double now) {
 
 std::pair<double, size_t> LineModel::nextGroup() const {
     if (wire_.empty()) return {kNever, 0};
-    const Byte& front = wire_.front();
     switch (kind_) {
-    case LineKind::Burst: {
-        // Everything within kBurstAhead characters of the line goes at once.
-        const auto handOver = [](const Byte& b) { return std::max(b.sentAt, b.done - kBurstAhead * b.charTime); };
-        const double at = handOver(front);
-        size_t n = 0;
-        while (n < wire_.size() && handOver(wire_[n]) <= at) ++n;
-        return {at, n};
-    }
-    case LineKind::Uart:
-        if (front.charTime > 10.0 / 2400 + 1e-9) return {front.done, 1};  // below 2400 baud: byte by byte
-        for (size_t j = 0; j < wire_.size(); ++j) {
-            if (j + 1 == size_t(kFifoTrigger)) return {wire_[j].done, j + 1};
-            const double timeout = wire_[j].done + kFifoTimeoutChars * wire_[j].charTime;
-            if (j + 1 == wire_.size() || wire_[j + 1].done > timeout) return {timeout, j + 1};
-        }
-        return {kNever, 0};
-    case LineKind::Usb: {
-        const double ticks = std::ceil((front.done - phase_) / kUsbTimerSeconds - 1e-9);
-        const double at = phase_ + ticks * kUsbTimerSeconds;
-        size_t n = 0;
-        while (n < wire_.size() && wire_[n].done <= at + 1e-9) ++n;
-        return {at, n};
-    }
+    case LineKind::Burst: return burstGroup();
+    case LineKind::Uart: return uartGroup();
+    case LineKind::Usb: return usbGroup();
     }
     return {kNever, 0};
+}
+
+// Everything within kBurstAhead characters of the line goes at once.
+std::pair<double, size_t> LineModel::burstGroup() const {
+    const auto handOver = [](const Byte& b) { return std::max(b.sentAt, b.done - kBurstAhead * b.charTime); };
+    const double at = handOver(wire_.front());
+    size_t n = 0;
+    while (n < wire_.size() && handOver(wire_[n]) <= at) ++n;
+    return {at, n};
+}
+
+// Below 2400 baud byte by byte; from 2400 up the FIFO's trigger, or its
+// timeout once the line has been quiet.
+std::pair<double, size_t> LineModel::uartGroup() const {
+    const Byte& front = wire_.front();
+    if (front.charTime > 10.0 / 2400 + 1e-9) return {front.done, 1};
+    for (size_t j = 0; j < wire_.size(); ++j) {
+        if (j + 1 == size_t(kFifoTrigger)) return {wire_[j].done, j + 1};
+        const double timeout = wire_[j].done + kFifoTimeoutChars * wire_[j].charTime;
+        if (j + 1 == wire_.size() || wire_[j + 1].done > timeout) return {timeout, j + 1};
+    }
+    return {kNever, 0};
+}
+
+// What has arrived by the adapter's next timer tick.
+std::pair<double, size_t> LineModel::usbGroup() const {
+    const double ticks = std::ceil((wire_.front().done - phase_) / kUsbTimerSeconds - 1e-9);
+    const double at = phase_ + ticks * kUsbTimerSeconds;
+    size_t n = 0;
+    while (n < wire_.size() && wire_[n].done <= at + 1e-9) ++n;
+    return {at, n};
 }
 
 double LineModel::nextDelivery() const { return nextGroup().first; }

@@ -55,6 +55,9 @@ private:
     };
     // The next group: when it is handed over and how many bytes it holds.
     std::pair<double, size_t> nextGroup() const;
+    std::pair<double, size_t> burstGroup() const;
+    std::pair<double, size_t> uartGroup() const;
+    std::pair<double, size_t> usbGroup() const;
 
     LineKind kind_;
     double phase_;

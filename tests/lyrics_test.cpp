@@ -56,7 +56,7 @@ struct Stream {
 struct LyricRun {
     FakeDisplay display;
     FakePump pump;
-    WindowState st;
+    ReplyState st;
     LyricRun() {
         display.pump = &pump;
         display.lines[1] = QStringLiteral("此处播放歌词");

@@ -64,8 +64,6 @@ TEST(Frames, ControlFramesKnownAnswers) {
     };
     for (const auto& [mode, bytes] : table)
         EXPECT_EQ(ToHex(ControlFrame(kEnds, mode).toByteArray()), bytes) << int(mode);
-    EXPECT_FALSE(BaudSettingsFor(-1).has_value());
-    EXPECT_EQ(*BaudSettingsFor(3), QStringLiteral("9600,N,8,1"));
 }
 
 TEST(HeaderBytes, SumsIncludingMaximaAndFreeTextCombos) {

@@ -96,7 +96,7 @@ void frm_7711::connectHandlers() {
         });
 
     connect(&port_, &SerialControl::commEventRaised, this, &frm_7711::MSComm1_OnComm);
-    connect(&port_, &SerialControl::faulted, this, [this](const PortFault& fault) { link_.reportFault(fault); });
+    connect(&port_, &SerialControl::faulted, this, [this](const PortFault& fault) { link_.ReportFault(fault); });
     connect(&log_, &FrameLog::appended, this, &frm_7711::appendToLogView);
     connect(&log_, &FrameLog::cleared, ui_->Text4, &QPlainTextEdit::clear);
 }
@@ -250,7 +250,7 @@ void frm_7711::sendBaudFrame(uint8_t mode, int16_t command) {
     if (const auto settings = BaudSettingsFor(ListIndexOf(ui_->Combo2))) port_.setSettings(*settings);
     const bool reopened = vanished || port_.setPortOpen(true);
     link_.LogSentFrame(frame);
-    if (!reopened) link_.reportFault(port_.lastFault());
+    if (!reopened) link_.ReportFault(port_.lastFault());
 }
 
 void frm_7711::Command10_Click() { sendBaudFrame(BaudModeByte(ListIndexOf(ui_->Combo2)), cmd::kBaud); }
@@ -425,7 +425,7 @@ void frm_7711::showSnapshotMarks() {
 }
 
 void frm_7711::Command13_Click() {
-    player_.play();
+    player_.Play();
     showSnapshotMarks();
 }
 

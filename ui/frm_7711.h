@@ -16,7 +16,7 @@
 #include "link/lyrics.h"
 #include "link/reply_handler.h"
 #include "link/serial_control.h"
-#include "protocol/window_state.h"
+#include "ui/window_state.h"
 
 class QComboBox;
 class QCheckBox;
@@ -45,7 +45,7 @@ public:
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
 
-    bool codePlaybackRunning() const { return player_.running(); }
+    bool codePlaybackRunning() const { return player_.Running(); }
 
     // The text of Text3 with its line breaks as CR LF.
     QString Text3Text() const;
