@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "link/frame_log.h"
 
+#include <QSaveFile>
+
 namespace vorla {
 
 QString FormatSentRecord(std::span<const uint8_t> frame) {
@@ -24,6 +26,14 @@ void FrameLog::clear() {
     text_.clear();
     lines_ = 0;
     emit cleared();
+}
+
+bool FrameLog::saveTo(const QString& path, QString* error) const {
+    QSaveFile file(path);
+    const QByteArray bytes = text_.toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) return true;
+    if (error) *error = file.errorString();
+    return false;
 }
 
 }  // namespace vorla

@@ -28,6 +28,10 @@ public:
     const QString& text() const { return text_; }
     qsizetype lineCount() const { return lines_; }
 
+    // Writes the log as recorded (CR LF line ends) to a file in UTF-8, whole
+    // or not at all; false with the reason when it cannot.
+    bool saveTo(const QString& path, QString* error) const;
+
 signals:
     void appended(const QString& chunk);
     void cleared();

@@ -3,8 +3,10 @@
 // command with its bytes and its order of logging and sending.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -277,6 +279,28 @@ TEST(Window, LogViewShowsEveryRecordWrappedInItsWidth) {
     const QTextBlock record = view->document()->findBlockByNumber(7);
     ASSERT_TRUE(record.layout());
     EXPECT_GT(record.layout()->lineCount(), 1);
+}
+
+TEST(Window, LogIsSavedAsShownAndAFailedSaveSaysWhy) {
+    WindowRig r;
+    r.window->Command1_Click();
+    r.ui().Text3->setPlainText(QStringLiteral("欢迎"));
+    r.window->Command6_Click();
+    r.accept();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    r.window->setSavePathSource([&] { return path; });
+    r.window->saveLog();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), r.log().toUtf8());  // byte for byte, CR LF line ends
+    const QString before = r.log();
+    r.window->setSavePathSource([&] { return dir.filePath(QStringLiteral("missing/log.txt")); });
+    r.window->saveLog();
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("日志保存失败"));
+    EXPECT_TRUE(r.log().startsWith(before));
+    EXPECT_TRUE(
+        r.log().contains(QStringLiteral("日志保存失败：%1").arg(dir.filePath(QStringLiteral("missing/log.txt")))));
 }
 
 TEST(Window, TextReachesTheEncoderAsTyped) {

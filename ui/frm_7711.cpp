@@ -3,7 +3,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QTextDocument>
@@ -40,6 +42,18 @@ frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
         box.exec();
     };
     exit_ = [] { QCoreApplication::exit(0); };
+    savePath_ = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("保存日志"), QStringLiteral("vorla-log.txt"),
+                                            QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
+    };
+    // The log's context menu: the standard entries, and saving the log.
+    ui_->Text4->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui_->Text4, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        std::unique_ptr<QMenu> menu(ui_->Text4->createStandardContextMenu(at));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
+        menu->exec(ui_->Text4->viewport()->mapToGlobal(at));
+    });
     Form_Load();
     for (QComboBox* box : {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo5}) box->lineEdit()->setCursorPosition(0);
     connectHandlers();
@@ -316,6 +330,16 @@ void frm_7711::sendRaw(bool appendCheckByte) {
 void frm_7711::btn_fasong_Click() { sendRaw(true); }
 void frm_7711::btn_fasong2_Click() { sendRaw(false); }
 void frm_7711::Clr_Click() { log_.clear(); }
+
+void frm_7711::saveLog() {
+    const QString path = savePath_ ? savePath_() : QString();
+    if (path.isEmpty()) return;
+    QString error;
+    if (log_.saveTo(path, &error)) return;
+    // Said in the status label and the log; the log itself stays whole.
+    setStatus(QStringLiteral("日志保存失败"));
+    log_.appendLine(QStringLiteral("日志保存失败：%1：%2").arg(path, error));
+}
 
 // ---- replies
 

@@ -42,6 +42,11 @@ public:
     // How the format message of the raw sender is shown (a message box by
     // default); tests replace it.
     void setMessageSink(std::function<void(const QString&)> sink) { message_ = std::move(sink); }
+    // Where "保存日志…" saves the log (a file dialog by default; an empty
+    // path saves nothing); tests replace it.
+    void setSavePathSource(std::function<QString()> source) { savePath_ = std::move(source); }
+    // Saves the log to the file the save path source names.
+    void saveLog();
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
 
@@ -139,6 +144,7 @@ private:
     vorla::FrameLink link_;
     vorla::CodePlayer player_;
     std::function<void(const QString&)> message_;
+    std::function<QString()> savePath_;
     std::function<void()> exit_;
     bool ending_ = false;
 };
