@@ -68,7 +68,6 @@ public:
     static constexpr double kNever = std::numeric_limits<double>::infinity();
 
     void setBaud(int baud) { baud_ = baud > 0 ? baud : 1200; }
-    int baud() const { return baud_; }
     // The frame that the next acceptance answers.
     void frameSent(QByteArrayView frame) { lyricsExpected_ = FrameAsksForLyrics(frame); }
 

@@ -35,7 +35,6 @@ public:
 
     // `phase`: a moment at which the USB adapter's timer fires.
     explicit LineModel(LineKind kind = LineKind::Uart, double phase = 0) : kind_(kind), phase_(phase) {}
-    LineKind kind() const { return kind_; }
 
     // The chip starts sending `bytes` at `now` at `baud`, after whatever it
     // is still sending. Returns when the last of them has left.
