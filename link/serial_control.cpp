@@ -86,13 +86,18 @@ double SerialControl::clock() const {
 
 void SerialControl::bytesReceived(const QByteArray& bytes) {
     grouper_.feed(bytes, clock());
-    wakeAt(grouper_.deadline());
-    if (grouper_.readyCount() > 0) raiseEventSoon();
+    grouped();
 }
 
 void SerialControl::checkQuiet() {
     collectPending();
     grouper_.poll(clock());
+    grouped();
+}
+
+// After the grouping moved on: wake at its next deadline, and raise the
+// event for what it handed over.
+void SerialControl::grouped() {
     wakeAt(grouper_.deadline());
     if (grouper_.readyCount() > 0) raiseEventSoon();
 }

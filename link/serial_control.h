@@ -123,6 +123,8 @@ protected:
     void checkQuiet();
 
 private:
+    void grouped();
+
     ReceiveGrouper grouper_;
     QTimer* quiet_ = nullptr;
     int holds_ = 0;
