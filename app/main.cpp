@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSettings>
 
 #include "app/options.h"
 #include "app/simulated_port.h"
+#include "link/device_choice.h"
 #include "link/event_pump.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("vorla"));
+    QApplication::setApplicationName(QStringLiteral("vorla-demo"));
     QApplication::setStyle(QStringLiteral("Fusion"));
     // Without the GBK converter every text frame would carry wrong bytes.
     if (!vorla::GbkAvailable()) {
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
     }
     // With --simulate the window talks to the virtual chip inside the
     // program; otherwise to the serial devices of COM1 and COM2.
+    QSettings settings;  // ~/.config/vorla/vorla-demo.conf
     std::unique_ptr<vorla::SerialControl> port;
     if (options.simulate) {
         vorla::sim::ChipOptions chipOptions;
@@ -48,10 +53,13 @@ int main(int argc, char** argv) {
         });
         port = std::move(simulated);
     } else {
-        port = std::make_unique<vorla::QtSerialControl>(options.ports);
+        // The devices chosen in the window last time, unless the command
+        // line names others for this run.
+        port = std::make_unique<vorla::QtSerialControl>(vorla::WithRememberedDevices(options.ports, settings));
     }
     vorla::QtEventPump pump(port.get());
     frm_7711 window(*port, pump);
+    window.setDeviceMemory(&settings);
     if (options.simulate)
         window.setWindowTitle(window.windowTitle() +
                               QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.line)));

@@ -13,11 +13,15 @@ QString UsageText() {
                "  --line KIND    how the virtual chip's bytes reach the port: uart (default;\n"
                "                 one at a time below 2400 baud, FIFO groups of 8 from\n"
                "                 2400), usb (packets every 16 ms) or burst\n"
-               "  --com1 DEVICE  device opened for port COM1 (default %1)\n"
-               "  --com2 DEVICE  device opened for port COM2 (default %2)\n"
+               "  --com1 DEVICE  device opened for port COM1 (default: the one chosen in\n"
+               "                 the window, else %1)\n"
+               "  --com2 DEVICE  device opened for port COM2 (default: the one chosen in\n"
+               "                 the window, else %2)\n"
                "  --help         show this text\n"
                "\n"
-               "Use --com1 or --com2 to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
+               "A right-click on the COM1 or COM2 option in the window chooses its device\n"
+               "from those present or by path; the choice is remembered. --com1 and --com2\n"
+               "override it for one run, to reach a USB serial adapter (/dev/ttyUSB0) or a\n"
                "pseudo-terminal, such as the one vorla-chipsim prints.\n")
         .arg(PortMap().device(1), PortMap().device(2));
 }

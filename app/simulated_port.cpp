@@ -24,8 +24,8 @@ SimulatedPort::~SimulatedPort() {
     delete core_;
 }
 
-QString SimulatedPort::deviceName() const {
-    return port_ == kChipPort ? QStringLiteral("虚拟芯片") : QStringLiteral("未接设备");
+QString SimulatedPort::device(int16_t port) const {
+    return port == kChipPort ? QStringLiteral("虚拟芯片") : QStringLiteral("未接设备");
 }
 
 PortFault SimulatedPort::fault(PortFault::Stage stage, PortFault::Kind kind) const {

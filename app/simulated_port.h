@@ -29,7 +29,7 @@ public:
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;
     PortFault lastFault() const override { return fault_; }
-    QString deviceName() const override;
+    QString device(int16_t port) const override;
 
     // The chip, for its notes and counters; it lives on its own thread.
     sim::ChipCore& chip() { return *core_; }

@@ -27,7 +27,9 @@ public:
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;
     PortFault lastFault() const override { return fault_; }
-    QString deviceName() const override { return map_.device(port_); }
+    QString device(int16_t port) const override { return map_.device(port); }
+    bool devicesChoosable() const override { return true; }
+    void chooseDevice(int16_t port, const QString& device) override { map_.setDevice(port, device); }
 
     // How many byte arrays output has queued since the start.
     qint64 outputCount() const { return outputs_; }

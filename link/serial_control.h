@@ -51,6 +51,8 @@ class PortMap {
 public:
     void setDevice(int16_t port, const QString& device) { overrides_[port] = device; }
     QString device(int16_t port) const;
+    // Whether the port was pointed at a device rather than left at its default.
+    bool chosen(int16_t port) const { return overrides_.count(port) != 0; }
 
 private:
     std::map<int16_t, QString> overrides_;
@@ -79,7 +81,13 @@ public:
     // Queues the bytes for sending whole; false (nothing queued) on failure.
     virtual bool output(const QByteArray& bytes) = 0;
     virtual PortFault lastFault() const = 0;
-    virtual QString deviceName() const = 0;
+    // The device a port number opens.
+    virtual QString device(int16_t port) const = 0;
+    // Whether port numbers can be pointed at other devices, and doing so;
+    // for the port in use it takes effect at the next open.
+    virtual bool devicesChoosable() const { return false; }
+    virtual void chooseDevice(int16_t /*port*/, const QString& /*device*/) {}
+    QString deviceName() const { return device(commPort()); }
 
     int commEvent() const { return commEvent_; }
     // The next batch of received characters; empty when none is waiting.

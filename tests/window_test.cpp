@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QMenu>
+#include <QSettings>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -301,6 +303,50 @@ TEST(Window, LogIsSavedAsShownAndAFailedSaveSaysWhy) {
     EXPECT_TRUE(r.log().startsWith(before));
     EXPECT_TRUE(
         r.log().contains(QStringLiteral("日志保存失败：%1").arg(dir.filePath(QStringLiteral("missing/log.txt")))));
+}
+
+TEST(Window, DeviceMenuChoosesRemembersAndClosesThePortInUse) {
+    WindowRig r;
+    QTemporaryDir dir;
+    QSettings memory(dir.filePath(QStringLiteral("vorla-demo.conf")), QSettings::IniFormat);
+    r.window->setDeviceMemory(&memory);
+    r.window->setDeviceListSource([] {
+        return std::vector<SerialDeviceInfo>{{QStringLiteral("/dev/ttyS0"), QString(), QString()},
+                                             {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("CP2102 USB to UART"),
+                                              QStringLiteral("Silicon Labs"), 0x10c4, 0xea60}};
+    });
+    r.window->setDevicePathSource([](int16_t, const QString&) { return QStringLiteral("/tmp/chip-link"); });
+    r.window->Command1_Click();  // COM1 open on its default device
+    ASSERT_TRUE(r.serial.portOpen());
+
+    std::unique_ptr<QMenu> menu = r.window->deviceMenu(1);
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) texts << a->text() + (a->isChecked() ? QStringLiteral(" [x]") : QString());
+    EXPECT_EQ(texts, QStringList({QStringLiteral("fake1（未在设备列表中） [x]"), QStringLiteral("/dev/ttyS0"),
+                                  QStringLiteral("/dev/ttyUSB0 (CP2102 USB to UART, Silicon Labs, USB 10C4:EA60)"),
+                                  QStringLiteral("输入设备路径…")}));
+    menu->actions()[2]->trigger();
+    EXPECT_FALSE(r.serial.portOpen());  // the port in use let go of its old device
+    EXPECT_TRUE(r.ui().Option11->toolTip().startsWith(QStringLiteral("COM1：/dev/ttyUSB0")));
+    r.window->Command1_Click();
+    EXPECT_EQ(r.serial.ops.back().device, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_TRUE(r.window->deviceMenu(1)->actions()[1]->isChecked());
+
+    // A typed path for the other port leaves the open one alone.
+    r.window->deviceMenu(2)->actions().back()->trigger();
+    EXPECT_TRUE(r.serial.portOpen());
+    EXPECT_EQ(r.serial.device(2), QStringLiteral("/tmp/chip-link"));
+
+    // The next start opens the remembered devices, except where the command
+    // line names another.
+    QSettings next(dir.filePath(QStringLiteral("vorla-demo.conf")), QSettings::IniFormat);
+    PortMap commandLine;
+    commandLine.setDevice(2, QStringLiteral("/dev/pts/7"));
+    const PortMap run = WithRememberedDevices(commandLine, next);
+    EXPECT_EQ(run.device(1), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(run.device(2), QStringLiteral("/dev/pts/7"));
+    EXPECT_EQ(RememberedDevice(next, 2), QStringLiteral("/tmp/chip-link"));
 }
 
 TEST(Window, TextReachesTheEncoderAsTyped) {

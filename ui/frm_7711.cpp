@@ -4,10 +4,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTextDocument>
 
 #include "codes/code_lists.h"
@@ -54,6 +56,7 @@ frm_7711::frm_7711(SerialControl& port, EventPump& pump, QWidget* parent)
         menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
         menu->exec(ui_->Text4->viewport()->mapToGlobal(at));
     });
+    setUpDeviceMenus();
     Form_Load();
     for (QComboBox* box : {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo5}) box->lineEdit()->setCursorPosition(0);
     connectHandlers();
@@ -286,6 +289,66 @@ void frm_7711::choosePort(int16_t port) {
     if (port_.portOpen()) port_.setPortOpen(false);
     st_.PortNumber = port;
     port_.setCommPort(st_.PortNumber);
+}
+
+// ---- the device behind each port
+
+void frm_7711::setUpDeviceMenus() {
+    deviceList_ = [] { return PresentSerialDevices(); };
+    devicePath_ = [this](int16_t port, const QString& current) {
+        return QInputDialog::getText(this, QStringLiteral("选择设备"), QStringLiteral("COM%1 的设备路径：").arg(port),
+                                     QLineEdit::Normal, current)
+            .trimmed();
+    };
+    const std::pair<QRadioButton*, int16_t> options[] = {{ui_->Option11, 1}, {ui_->Option12, 2}};
+    for (const auto& [option, port] : options) {
+        option->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(option, &QWidget::customContextMenuRequested, this,
+                [this, option = option, port = port](const QPoint& at) {
+                    if (const std::unique_ptr<QMenu> menu = deviceMenu(port)) menu->exec(option->mapToGlobal(at));
+                });
+    }
+    showPortToolTips();
+}
+
+std::unique_ptr<QMenu> frm_7711::deviceMenu(int16_t port) {
+    const QString current = port_.device(port);
+    if (!port_.devicesChoosable()) return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    const auto addChoice = [&](const QString& text, const QString& path) {
+        QAction* action = menu->addAction(text, this, [this, port, path] { chooseDevice(port, path); });
+        action->setCheckable(true);
+        action->setChecked(path == current);
+    };
+    const std::vector<SerialDeviceInfo> present = deviceList_ ? deviceList_() : std::vector<SerialDeviceInfo>();
+    // A typed path (a pseudo-terminal, a link) or a device now gone stays
+    // listed while it is the choice.
+    if (std::none_of(present.begin(), present.end(), [&](const SerialDeviceInfo& d) { return d.path == current; }))
+        addChoice(QStringLiteral("%1（未在设备列表中）").arg(current), current);
+    for (const SerialDeviceInfo& device : present) addChoice(DeviceMenuText(device), device.path);
+    if (present.empty()) menu->addAction(QStringLiteral("（未找到串口设备）"))->setEnabled(false);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("输入设备路径…"), this, [this, port, current] {
+        const QString typed = devicePath_ ? devicePath_(port, current) : QString();
+        if (!typed.isEmpty()) chooseDevice(port, typed);
+    });
+    return menu;
+}
+
+void frm_7711::chooseDevice(int16_t port, const QString& device) {
+    if (!port_.devicesChoosable()) return;
+    port_.chooseDevice(port, device);
+    if (deviceMemory_) RememberDevice(*deviceMemory_, port, device);
+    // The port in use lets go of its old device; the next send opens the new one.
+    if (st_.PortNumber == port && port_.portOpen()) port_.setPortOpen(false);
+    showPortToolTips();
+}
+
+void frm_7711::showPortToolTips() {
+    const std::pair<QRadioButton*, int16_t> options[] = {{ui_->Option11, 1}, {ui_->Option12, 2}};
+    for (const auto& [option, port] : options) {
+        option->setToolTip(PortToolTip(port, port_.device(port), port_.devicesChoosable()));
+    }
 }
 
 void frm_7711::endProgram() {

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "codes/code_playback.h"
+#include "link/device_choice.h"
 #include "link/event_pump.h"
 #include "link/frame_link.h"
 #include "link/frame_log.h"
@@ -19,6 +20,8 @@
 #include "ui/window_state.h"
 
 class QComboBox;
+class QMenu;
+class QSettings;
 class QCheckBox;
 class ListBoxWidget;
 
@@ -47,6 +50,22 @@ public:
     void setSavePathSource(std::function<QString()> source) { savePath_ = std::move(source); }
     // Saves the log to the file the save path source names.
     void saveLog();
+    // Where the device menu finds the serial devices present (the system's
+    // by default), where "输入设备路径…" gets a typed path (an input dialog
+    // by default; empty chooses nothing), and where choices are remembered
+    // (nowhere by default); tests replace them.
+    void setDeviceListSource(std::function<std::vector<vorla::SerialDeviceInfo>()> source) {
+        deviceList_ = std::move(source);
+    }
+    void setDevicePathSource(std::function<QString(int16_t port, const QString& current)> source) {
+        devicePath_ = std::move(source);
+    }
+    void setDeviceMemory(QSettings* settings) { deviceMemory_ = settings; }
+    // The device menu a right-click on COM1's or COM2's option opens; none
+    // when the port's device is fixed.
+    std::unique_ptr<QMenu> deviceMenu(int16_t port);
+    // Points a port at a device, as the device menu does.
+    void chooseDevice(int16_t port, const QString& device);
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
 
@@ -112,6 +131,8 @@ private:
     void sendBaudFrame(uint8_t mode, int16_t command);
     void sendRaw(bool appendCheckByte);
     void choosePort(int16_t port);
+    void setUpDeviceMenus();
+    void showPortToolTips();
     void chooseCodeList(int k);
     void generateCodeParams(int k);
     void insertStoredItem(const ListBoxWidget* source, uint8_t base);
@@ -145,6 +166,9 @@ private:
     vorla::CodePlayer player_;
     std::function<void(const QString&)> message_;
     std::function<QString()> savePath_;
+    std::function<std::vector<vorla::SerialDeviceInfo>()> deviceList_;
+    std::function<QString(int16_t, const QString&)> devicePath_;
+    QSettings* deviceMemory_ = nullptr;
     std::function<void()> exit_;
     bool ending_ = false;
 };

@@ -5,6 +5,11 @@
 
 namespace vorla::test {
 
+QString FakeSerial::device(int16_t port) const {
+    const auto it = devices_.find(port);
+    return it != devices_.end() ? it->second : QStringLiteral("fake%1").arg(port);
+}
+
 bool FakeSerial::setSettings(const QString& s) {
     const auto parsed = ParseLineSettings(s);
     if (!parsed) return false;
@@ -21,13 +26,13 @@ bool FakeSerial::setPortOpen(bool open) {
     }
     open_ = open;
     if (!open) receiverClosed();
-    ops.push_back(Op{open ? Op::Open : Op::Close, port_, settings_, {}});
+    ops.push_back(Op{open ? Op::Open : Op::Close, port_, settings_, {}, deviceName()});
     return true;
 }
 
 bool FakeSerial::output(const QByteArray& bytes) {
     if (!open_) return false;
-    ops.push_back(Op{Op::Output, port_, settings_, bytes});
+    ops.push_back(Op{Op::Output, port_, settings_, bytes, deviceName()});
     if (journal) journal->push_back("send");
     frameWritten(bytes);
     return true;
@@ -38,7 +43,7 @@ void FakeSerial::vanish() {
     if (!open_) return;
     open_ = false;
     receiverClosed();
-    ops.push_back(Op{Op::Close, port_, settings_, {}});
+    ops.push_back(Op{Op::Close, port_, settings_, {}, deviceName()});
     fault_ = PortFault{port_, deviceName(), PortFault::Stage::Line, PortFault::Kind::Disconnected};
     emit faulted(fault_);
 }

@@ -25,6 +25,7 @@ public:
         int16_t port = 0;
         QString settings;
         QByteArray bytes;
+        QString device;
     };
     std::vector<Op> ops;
     std::vector<std::string>* journal = nullptr;  // "send" for every output
@@ -39,7 +40,9 @@ public:
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;
     PortFault lastFault() const override { return fault_; }
-    QString deviceName() const override { return QStringLiteral("fake%1").arg(port_); }
+    QString device(int16_t port) const override;
+    bool devicesChoosable() const override { return true; }
+    void chooseDevice(int16_t port, const QString& device) override { devices_[port] = device; }
     double clock() const override { return timeSource ? timeSource->now() : SerialControl::clock(); }
 
     // Bytes from the chip; the receive event is raised at once for every
@@ -57,6 +60,7 @@ protected:
 
 private:
     int16_t port_ = 0;
+    std::map<int16_t, QString> devices_;
     QString settings_;
     bool open_ = false;
     PortFault fault_;
