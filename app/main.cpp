@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::fputs(qPrintable(vorla::UsageText()), stdout);
         return 0;
     }
+    if (options.version) {
+        std::puts("vorla-demo " VORLA_VERSION);
+        return 0;
+    }
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "vorla-demo: %s\n\n%s", qPrintable(options.error), qPrintable(vorla::UsageText()));
         return 2;

@@ -18,6 +18,7 @@ QString UsageText() {
                "  --com2 DEVICE  device opened for port COM2 (default: the one chosen in\n"
                "                 the window, else %2)\n"
                "  --help         show this text\n"
+               "  --version      show the version\n"
                "\n"
                "A right-click on the COM1 or COM2 option in the window chooses its device\n"
                "from those present or by path; the choice is remembered. --com1 and --com2\n"
@@ -59,6 +60,10 @@ bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& opti
         options.help = true;
         return true;
     }
+    if (arg == QStringLiteral("--version")) {
+        options.version = true;
+        return true;
+    }
     if (arg == QStringLiteral("--simulate")) {
         options.simulate = true;
         return true;
@@ -75,7 +80,8 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     bool lineGiven = false;
     for (qsizetype i = 1; i < arguments.size(); ++i)
         if (!ReadOption(arguments, i, options, lineGiven)) return options;
-    if (lineGiven && !options.simulate && !options.help) options.error = QStringLiteral("--line goes with --simulate");
+    if (lineGiven && !options.simulate && !options.help && !options.version)
+        options.error = QStringLiteral("--line goes with --simulate");
     return options;
 }
 

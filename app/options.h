@@ -12,6 +12,7 @@ namespace vorla {
 struct ProgramOptions {
     PortMap ports;
     bool help = false;
+    bool version = false;
     bool simulate = false;                     // run the virtual chip in-process on COM1
     sim::LineKind line = sim::LineKind::Uart;  // the virtual chip's line
     QString error;                             // set when the command line cannot be used

@@ -26,11 +26,10 @@ QString DeviceMenuText(const SerialDeviceInfo& device) {
     QStringList known;
     for (const QString& part : {device.description, device.manufacturer})
         if (!part.trimmed().isEmpty() && !known.contains(part.trimmed())) known << part.trimmed();
-    if (device.vendorId >= 0 && device.productId >= 0)
-        known << QStringLiteral("USB ") + QStringLiteral("%1:%2")
-                                              .arg(device.vendorId, 4, 16, QLatin1Char('0'))
-                                              .arg(device.productId, 4, 16, QLatin1Char('0'))
-                                              .toUpper();
+    if (device.vendorId >= 0 && device.productId >= 0) {
+        const auto hex4 = [](int id) { return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')).toUpper(); };
+        known << QStringLiteral("USB %1:%2").arg(hex4(device.vendorId), hex4(device.productId));
+    }
     if (known.isEmpty()) return device.path;
     return QStringLiteral("%1 (%2)").arg(device.path, known.join(QStringLiteral(", ")));
 }

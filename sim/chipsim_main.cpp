@@ -39,7 +39,8 @@ const char* kUsage =
     "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
     "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
-    "  --help                  show this text\n";
+    "  --help                  show this text\n"
+    "  --version               show the version\n";
 
 struct Settings {
     vorla::sim::ChipOptions chip;
@@ -67,6 +68,10 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
     const QString& a = args[i];
     if (a == QStringLiteral("--help")) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (a == QStringLiteral("--version")) {
+        std::puts("vorla-chipsim " VORLA_VERSION);
         return 0;
     }
     if (a == QStringLiteral("--drop-finish-reports") || a == QStringLiteral("--back-to-back")) {
