@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
     if (options.simulate) {
         vorla::sim::ChipOptions chipOptions;
         chipOptions.line = options.line;
+        chipOptions.audioTimed = true;  // the chip speaks; its plays last as long as their audio
+        chipOptions.mute = options.mute;
+        chipOptions.recordDir = options.recordDir;
         auto simulated = std::make_unique<vorla::SimulatedPort>(chipOptions);
         QObject::connect(&simulated->chip(), &vorla::sim::ChipCore::note, &app, [](const QString& line) {
             std::printf("virtual chip: %s\n", qPrintable(line));
@@ -64,6 +67,10 @@ int main(int argc, char** argv) {
     vorla::QtEventPump pump(port.get());
     frm_7711 window(*port, pump);
     window.setDeviceMemory(&settings);
+    if (auto* simulated = dynamic_cast<vorla::SimulatedPort*>(port.get()))
+        QObject::connect(
+            &simulated->chip(), &vorla::sim::ChipCore::voiceNotice, &window,
+            [&window](const QString& line) { window.appendNote(QStringLiteral("虚拟芯片：%1").arg(line)); });
     if (options.simulate)
         window.setWindowTitle(window.windowTitle() +
                               QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.line)));

@@ -5,7 +5,8 @@ namespace vorla {
 
 QString UsageText() {
     return QStringLiteral(
-               "Usage: vorla-demo [--simulate [--line KIND]] [--com1 DEVICE] [--com2 DEVICE]\n"
+               "Usage: vorla-demo [--simulate [--line KIND] [--mute] [--record DIR]]\n"
+               "                  [--com1 DEVICE] [--com2 DEVICE]\n"
                "\n"
                "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
                "\n"
@@ -13,6 +14,10 @@ QString UsageText() {
                "  --line KIND    how the virtual chip's bytes reach the port: uart (default;\n"
                "                 one at a time below 2400 baud, FIFO groups of 8 from\n"
                "                 2400), usb (packets every 16 ms) or burst\n"
+               "  --mute         the virtual chip speaks and plays without the sound output\n"
+               "                 (timing stays the same)\n"
+               "  --record DIR   the virtual chip writes every utterance to DIR as a 16-bit\n"
+               "                 mono WAV file: 0001.wav, 0002.wav, ...\n"
                "  --com1 DEVICE  device opened for port COM1 (default: the one chosen in\n"
                "                 the window, else %1)\n"
                "  --com2 DEVICE  device opened for port COM2 (default: the one chosen in\n"
@@ -30,17 +35,24 @@ QString UsageText() {
 namespace {
 // The option at arguments[i] that takes a value (moving i on to it); false
 // with options.error set when the value is missing or wrong.
-bool ReadValueOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& lineGiven) {
+bool ReadValueOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& chipGiven) {
     const QString& arg = arguments[i];
     const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
-    if (arg == QStringLiteral("--line")) {
+    if (arg == QStringLiteral("--record")) {
+        if (value.isEmpty()) {
+            options.error = QStringLiteral("--record needs a folder");
+            return false;
+        }
+        options.recordDir = value;
+        chipGiven = true;
+    } else if (arg == QStringLiteral("--line")) {
         const auto kind = sim::ParseLineKind(value);
         if (!kind) {
             options.error = QStringLiteral("--line needs one of uart, usb, burst");
             return false;
         }
         options.line = *kind;
-        lineGiven = true;
+        chipGiven = true;
     } else {
         if (value.isEmpty()) {
             options.error = QStringLiteral("%1 needs a device").arg(arg);
@@ -54,7 +66,7 @@ bool ReadValueOption(const QStringList& arguments, qsizetype& i, ProgramOptions&
 
 // Reads the option at arguments[i] (and its value, moving i on); false with
 // options.error set when it cannot be used.
-bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& lineGiven) {
+bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& chipGiven) {
     const QString& arg = arguments[i];
     if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
         options.help = true;
@@ -68,8 +80,14 @@ bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& opti
         options.simulate = true;
         return true;
     }
-    if (arg == QStringLiteral("--line") || arg == QStringLiteral("--com1") || arg == QStringLiteral("--com2"))
-        return ReadValueOption(arguments, i, options, lineGiven);
+    if (arg == QStringLiteral("--mute")) {
+        options.mute = true;
+        chipGiven = true;
+        return true;
+    }
+    if (arg == QStringLiteral("--line") || arg == QStringLiteral("--record") || arg == QStringLiteral("--com1") ||
+        arg == QStringLiteral("--com2"))
+        return ReadValueOption(arguments, i, options, chipGiven);
     options.error = QStringLiteral("unknown option %1").arg(arg);
     return false;
 }
@@ -77,11 +95,11 @@ bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& opti
 
 ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     ProgramOptions options;
-    bool lineGiven = false;
+    bool chipGiven = false;  // an option of the virtual chip
     for (qsizetype i = 1; i < arguments.size(); ++i)
-        if (!ReadOption(arguments, i, options, lineGiven)) return options;
-    if (lineGiven && !options.simulate && !options.help && !options.version)
-        options.error = QStringLiteral("--line goes with --simulate");
+        if (!ReadOption(arguments, i, options, chipGiven)) return options;
+    if (chipGiven && !options.simulate && !options.help && !options.version)
+        options.error = QStringLiteral("--line, --mute and --record go with --simulate");
     return options;
 }
 

@@ -15,6 +15,8 @@ struct ProgramOptions {
     bool version = false;
     bool simulate = false;                     // run the virtual chip in-process on COM1
     sim::LineKind line = sim::LineKind::Uart;  // the virtual chip's line
+    bool mute = false;                         // the virtual chip never uses the sound output
+    QString recordDir;                         // the virtual chip records every utterance here
     QString error;                             // set when the command line cannot be used
 };
 

@@ -3,7 +3,7 @@
 
 namespace vorla {
 
-SimulatedPort::SimulatedPort(sim::ChipOptions options, QObject* parent)
+SimulatedPort::SimulatedPort(const sim::ChipOptions& options, QObject* parent)
     : SerialControl(parent), core_(new sim::ChipCore(options)) {
     setLineRate(settings_.baud);
     core_->moveToThread(&thread_);
@@ -19,6 +19,10 @@ SimulatedPort::SimulatedPort(sim::ChipOptions options, QObject* parent)
 }
 
 SimulatedPort::~SimulatedPort() {
+    // The chip lets go of its timers and sound output on its own thread.
+    if (thread_.isRunning())
+        QMetaObject::invokeMethod(
+            core_, [core = core_] { core->switchOff(); }, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
     delete core_;

@@ -18,7 +18,7 @@ class SimulatedPort : public SerialControl {
 public:
     static constexpr int16_t kChipPort = 1;
 
-    explicit SimulatedPort(sim::ChipOptions options = {}, QObject* parent = nullptr);
+    explicit SimulatedPort(const sim::ChipOptions& options = {}, QObject* parent = nullptr);
     ~SimulatedPort() override;
 
     void setCommPort(int16_t port) override { port_ = port; }

@@ -10,7 +10,7 @@ namespace {
 int MsUntil(double at, double now) { return std::max(0, int(std::ceil((at - now) * 1000.0))); }
 }  // namespace
 
-ChipCore::ChipCore(ChipOptions options, QObject* parent)
+ChipCore::ChipCore(const ChipOptions& options, QObject* parent)
     : QObject(parent), model_(options), line_(options.line), tick_(this), pace_(this) {
     clock_.start();
     lineBaud_ = model_.baud();
@@ -20,6 +20,20 @@ ChipCore::ChipCore(ChipOptions options, QObject* parent)
     }
     connect(&tick_, &QTimer::timeout, this, &ChipCore::onTick);
     connect(&pace_, &QTimer::timeout, this, &ChipCore::sendDue);
+    if (options.audioTimed) {
+        // A child, so that it moves to the chip's thread with the chip.
+        voice_ = new ChipVoice(VoiceOptions{options.mute, options.recordDir, options.speed}, this);
+        connect(voice_, &ChipVoice::ready, this, &ChipCore::voiceReady);
+        connect(voice_, &ChipVoice::notice, this, &ChipCore::voiceNotice);
+        connect(voice_, &ChipVoice::recorded, this,
+                [this](const QString& path) { emit note(QStringLiteral("recorded %1").arg(path)); });
+    }
+}
+
+void ChipCore::voiceReady(int id, double seconds) {
+    emit note(QStringLiteral("sounding %1 s").arg(seconds, 0, 'f', 2));
+    model_.audioReady(id, seconds, now());
+    runModel();
 }
 
 void ChipCore::hear(const QByteArray& bytes, int portBaud, bool portFormatOk) {
@@ -49,6 +63,11 @@ void ChipCore::runModel() {
     counters_.playing = model_.playing();
     for (const QString& line : model_.takeNotes()) emit note(line);
     for (const ChipModel::Output& out : model_.takeOutput()) putOnLine(out);
+    for (const ChipModel::AudioEvent& event : model_.takeAudioEvents()) {
+        if (!voice_) continue;
+        if (event.start) voice_->start(event.job);
+        else voice_->stop();
+    }
     sendDue();
     const double next = model_.nextDeadline();
     if (next != ChipModel::kNever) tick_.start(MsUntil(next, now()));
@@ -90,6 +109,7 @@ void ChipCore::sendDue() {
 }
 
 void ChipCore::switchOff() {
+    if (voice_) voice_->stop();
     tick_.stop();
     pace_.stop();
     line_.clear();

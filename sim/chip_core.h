@@ -13,13 +13,14 @@
 #include <QTimer>
 
 #include "sim/chip_model.h"
+#include "sim/chip_voice.h"
 
 namespace vorla::sim {
 
 class ChipCore : public QObject {
     Q_OBJECT
 public:
-    explicit ChipCore(ChipOptions options = {}, QObject* parent = nullptr);
+    explicit ChipCore(const ChipOptions& options = {}, QObject* parent = nullptr);
 
     ChipModel& model() { return model_; }
     // What the chip has done so far, readable from any thread without
@@ -48,6 +49,9 @@ signals:
     void delivered(const QByteArray& bytes);
     // One line per frame heard and per event, in words.
     void note(const QString& line);
+    // What the operator should know about the chip's voice (no sound
+    // output, a recording that failed), said once.
+    void voiceNotice(const QString& line);
 
 private:
     void onTick();
@@ -56,7 +60,10 @@ private:
     void sendDue();
     double now() const { return double(clock_.nsecsElapsed()) * 1e-9; }
 
+    void voiceReady(int id, double seconds);
+
     ChipModel model_;
+    ChipVoice* voice_ = nullptr;  // when plays are timed by their audio
     LineModel line_;
     int lineBaud_ = 1200;                          // the rate of the next bytes put on the line
     std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes

@@ -13,6 +13,7 @@ namespace vorla::sim {
 
 ChipHost::ChipHost(ChipOptions options, QObject* parent) : QObject(parent), core_(options, this), retry_(this) {
     connect(&core_, &ChipCore::note, this, &ChipHost::note);
+    connect(&core_, &ChipCore::voiceNotice, this, &ChipHost::voiceNotice);
     connect(&core_, &ChipCore::delivered, this, &ChipHost::write);
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, [this] { write({}); });

@@ -38,6 +38,8 @@ public:
 signals:
     // One line per frame heard and per event, in words.
     void note(const QString& line);
+    // What the operator should know about the chip's voice, said once.
+    void voiceNotice(const QString& line);
 
 private:
     void onReadable();

@@ -26,8 +26,8 @@ QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' 
 }  // namespace
 
 ChipModel::ChipModel(ChipOptions options)
-    : options_(options), random_(options.seed), rejectNext_(options.rejectNext),
-      rejectProbability_(options.rejectProbability), dropFinish_(options.dropFinishReports) {
+    : options_(std::move(options)), random_(options_.seed), rejectNext_(options_.rejectNext),
+      rejectProbability_(options_.rejectProbability), dropFinish_(options_.dropFinishReports) {
     if (options_.speed <= 0) options_.speed = 1;
 }
 
@@ -84,6 +84,7 @@ void ChipModel::advance(double now) {
 
 void ChipModel::finishPlay() {
     playEnd_ = kNever;
+    stopAudio();
     if (reportFinish_ && !dropFinish_) {
         send(kFinished);
         note(QStringLiteral("playback finished, report sent"));
@@ -210,6 +211,7 @@ void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
         const bool report = playing() && reportFinish_ && !dropFinish_;
         send(kAccepted);
         playEnd_ = kNever;
+        stopAudio();
         if (report) send(kFinished);
         note(report ? QStringLiteral("stop, finish report sent") : QStringLiteral("stop"));
         return;
@@ -218,6 +220,7 @@ void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
     if (mode & 0x01) {
         asleep_ = true;
         playEnd_ = kNever;
+        stopAudio();
         note(QStringLiteral("sleep"));
         return;
     }
@@ -294,10 +297,45 @@ void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, do
     bool lyricsSent = false;
     for (const Item& item : items) seconds += itemSeconds(item, lyrics, lyricsSent);
     // A new play frame replaces the current playback without a report.
+    stopAudio();
     playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
     reportFinish_ = sound & 0x40;
+    if (options_.audioTimed) {
+        // The play lasts as long as its audio, from when it sounds.
+        playEnd_ = kNever;
+        startAudio(frame, items);
+        awaitingAudio_ = repeatIndex != 7;
+    }
     note(describePlay(frame, items) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
     if (options_.backToBack && playing()) finishPlay();
+}
+
+void ChipModel::startAudio(const QByteArray& frame, const std::vector<Item>& items) {
+    const uint8_t option = uint8_t(frame[2]);
+    const uint8_t sound = uint8_t(frame[3]);
+    const int repeatIndex = (option >> 3) & 0x07;
+    AudioJob job;
+    job.id = ++audioId_;
+    job.items = items;
+    job.reading = ReadingOptions{(option & 0x01) != 0, (option & 0x02) != 0, (option & 0x04) != 0};
+    job.repeats = repeatIndex == 7 ? 0 : repeatIndex + 1;
+    job.volume = sound & 0x07;
+    job.tune = (sound >> 3) & 0x07;
+    audio_.push_back(AudioEvent{true, std::move(job)});
+    audioOn_ = true;
+}
+
+void ChipModel::stopAudio() {
+    awaitingAudio_ = false;
+    if (!audioOn_) return;
+    audioOn_ = false;
+    audio_.push_back(AudioEvent{});
+}
+
+void ChipModel::audioReady(int id, double seconds, double now) {
+    if (id != audioId_ || !audioOn_ || !awaitingAudio_) return;
+    awaitingAudio_ = false;
+    playEnd_ = now + seconds / options_.speed;
 }
 
 QString ChipModel::describePlay(const QByteArray& frame, const std::vector<Item>& items) {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "sim/chip_audio.h"
 #include "sim/line_model.h"
 
 namespace vorla::sim {
@@ -27,6 +28,12 @@ struct ChipOptions {
     // answered by its acceptance and the report back to back.
     bool backToBack = false;
     LineKind line = LineKind::Uart;  // how the bytes reach the reader
+    // Plays last as long as their audio: each play hands out an audio job
+    // and ends once its audio, reported ready, has played. Otherwise every
+    // item has a fixed playing time.
+    bool audioTimed = false;
+    bool mute = false;    // the audio is never sent to the sound output
+    QString recordDir{};  // every utterance is written here as a WAV file
 };
 
 class ChipModel {
@@ -48,6 +55,15 @@ public:
     double nextDeadline() const;
 
     std::vector<Output> takeOutput();
+    // The audio to start (a job) and to stop (no job), in order.
+    struct AudioEvent {
+        bool start = false;
+        AudioJob job;
+    };
+    std::vector<AudioEvent> takeAudioEvents() { return std::exchange(audio_, {}); }
+    // The audio of job `id` starts sounding at `now` and lasts `seconds`, all
+    // its passes together (a play that repeats until stopped ignores it).
+    void audioReady(int id, double seconds, double now);
     // One line per frame heard, in words.
     std::vector<QString> takeNotes();
 
@@ -56,7 +72,7 @@ public:
     void setBaud(int baud) { baud_ = baud; }
     bool asleep() const { return asleep_; }
     int outputMode() const { return outputMode_; }
-    bool playing() const { return playEnd_ != kNever; }
+    bool playing() const { return playEnd_ != kNever || awaitingAudio_; }
     int framesHeard() const { return framesHeard_; }
     struct Replies {
         int accepted = 0;
@@ -78,11 +94,7 @@ public:
     void sendNoise(int n);
 
 private:
-    struct Item {
-        enum Kind { Char, Phrase, Music, Poem, Sound } kind;
-        int index = 0;
-        QString text;
-    };
+    using Item = PlayItem;
     void endFrame(double now, bool broken, const QString& why);
     void hearByte(uint8_t b, double now);
     void handleFrame(const QByteArray& frame, double now);
@@ -95,6 +107,8 @@ private:
     double itemSeconds(const Item& item, bool lyrics, bool& lyricsSent);
     void play(const QByteArray& frame, const std::vector<Item>& items, double now);
     void finishPlay();
+    void startAudio(const QByteArray& frame, const std::vector<Item>& items);
+    void stopAudio();
     double gapLimit() const;
     void send(const QByteArray& bytes, int switchToBaud = 0);
     void note(const QString& line) { notes_.push_back(line); }
@@ -120,6 +134,10 @@ private:
     std::vector<QByteArray> recorded_;
     std::vector<Output> output_;
     std::vector<QString> notes_;
+    std::vector<AudioEvent> audio_;
+    int audioId_ = 0;             // the last job handed out
+    bool audioOn_ = false;        // its audio is sounding or being prepared
+    bool awaitingAudio_ = false;  // a play that ends with its audio waits for it
 };
 
 }  // namespace vorla::sim

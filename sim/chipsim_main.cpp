@@ -27,6 +27,9 @@ const char* kUsage =
     "open as its serial port (for example: vorla-demo --com1 DEVICE). Prints\n"
     "one line for every frame it hears. Runs until interrupted.\n"
     "\n"
+    "The chip speaks (espeak-ng's Mandarin voice) and plays its music and\n"
+    "sounds on the sound output; a play lasts as long as its audio.\n"
+    "\n"
     "  --link PATH             also make PATH a symbolic link to the device\n"
     "  --speed F               play F times faster (default 1)\n"
     "  --reject-next N         reject the next N frames\n"
@@ -39,6 +42,9 @@ const char* kUsage =
     "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
     "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
+    "  --mute                  never use the sound output (timing stays the same)\n"
+    "  --record DIR            write every utterance to DIR as a 16-bit mono WAV\n"
+    "                          file: 0001.wav, 0002.wav, ...\n"
     "  --help                  show this text\n"
     "  --version               show the version\n";
 
@@ -52,6 +58,7 @@ struct Settings {
 bool SetValue(const QString& a, const QString& value, Settings& s) {
     bool ok = true;
     if (a == QStringLiteral("--link")) s.link = value;
+    else if (a == QStringLiteral("--record")) s.chip.recordDir = value;
     else if (a == QStringLiteral("--speed")) s.chip.speed = value.toDouble(&ok);
     else if (a == QStringLiteral("--reject-next")) s.chip.rejectNext = value.toInt(&ok);
     else if (a == QStringLiteral("--reject-rate")) s.chip.rejectProbability = value.toDouble(&ok);
@@ -74,14 +81,17 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
         std::puts("vorla-chipsim " VORLA_VERSION);
         return 0;
     }
-    if (a == QStringLiteral("--drop-finish-reports") || a == QStringLiteral("--back-to-back")) {
-        (a == QStringLiteral("--back-to-back") ? s.chip.backToBack : s.chip.dropFinishReports) = true;
+    if (a == QStringLiteral("--drop-finish-reports") || a == QStringLiteral("--back-to-back") ||
+        a == QStringLiteral("--mute")) {
+        (a == QStringLiteral("--back-to-back") ? s.chip.backToBack
+         : a == QStringLiteral("--mute")       ? s.chip.mute
+                                               : s.chip.dropFinishReports) = true;
         return -1;
     }
     static const QStringList withValue{QStringLiteral("--link"),        QStringLiteral("--speed"),
                                        QStringLiteral("--reject-next"), QStringLiteral("--reject-rate"),
                                        QStringLiteral("--seed"),        QStringLiteral("--line"),
-                                       QStringLiteral("--noise")};
+                                       QStringLiteral("--noise"),       QStringLiteral("--record")};
     if (!withValue.contains(a)) {
         std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
         return 2;
@@ -102,6 +112,7 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Settings settings;
+    settings.chip.audioTimed = true;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i)
         if (const int status = ReadOption(args, i, settings); status >= 0) return status;
@@ -130,6 +141,8 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     });
+    QObject::connect(&chip, &vorla::sim::ChipHost::voiceNotice,
+                     [](const QString& line) { std::fprintf(stderr, "vorla-chipsim: %s\n", qPrintable(line)); });
     QTimer noiseTimer;
     if (noise > 0) {
         QObject::connect(&noiseTimer, &QTimer::timeout, [&] { chip.injectNoise(noise); });

@@ -68,21 +68,27 @@ QByteArray LyricStream(int piece, double speed) {
 }
 
 double LyricSeconds(const QByteArray& stream) {
+    double total = 0;
+    for (const LyricBeat& beat : LyricTimeline(stream)) total += beat.seconds;
+    return total;
+}
+
+std::vector<LyricBeat> LyricTimeline(const QByteArray& stream) {
     const RxText text = SplitReceived(stream);
     double unit = 0;
-    double total = 0;
+    std::vector<LyricBeat> beats;
     for (size_t i = 0; i < text.size(); ++i) {
         const int16_t c = text[i].code;
         if (c == 0x01 && i + 2 < text.size()) {
             unit = text[i + 2].code / 3.6;
             i += 2;
         } else if (c == 0x07 && i + 1 < text.size()) {
-            total += std::max(0, (text[i + 1].code - 32) * 4) * 0.01 * unit;
+            beats.push_back(LyricBeat{std::max(0, (text[i + 1].code - 32) * 4) * 0.01 * unit, false});
             ++i;
         } else if (c == 0x08) {
             size_t j = i + 1;
             while (j + 1 < text.size() && text[j].doubleByte()) {
-                total += std::max(0, text[j + 1].code - 32) * 0.01 * unit;
+                beats.push_back(LyricBeat{std::max(0, text[j + 1].code - 32) * 0.01 * unit, true});
                 j += 2;
             }
             i = j - 1;
@@ -90,7 +96,7 @@ double LyricSeconds(const QByteArray& stream) {
             break;
         }
     }
-    return total;
+    return beats;
 }
 
 }  // namespace vorla::sim

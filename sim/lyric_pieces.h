@@ -4,6 +4,8 @@
 // block, a pause, one timed sentence per line and the end code.
 #pragma once
 
+#include <vector>
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,8 +19,16 @@ constexpr int kKaraokePieceCount = kKaraokePieces;
 // scaled), so that a fast chip's lyrics still match its playing time.
 QByteArray LyricStream(int piece, double speed);
 
-// How long a stream takes to play, in seconds, by the rules the window plays
-// it with (tempo unit code / 3.6, durations in hundredths of a unit).
+// A stream's time line, by the rules the window plays it with (tempo unit
+// code / 3.6, durations in hundredths of a unit): every sung character and
+// every pause, in order.
+struct LyricBeat {
+    double seconds = 0;
+    bool sung = false;  // a character held, or a pause
+};
+std::vector<LyricBeat> LyricTimeline(const QByteArray& stream);
+
+// How long a stream takes to play, in seconds.
 double LyricSeconds(const QByteArray& stream);
 
 }  // namespace vorla::sim

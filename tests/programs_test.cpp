@@ -40,7 +40,7 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
         {VORLA_DEMO_PATH, {QStringLiteral("--version")}, 0, "vorla-demo 1."},
         {VORLA_DEMO_PATH, {QStringLiteral("--bogus")}, 2, "unknown option --bogus"},
         {VORLA_DEMO_PATH, {QStringLiteral("--com1")}, 2, "--com1 needs a device"},
-        {VORLA_DEMO_PATH, {QStringLiteral("--line"), QStringLiteral("usb")}, 2, "--line goes with --simulate"},
+        {VORLA_DEMO_PATH, {QStringLiteral("--line"), QStringLiteral("usb")}, 2, "--line, --mute and --record go with --simulate"},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-chipsim"},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--version")}, 0, "vorla-chipsim 1."},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--speed")}, 2, "--speed needs a value"},

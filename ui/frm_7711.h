@@ -66,6 +66,8 @@ public:
     std::unique_ptr<QMenu> deviceMenu(int16_t port);
     // Points a port at a device, as the device menu does.
     void chooseDevice(int16_t port, const QString& device);
+    // A line in the log from outside the window (the virtual chip's notices).
+    void appendNote(const QString& line) { log_.appendLine(line); }
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
 
