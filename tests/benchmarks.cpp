@@ -4,6 +4,7 @@
 //   vorla_bench            everything (about six minutes)
 //   vorla_bench --quick    shorter waits and lyric stream
 //   vorla_bench --replies  only the reply-to-status latency
+//   vorla_bench --voice    only the virtual chip's synthesis times
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include "chip_rig.h"
+#include "sim/chip_audio.h"
 #include "sim/line_model.h"
 #include "window_rig.h"
 
@@ -234,6 +236,39 @@ int StartUpChild(int argc, char** argv) {
     return app.exec();
 }
 
+// How long the virtual chip takes to make a play's audio, against how long
+// the audio lasts.
+void VoiceSynthesis() {
+    const std::pair<const char*, sim::AudioJob> jobs[] = {{"text, 5 characters", {}},
+                                                          {"text, 20 characters", {}},
+                                                          {"text, 50 characters", {}},
+                                                          {"poem", {}},
+                                                          {"karaoke piece", {}}};
+    const QString text = QStringLiteral(
+        "欢迎使用语音合成芯片，现在是北京时间上午十点整。今天天气晴朗，气温二十度，适合出门散步。请注意");
+    std::printf("virtual chip's voice: synthesis time (median of 5) against audio length\n");
+    int n = 0;
+    for (auto [name, job] : jobs) {
+        const int chars[] = {5, 20, 50};
+        if (n < 3)
+            for (const QChar c : text.left(chars[n]))
+                job.items.push_back(sim::PlayItem{sim::PlayItem::Char, 0, QString(c)});
+        else job.items.push_back(sim::PlayItem{n == 3 ? sim::PlayItem::Poem : sim::PlayItem::Music, 0, QString()});
+        std::vector<double> ms;
+        double seconds = 0;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            seconds = sim::RenderPass(job).seconds();
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("  %-20s %7.1f ms for %5.2f s of audio (%.0fx real time)\n", name, ms[2], seconds,
+                    seconds * 1000 / ms[2]);
+        ++n;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +281,10 @@ int main(int argc, char** argv) {
         ReplyLatency(300);
         return 0;
     }
+    if (argc > 1 && std::string(argv[1]) == "--voice") {
+        VoiceSynthesis();
+        return 0;
+    }
     std::printf("benchmarks (%s)\n", quick ? "quick" : "full");
     StartUp(argv[0]);
     ClickToBytes();
@@ -253,5 +292,6 @@ int main(int argc, char** argv) {
     PlaybackWait(quick ? 5 : 60);
     Lyrics(quick ? 20 : 180);
     ReplyLatency(quick ? 50 : 300);
+    VoiceSynthesis();
     return 0;
 }
