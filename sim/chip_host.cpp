@@ -11,7 +11,7 @@
 
 namespace vorla::sim {
 
-ChipHost::ChipHost(ChipOptions options, QObject* parent) : QObject(parent), core_(options, this), retry_(this) {
+ChipHost::ChipHost(const ChipOptions& options, QObject* parent) : QObject(parent), core_(options, this), retry_(this) {
     connect(&core_, &ChipCore::note, this, &ChipHost::note);
     connect(&core_, &ChipCore::voiceNotice, this, &ChipHost::voiceNotice);
     connect(&core_, &ChipCore::delivered, this, &ChipHost::write);
@@ -90,7 +90,7 @@ void ChipHost::write(const QByteArray& bytes) {
     if (!unwritten_.isEmpty()) retry_.start(1);
 }
 
-ChipThread::ChipThread(ChipOptions options) : host_(new ChipHost(options)) {
+ChipThread::ChipThread(const ChipOptions& options) : host_(new ChipHost(options)) {
     host_->moveToThread(&thread_);
     QObject::connect(&thread_, &QThread::finished, host_, &QObject::deleteLater);
     thread_.setObjectName(QStringLiteral("virtual chip"));

@@ -19,7 +19,7 @@ class ChipHost : public QObject {
 public:
     using Counters = ChipCore::Counters;
 
-    explicit ChipHost(ChipOptions options = {}, QObject* parent = nullptr);
+    explicit ChipHost(const ChipOptions& options = {}, QObject* parent = nullptr);
     ~ChipHost() override;
 
     // Creates the pseudo-terminal; false with a reason when it cannot.
@@ -60,7 +60,7 @@ private:
 // never stalls the chip.
 class ChipThread {
 public:
-    explicit ChipThread(ChipOptions options = {});
+    explicit ChipThread(const ChipOptions& options = {});
     ~ChipThread();
     bool start(QString* error = nullptr);
     void stop();

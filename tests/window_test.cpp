@@ -5,9 +5,9 @@
 
 #include <QFile>
 #include <QMenu>
-#include <QSettings>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
