@@ -44,6 +44,7 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
          {QStringLiteral("--line"), QStringLiteral("usb")},
          2,
          "--line, --mute and --record go with --simulate"},
+        {VORLA_DEMO_PATH, {QStringLiteral("--simulate"), QStringLiteral("--record")}, 2, "--record needs a folder"},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-chipsim"},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--version")}, 0, "vorla-chipsim 1."},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--speed")}, 2, "--speed needs a value"},
