@@ -15,6 +15,15 @@ namespace vorla::sim {
 
 constexpr int kKaraokePieceCount = kKaraokePieces;
 
+// A poem the chip knows: the karaoke pieces' words and the stored poems.
+struct TangPoem {
+    const char16_t* title;
+    const char16_t* poet;
+    const char16_t* lines[4];
+};
+// The poem of that title, or nullptr.
+const TangPoem* FindPoem(const QString& title);
+
 // The stream for piece 0..7; `speed` shortens every duration (tempo code
 // scaled), so that a fast chip's lyrics still match its playing time.
 QByteArray LyricStream(int piece, double speed);
