@@ -8,8 +8,11 @@
 
 #include "app/options.h"
 #include "app/simulated_port.h"
+#ifdef VORLA_VOICE
+#include "sim/chip_voice.h"
+#endif
+#include "link/clock.h"
 #include "link/device_choice.h"
-#include "link/event_pump.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
 #include "ui/frm_7711.h"
@@ -50,9 +53,11 @@ int main(int argc, char** argv) {
     if (options.simulate) {
         vorla::sim::ChipOptions chipOptions;
         chipOptions.line = options.line;
-        chipOptions.audioTimed = true;  // the chip speaks; its plays last as long as their audio
         chipOptions.mute = options.mute;
         chipOptions.recordDir = options.recordDir;
+#ifdef VORLA_VOICE
+        vorla::sim::WithVoice(chipOptions);  // the chip speaks; its plays last as long as their audio
+#endif
         auto simulated = std::make_unique<vorla::SimulatedPort>(chipOptions);
         QObject::connect(&simulated->chip(), &vorla::sim::ChipCore::note, &app, [](const QString& line) {
             std::printf("virtual chip: %s\n", qPrintable(line));
@@ -64,13 +69,16 @@ int main(int argc, char** argv) {
         // line names others for this run.
         port = std::make_unique<vorla::QtSerialControl>(vorla::WithRememberedDevices(options.ports, settings));
     }
-    vorla::QtEventPump pump(port.get());
-    frm_7711 window(*port, pump);
-    window.setDeviceMemory(&settings);
-    if (auto* simulated = dynamic_cast<vorla::SimulatedPort*>(port.get()))
-        QObject::connect(
-            &simulated->chip(), &vorla::sim::ChipCore::voiceNotice, &window,
-            [&window](const QString& line) { window.appendNote(QStringLiteral("虚拟芯片：%1").arg(line)); });
+    vorla::QtClock clock;
+    vorla::ChipConversation conversation(*port, clock);
+    conversation.setDeviceMemory(&settings);
+    frm_7711 window(conversation);
+    if (auto* simulated = dynamic_cast<vorla::SimulatedPort*>(port.get())) {
+        QObject::connect(&simulated->chip(), &vorla::sim::ChipCore::voiceNotice, &conversation,
+                         [&conversation](const QString& line) {
+                             conversation.appendNote(QStringLiteral("虚拟芯片：%1").arg(line));
+                         });
+    }
     if (options.simulate)
         window.setWindowTitle(window.windowTitle() +
                               QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.line)));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "protocol/catalog.h"
+#include "protocol/commands.h"
 #include "protocol/text_encoding.h"
 
 namespace vorla {
@@ -62,19 +63,9 @@ void ChooseCodeList(CodeListSet& set, int k) {
         if (other != k && set.lists[size_t(other)]) set.lists[size_t(other)]->setListIndex(-1);
 }
 
-void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& s) {
-    // The same sums as every play command; for the values the controls can
-    // take (list index -1 included) they stay within 0..255.
-    record[1] = OptionByte(s);
-    record[0] = kPlayMode;
-    record[2] = SoundByte(s);
-}
-
-Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current,
-                int16_t maxTextBytes) {
-    std::vector<uint8_t> f;
-    if (record[0] != 0) f = {ends.head, uint8_t(record[0]), uint8_t(record[1]), uint8_t(record[2])};
-    else f = {ends.head, kPlayMode, OptionByte(current), SoundByte(current)};
+Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const std::optional<PlayHeader>& snapshot,
+                const PlaySettings& current, int16_t maxTextBytes) {
+    std::vector<uint8_t> f = PlayFrameStart(ends, snapshot.value_or(PlayHeaderFor(current)));
     // The body ends when it holds maxTextBytes bytes; it never runs past the
     // room left for the tail and check byte, whatever maxTextBytes says.
     const size_t bodyEnd = size_t(std::clamp(maxTextBytes + 3, 4, kFrameBufferSize - 2));

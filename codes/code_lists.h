@@ -5,8 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
-#include "codes/code_state.h"
 #include "codes/list_box.h"
 #include "protocol/frame.h"
 
@@ -40,13 +40,10 @@ void DeleteSelectedItem(ListBox& list);
 // disabled and without selection.
 void ChooseCodeList(CodeListSet& set, int k);
 
-// Takes a snapshot of the settings into a code's parameter record.
-void GenerateCodeParams(CodeParamRecord& record, const PlaySettings& settings);
-
-// The frame of one code list: the snapshot's header bytes if the record holds
-// one, else the current settings; then the items in list order, at most
+// The frame of one code list: the snapshot's header bytes if the code has
+// one, else the current settings'; then the items in list order, at most
 // maxTextBytes body bytes (a text can be cut between characters).
-Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const CodeParamRecord& record, const PlaySettings& current,
-                int16_t maxTextBytes);
+Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const std::optional<PlayHeader>& snapshot,
+                const PlaySettings& current, int16_t maxTextBytes = kMaxTextBytes);
 
 }  // namespace vorla

@@ -1,61 +1,62 @@
 // SPDX-License-Identifier: MIT
-// Playing the four code lists one after another, each code sent only after
-// the chip has reported the end of the one before.
+// Where playing the four code lists stands: which codes a run plays, the
+// next one due, whether the chip has reported the end of the one before,
+// and the parameter snapshots a run uses. The conversation with the chip
+// sends the codes as they come due; nothing here waits.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "codes/code_lists.h"
-#include "codes/code_state.h"
-#include "link/event_pump.h"
+#include "codes/list_box.h"
+#include "protocol/frame.h"
 
 namespace vorla {
 
-class CodePlaybackHost {
-public:
-    virtual ~CodePlaybackHost() = default;
-    virtual const ListBox& codeList(int k) = 0;
-    virtual PlaySettings currentSettings() = 0;
-    virtual void clearLyricLines() = 0;
-    // Sends the frame, then logs it; false when it could not be sent (the
-    // failure has been reported).
-    virtual bool sendCodeFrame(const Frame& frame) = 0;
-};
-
 class CodePlayer {
 public:
-    CodePlayer(CodeState& st, EventPump& pump, CodePlaybackHost& host) : st_(st), pump_(pump), host_(host) {}
+    using Lists = std::array<const ListBox*, kCodeLists>;
 
-    // The Play button. A click while a run waits replaces that run: the
-    // waiting run ends without sending more and without its end-of-run reset,
-    // and the new run goes on in its place (the click returns at once), so
-    // clicks never nest runs however many come.
-    void Play();
+    // Play: a new run of the lists that hold items now, in place of any
+    // run that waits. It starts at the first code, or, after a code frame of
+    // a waiting run was rejected, at the code after it.
+    void start(const Lists& lists);
+    bool running() const { return running_; }
+    // The code list whose frame is due now; nothing while the run waits for
+    // the chip's finish report, or once it has sent its last code.
+    std::optional<int> due() const;
+    bool done() const { return running_ && next_ >= order_.size(); }
+    // The code that was due has been sent: the next waits for a report.
+    void sent();
+    // The chip reported the end of a play.
+    void finishReported() { finished_ = true; }
+    // A code frame was rejected: a waiting run resumes after it at the next
+    // Play, until a first run has ended. False when there is nothing to
+    // resume: then the status is emptied.
+    bool rejected();
+    // The run ends: its snapshots are dropped, the next starts afresh.
+    void end();
 
-    // Builds one code's frame, records its check byte and last index, and
-    // sends it.
-    bool SendCodeFrame(int k);
+    // A code's parameter snapshot: the header its frame is sent with.
+    void takeSnapshot(int code, const PlayHeader& header);
+    const std::optional<PlayHeader>& snapshot(int code) const { return snapshots_[size_t(code) & 3]; }
 
-    bool Running() const { return running_; }
+    bool resumePending() const { return resumePending_; }
+    int16_t position() const { return position_; }
+    bool sequenceDone() const { return sequenceDone_; }
 
 private:
-    // A new run's start: LastCommand, the first code due at once, the run
-    // order, and where it starts.
-    void StartRun();
-    // Waits for the report of the code before; false when the run must not
-    // send (it was ended or replaced, or the program ends).
-    bool AwaitReport();
-    void EndRun();
-
-    CodeState& st_;
-    EventPump& pump_;
-    CodePlaybackHost& host_;
     std::vector<int> order_;
     size_t next_ = 0;  // index in order_ of the next code to send
+    int16_t position_ = 0;
     bool running_ = false;
-    bool replaced_ = false;
+    bool finished_ = false;
+    bool resumePending_ = false;
+    bool sequenceDone_ = false;
+    std::array<std::optional<PlayHeader>, kCodeLists> snapshots_{};
 };
 
 }  // namespace vorla

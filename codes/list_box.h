@@ -25,6 +25,11 @@ public:
     virtual void setItemData(int index, int32_t data) = 0;
     // Inserts at index (0..listCount), moving later items down.
     virtual void addItem(const QString& text, int index) = 0;
+    // Adds an item at the end.
+    void append(const QString& text, int32_t data) {
+        addItem(text, listCount());
+        setItemData(listCount() - 1, data);
+    }
     virtual void removeItem(int index) = 0;
     virtual void clear() = 0;
     virtual bool isEnabled() const = 0;

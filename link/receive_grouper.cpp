@@ -3,18 +3,9 @@
 
 #include <algorithm>
 
-#include "link/lyric_codes.h"
+#include "protocol/replies.h"
 
 namespace vorla {
-
-namespace {
-constexpr int16_t kReplyHead = 0x01;
-constexpr int16_t kReplyTail = 0x14;
-constexpr int16_t kAcceptedCode = 0x11;
-constexpr size_t kReplyChars = 3;
-
-bool IsReplyCode(int16_t code) { return code >= 0x10 && code <= 0x12; }
-}  // namespace
 
 double CharSeconds(int baud) { return double(rx::kBitsPerChar) / double(baud > 0 ? baud : 1200); }
 
@@ -26,33 +17,6 @@ double MessageGapSeconds(int baud) {
 
 bool FrameAsksForLyrics(QByteArrayView frame) {
     return frame.size() >= 3 && uint8_t(frame[1]) == 0x80 && (uint8_t(frame[2]) & 0x40) != 0;
-}
-
-bool ReceiveGrouper::EndScanner::atEnd(const RxChar& c) {
-    if (operands_ > 0) {
-        --operands_;
-        return false;
-    }
-    if (duration_) {
-        duration_ = false;
-        return false;
-    }
-    if (sentence_) {
-        if (c.doubleByte()) {
-            duration_ = true;
-            return false;
-        }
-        sentence_ = false;  // read again as a code
-    }
-    switch (c.code) {
-    // Operands may hold any byte, 0x04 included.
-    case lyric::kTempo: operands_ = 2; break;
-    case lyric::kPause: operands_ = 1; break;
-    case lyric::kSentence: sentence_ = true; break;
-    case lyric::kEnd: return true;
-    default: break;
-    }
-    return false;
 }
 
 void ReceiveGrouper::feed(QByteArrayView bytes, double now) {
@@ -67,36 +31,59 @@ void ReceiveGrouper::feed(QByteArrayView bytes, double now) {
 void ReceiveGrouper::add(const RxChar& c, double now) {
     lastArrival_ = now;
     if (streaming_) {
-        streaming_->more.push_back(c);
-        if (scanner_.atEnd(c)) closeStream();
+        addToStream(c, now);
         return;
     }
     pending_.push_back(c);
     arrivals_.push_back(now);
 }
 
+// The rest of a stream handed over: kept for the handler's second read, up
+// to the end code, or up to a reply where a code is due.
+void ReceiveGrouper::addToStream(const RxChar& c, double now) {
+    RxText& more = streaming_->more;
+    if (c.code == reply::kHead && scanner_.atCode()) streamReplyAt_ = more.size();
+    more.push_back(c);
+    if (streamReplyAt_ != kNoReply) {
+        const size_t n = more.size() - streamReplyAt_;
+        const bool stillReply = (n < 2 || reply::KindOf(more[streamReplyAt_ + 1].code)) &&
+                                (n < 3 || more[streamReplyAt_ + 2].code == reply::kTail);
+        if (!stillReply) {
+            streamReplyAt_ = kNoReply;
+        } else if (n == reply::kChars) {
+            // The stream was cut short: the reply is a batch of its own.
+            pending_.assign(more.begin() + qsizetype(streamReplyAt_), more.end());
+            arrivals_.assign(pending_.size(), now);
+            more.resize(streamReplyAt_);
+            closeStream();
+            return;
+        }
+    }
+    if (scanner_.atEnd(c)) closeStream();
+}
+
 double ReceiveGrouper::deadline() const {
-    const bool waiting = !pending_.empty() || streaming_ || dataMessage_ || splitter_.holdsLeadByte();
+    const bool waiting = !pending_.empty() || dataMessage_ || splitter_.holdsLeadByte();
     return waiting ? lastArrival_ + MessageGapSeconds(baud_) : kNever;
 }
 
 void ReceiveGrouper::poll(double now) {
     if (now < deadline()) return;
     // The line has been quiet: a lead byte without its trail byte is a
-    // character of its own, and every message ends here.
+    // character of its own, and every message ends here but a lyric stream
+    // already handed over, whose rest the handler reads when its wait is over.
     for (const RxChar& c : splitter_.flush()) add(c, lastArrival_);
-    closeStream();
     settle(true);
-    if (pending_.empty()) dataMessage_ = false;
+    if (pending_.empty()) dataMessage_ = continuation_ = false;
 }
 
 ReceiveGrouper::At ReceiveGrouper::at(size_t p) const {
     const size_t n = pending_.size() - p;
-    if (pending_[p].code != kReplyHead) return At::Data;
+    if (pending_[p].code != reply::kHead) return At::Data;
     if (n < 2) return At::Partial;
-    if (!IsReplyCode(pending_[p + 1].code)) return At::Data;
+    if (!reply::KindOf(pending_[p + 1].code)) return At::Data;
     if (n < 3) return At::Partial;
-    return pending_[p + 2].code == kReplyTail ? At::Reply : At::Data;
+    return pending_[p + 2].code == reply::kTail ? At::Reply : At::Data;
 }
 
 ReceiveGrouper::Shape ReceiveGrouper::classify(bool quiet, size_t& dataFrom) const {
@@ -105,19 +92,19 @@ ReceiveGrouper::Shape ReceiveGrouper::classify(bool quiet, size_t& dataFrom) con
     case At::Data: dataFrom = 0; return Shape::Data;
     case At::Reply: break;
     }
-    if (pending_[1].code != kAcceptedCode) return Shape::Reply;
+    if (reply::KindOf(pending_[1].code) != reply::Kind::Accepted) return Shape::Reply;
     return classifyAcceptance(quiet, dataFrom);
 }
 
 // An acceptance leads: it goes alone unless lyric data follows it, or may.
 ReceiveGrouper::Shape ReceiveGrouper::classifyAcceptance(bool quiet, size_t& dataFrom) const {
-    if (pending_.size() == kReplyChars) return lyricsExpected_ && !quiet ? Shape::NeedMore : Shape::Acceptance;
-    switch (at(kReplyChars)) {
+    if (pending_.size() == reply::kChars) return lyricsExpected_ && !quiet ? Shape::NeedMore : Shape::Acceptance;
+    switch (at(reply::kChars)) {
     case At::Partial: return quiet ? Shape::Acceptance : Shape::NeedMore;
     case At::Reply: return Shape::Acceptance;
     case At::Data: break;
     }
-    dataFrom = kReplyChars;
+    dataFrom = reply::kChars;
     return Shape::Data;
 }
 
@@ -131,7 +118,7 @@ void ReceiveGrouper::settle(bool quiet) {
                 release(pending_.size(), false);  // as it stands
                 continue;
             case Shape::Reply:
-            case Shape::Acceptance: release(kReplyChars, false); continue;
+            case Shape::Acceptance: release(reply::kChars, false); continue;
             case Shape::Data: break;
             }
             dataMessage_ = true;
@@ -143,41 +130,67 @@ void ReceiveGrouper::settle(bool quiet) {
     }
 }
 
-// Lyric data at the front: handed over at its end code (and what follows is
-// looked at afresh, so true), or once more than ten characters are in (its
-// stream goes on arriving), or as it stands when the line is quiet.
+// Lyric data at the front: handed over at its end code or before a reply
+// (and what follows is looked at afresh, so true), or once more than ten
+// characters are in (its stream goes on arriving), or as it stands when the
+// line is quiet.
 bool ReceiveGrouper::settleData(bool quiet) {
-    bool ended = false;
-    while (!ended && scanned_ < pending_.size()) ended = scanner_.atEnd(pending_[scanned_++]);
-    if (ended) {
-        release(scanned_, false);
-        return true;
+    while (scanned_ < pending_.size()) {
+        if (scanner_.atCode()) {
+            const At here = at(scanned_);
+            if (here == At::Reply) {
+                splitBeforeReply(scanned_);
+                return true;
+            }
+            if (here == At::Partial && !quiet) return false;  // a reply may be coming
+        }
+        if (scanner_.atEnd(pending_[scanned_++])) {
+            release(scanned_, false, lyricsExpected_);
+            return true;
+        }
     }
-    if (pending_.size() > rx::kBareAcceptanceMaxChars) release(pending_.size(), true);
+    if (pending_.size() > reply::kBareAcceptanceMaxChars) release(pending_.size(), true);
     else if (quiet) release(pending_.size(), false);
     return false;
 }
 
-void ReceiveGrouper::release(size_t count, bool streaming) {
+void ReceiveGrouper::splitBeforeReply(size_t p) {
+    if (dataFrom_ == 0 && !continuation_) {
+        // Nothing came before these characters that they could belong to.
+        for (size_t k = 0; k < p; ++k) release(1, false);
+        return;
+    }
+    release(p, false);
+}
+
+void ReceiveGrouper::release(size_t count, bool streaming, bool streamEnded) {
     auto message = std::make_shared<Message>();
     const size_t start = dataMessage_ ? std::min(dataFrom_, count - 1) : 0;
     message->dataStart = arrivals_[start];
+    message->streamEnded = streamEnded;
     message->text.assign(pending_.begin(), pending_.begin() + qsizetype(count));
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(count));
     dataMessage_ = false;
+    continuation_ = false;
     dataFrom_ = scanned_ = 0;
-    if (streaming) streaming_ = message;
+    if (streaming) {
+        streaming_ = message;
+        streamReplyAt_ = kNoReply;
+    }
     ready_.push_back(std::move(message));
 }
 
-void ReceiveGrouper::closeStream() { streaming_.reset(); }
+void ReceiveGrouper::closeStream() {
+    streaming_.reset();
+    streamReplyAt_ = kNoReply;
+}
 
 RxBatch ReceiveGrouper::take() {
     if (ready_.empty()) return {};
     current_ = std::move(ready_.front());
     ready_.pop_front();
-    return RxBatch{std::move(current_->text), current_->dataStart};
+    return RxBatch{std::move(current_->text), current_->dataStart, current_->streamEnded};
 }
 
 RxText ReceiveGrouper::takeMore() {
@@ -186,8 +199,9 @@ RxText ReceiveGrouper::takeMore() {
     RxText more = std::exchange(current_->more, {});
     if (streaming_ == current_) {
         // What still comes of this stream is lyric data of its own.
-        streaming_.reset();
+        closeStream();
         dataMessage_ = true;
+        continuation_ = true;
         dataFrom_ = scanned_ = 0;
     }
     return more;
@@ -198,9 +212,10 @@ void ReceiveGrouper::dropPartial() {
     pending_.clear();
     arrivals_.clear();
     dataMessage_ = false;
+    continuation_ = false;
     dataFrom_ = scanned_ = 0;
     scanner_.reset();
-    streaming_.reset();
+    closeStream();
 }
 
 }  // namespace vorla

@@ -15,7 +15,12 @@
 //   characters are in, at the lyric stream's end code, or when the line has
 //   been quiet for longer than a real line pauses inside one message;
 // - the rest of such a lyric stream, up to its end code, is what the
-//   handler's second read takes; a reply after the end code is a batch again;
+//   handler's second read takes, however long the line pauses inside it; a
+//   reply after the end code is a batch again;
+// - a reply where the stream has a code due ends the data before it: the
+//   chip replies only between messages, so the data was cut short, or was
+//   line noise (stray characters before a reply are handed over one at a
+//   time, as a line that hands bytes over singly would);
 // - anything else waits for more for that bounded time, then goes as it is.
 //
 // Free of I/O and of any clock: the caller passes the time of every arrival
@@ -30,14 +35,12 @@
 
 #include <QByteArrayView>
 
+#include "protocol/lyric_grammar.h"
 #include "protocol/received_text.h"
 
 namespace vorla {
 
 namespace rx {
-// An acceptance that comes with this many characters or fewer carries no
-// lyric data (the receive handler reads it as a bare acceptance).
-constexpr size_t kBareAcceptanceMaxChars = 10;
 constexpr int kBitsPerChar = 10;              // start bit, 8 data bits, stop bit
 constexpr int kFifoTriggerChars = 8;          // a 16550-type UART's receive trigger
 constexpr double kUsbLatencySeconds = 0.016;  // a USB serial adapter's packet timer
@@ -61,6 +64,9 @@ struct RxBatch {
     // When the batch's lyric data began to arrive: its first character after
     // a leading reply, or its first character.
     double dataStart = 0;
+    // It ends with the end code of a lyric stream the last frame asked
+    // for: lyric data however short.
+    bool lyricsEnded = false;
 };
 
 class ReceiveGrouper {
@@ -92,19 +98,8 @@ private:
         RxText text;
         RxText more;
         double dataStart = 0;
+        bool streamEnded = false;
         bool moreTaken = false;
-    };
-    // Follows a lyric stream as the lyric interpreter reads it, so that its
-    // end code is told apart from a 0x04 that is an operand.
-    class EndScanner {
-    public:
-        bool atEnd(const RxChar& c);  // true for the end code
-        void reset() { *this = EndScanner(); }
-
-    private:
-        int operands_ = 0;
-        bool sentence_ = false;
-        bool duration_ = false;
     };
     enum class Shape { NeedMore, Reply, Acceptance, Data };
     enum class At { Partial, Reply, Data };  // what stands at a position
@@ -115,7 +110,9 @@ private:
     At at(size_t p) const;
     Shape classify(bool quiet, size_t& dataFrom) const;
     Shape classifyAcceptance(bool quiet, size_t& dataFrom) const;
-    void release(size_t count, bool streaming);
+    void splitBeforeReply(size_t p);
+    void release(size_t count, bool streaming, bool streamEnded = false);
+    void addToStream(const RxChar& c, double now);
     void closeStream();
 
     int baud_ = 1200;
@@ -124,10 +121,13 @@ private:
     RxText pending_;
     std::vector<double> arrivals_;  // of each pending character
     double lastArrival_ = 0;
-    bool dataMessage_ = false;  // pending_ is lyric data (from dataFrom_)
+    bool dataMessage_ = false;   // pending_ is lyric data (from dataFrom_)
+    bool continuation_ = false;  // ... the rest of a stream handed over before
     size_t dataFrom_ = 0;
     size_t scanned_ = 0;
-    EndScanner scanner_;
+    LyricEndScanner scanner_;
+    size_t streamReplyAt_ = kNoReply;  // where a reply may start in the stream's rest
+    static constexpr size_t kNoReply = size_t(-1);
     std::deque<std::shared_ptr<Message>> ready_;
     std::shared_ptr<Message> current_;    // taken last
     std::shared_ptr<Message> streaming_;  // handed over, its stream still arriving

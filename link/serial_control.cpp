@@ -28,16 +28,6 @@ QString FormatLineSettings(const LineSettings& s) {
     return QStringLiteral("%1,%2,%3,%4").arg(s.baud).arg(QChar(s.parity)).arg(s.dataBits).arg(s.stopBits);
 }
 
-std::optional<QString> BaudSettingsFor(int16_t baudIndex) {
-    switch (baudIndex) {
-    case 0: return QStringLiteral("1200,N,8,1");
-    case 1: return QStringLiteral("2400,N,8,1");
-    case 2: return QStringLiteral("4800,N,8,1");
-    case 3: return QStringLiteral("9600,N,8,1");
-    default: return std::nullopt;
-    }
-}
-
 namespace {
 QString Reason(PortFault::Kind kind) {
     switch (kind) {
@@ -122,8 +112,8 @@ void SerialControl::raiseEventSoon() {
 }
 
 void SerialControl::raiseEvents() {
-    // One event a batch. A handler that waits inside may take later batches
-    // itself, in a nested event; the count only bounds the loop.
+    // One event a batch; a handler that holds events (a wait of the
+    // conversation) stops the loop, and the release raises the rest.
     for (size_t n = grouper_.readyCount(); n > 0 && holds_ == 0 && grouper_.readyCount() > 0; --n) {
         commEvent_ = kCommEventReceive;
         emit commEventRaised();
@@ -135,11 +125,11 @@ void SerialControl::releaseEvents() {
     if (holds_ == 0 && grouper_.readyCount() > 0) raiseEventSoon();
 }
 
-RxText SerialControl::input() {
+RxBatch SerialControl::input() {
     collectPending();
     RxBatch batch = grouper_.take();
     inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock() - batch.dataStart);
-    return std::move(batch.text);
+    return batch;
 }
 
 RxText SerialControl::inputMore() {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The serial control the window talks to: port number, line settings,
+// The serial control the conversation with the chip talks to: port number, line settings,
 // open and close, output of a byte array, input as GBK characters, and a
-// receive event raised on the window's thread for every batch received.
+// receive event raised on its thread for every batch received.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +30,6 @@ struct LineSettings {
 };
 std::optional<LineSettings> ParseLineSettings(const QString& text);
 QString FormatLineSettings(const LineSettings& s);
-// Port settings for a baud-rate list index 0..3; nothing for any other index.
-std::optional<QString> BaudSettingsFor(int16_t baudIndex);
 
 // What went wrong with a port, in words the operator understands.
 struct PortFault {
@@ -91,7 +89,7 @@ public:
 
     int commEvent() const { return commEvent_; }
     // The next batch of received characters; empty when none is waiting.
-    RxText input();
+    RxBatch input();
     // Seconds since the lyric data of the batch input() returned last began
     // to arrive.
     double inputAge() const { return inputAge_; }

@@ -10,16 +10,14 @@ std::array<uint8_t, 2> StoredItemBytes(int16_t listIndex, uint8_t base) {
     return {uint8_t(0x60 + split.high), uint8_t(base + split.low)};
 }
 
-namespace {
-std::vector<uint8_t> PlayHeader(const FrameEnds& ends, const PlaySettings& settings) {
-    return {ends.head, kPlayMode, OptionByte(settings), SoundByte(settings)};
+std::vector<uint8_t> PlayFrameStart(const FrameEnds& ends, const PlayHeader& header) {
+    return {ends.head, header.mode, header.option, header.sound};
 }
-}  // namespace
 
 std::optional<Frame> TextFrame(const FrameEnds& ends, const PlaySettings& settings, const QString& text,
                                int16_t maxTextBytes) {
     if (text.isEmpty()) return std::nullopt;
-    std::vector<uint8_t> bytes = PlayHeader(ends, settings);
+    std::vector<uint8_t> bytes = PlayFrameStart(ends, PlayHeaderFor(settings));
     const std::vector<uint8_t> body = EncodeSynthesisText(text, maxTextBytes);
     bytes.insert(bytes.end(), body.begin(), body.end());
     bytes.push_back(ends.tail);
@@ -27,7 +25,7 @@ std::optional<Frame> TextFrame(const FrameEnds& ends, const PlaySettings& settin
 }
 
 Frame ItemFrame(const FrameEnds& ends, const PlaySettings& settings, int16_t listIndex, uint8_t base) {
-    std::vector<uint8_t> bytes = PlayHeader(ends, settings);
+    std::vector<uint8_t> bytes = PlayFrameStart(ends, PlayHeaderFor(settings));
     const auto item = StoredItemBytes(listIndex, base);
     bytes.insert(bytes.end(), item.begin(), item.end());
     bytes.push_back(ends.tail);

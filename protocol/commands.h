@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <QString>
 
@@ -17,6 +18,9 @@ namespace vorla {
 // The two bytes of a stored item's code: 0x60 + index div 16, then the
 // list's base + index mod 16.
 std::array<uint8_t, 2> StoredItemBytes(int16_t listIndex, uint8_t base);
+
+// Head, mode, option and sound byte: the start of every play frame.
+std::vector<uint8_t> PlayFrameStart(const FrameEnds& ends, const PlayHeader& header);
 
 // The text command's frame; nothing for an empty text.
 std::optional<Frame> TextFrame(const FrameEnds& ends, const PlaySettings& settings, const QString& text,

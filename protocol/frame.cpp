@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/frame.h"
 
+#include "protocol/baud.h"
+
 namespace vorla {
 
 void FoldCheckByte(uint8_t& checkByte, uint8_t value) { checkByte = uint8_t(checkByte ^ value); }
@@ -25,12 +27,14 @@ uint8_t SoundByte(const PlaySettings& s) {
     return uint8_t(sum);
 }
 
-uint8_t BaudModeByte(int16_t baudIndex) { return uint8_t(int16_t(0x80 + 2 * (baudIndex + 1))); }
+PlayHeader PlayHeaderFor(const PlaySettings& s) { return PlayHeader{kPlayMode, OptionByte(s), SoundByte(s)}; }
+
+uint8_t BaudModeByte(int16_t baudIndex) { return uint8_t(int16_t(0x80 + BaudBits(baudIndex))); }
 
 uint8_t OutputModeByte(int16_t outputIndex) { return uint8_t(int16_t(0x80 + 16 * (outputIndex + 1))); }
 
 uint8_t BaudAndOutputModeByte(int16_t baudIndex, int16_t outputIndex) {
-    return uint8_t(int16_t(0x80 + 2 * (baudIndex + 1) + 16 * (outputIndex + 1)));
+    return uint8_t(int16_t(0x80 + BaudBits(baudIndex) + 16 * (outputIndex + 1)));
 }
 
 }  // namespace vorla

@@ -16,6 +16,8 @@
 namespace vorla {
 
 constexpr int kFrameBufferSize = 56;  // the longest frame
+// The most body bytes a play frame carries (text, item codes).
+constexpr int16_t kMaxTextBytes = 50;
 constexpr uint8_t kFrameHead = 0x01;
 constexpr uint8_t kFrameTail = 0x04;
 
@@ -75,6 +77,16 @@ struct PlaySettings {
 // combo box, index -1, drops the byte below 0x80 as the chip's users expect).
 uint8_t OptionByte(const PlaySettings& s);
 uint8_t SoundByte(const PlaySettings& s);
+
+// The first bytes after a play frame's head: mode 0x80, the option byte and
+// the sound byte. A code's parameter snapshot keeps one.
+struct PlayHeader {
+    uint8_t mode = kPlayMode;
+    uint8_t option = 0x80;
+    uint8_t sound = 0x80;
+    friend bool operator==(const PlayHeader&, const PlayHeader&) = default;
+};
+PlayHeader PlayHeaderFor(const PlaySettings& s);
 
 // Mode bytes of the control commands from the combo boxes' list indexes.
 uint8_t BaudModeByte(int16_t baudIndex);

@@ -22,19 +22,28 @@ RxChar DoubleByteChar(uint8_t lead, uint8_t trail) {
     return RxChar{int16_t(uint16_t(lead << 8 | trail)), ch};
 }
 
+namespace {
+// GBK's second bytes. Anything else after a lead byte (a control byte, a
+// reply's head) shows the lead byte was line noise.
+bool IsTrailByte(uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+bool IsLeadByte(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+}  // namespace
+
 RxText GbkSplitter::feed(const QByteArray& bytes) {
     RxText out;
     out.reserve(size_t(bytes.size()));
     for (const char c : bytes) {
         const uint8_t b = uint8_t(c);
         if (pendingLead_ != 0) {
-            out.push_back(DoubleByteChar(pendingLead_, b));
-            pendingLead_ = 0;
-        } else if (b >= 0x81 && b <= 0xFE) {
-            pendingLead_ = b;
-        } else {
-            out.push_back(SingleByteChar(b));
+            const uint8_t lead = std::exchange(pendingLead_, uint8_t(0));
+            if (IsTrailByte(b)) {
+                out.push_back(DoubleByteChar(lead, b));
+                continue;
+            }
+            out.push_back(SingleByteChar(lead));
         }
+        if (IsLeadByte(b)) pendingLead_ = b;
+        else out.push_back(SingleByteChar(b));
     }
     return out;
 }

@@ -3,7 +3,11 @@
 //
 // A byte 0x00-0x7F is one character whose code is the byte. A lead byte
 // 0x81-0xFE and the byte after it are one double-byte character whose code
-// is lead * 256 + trail taken as a signed 16-bit number (always negative).
+// is lead * 256 + trail taken as a signed 16-bit number (always negative),
+// when that byte can follow a lead byte in GBK (0x40-0xFE but 0x7F); before
+// any other byte the lead byte is line noise, a character of its own, and
+// the byte after it is read afresh (so a glitch never swallows a reply's
+// head).
 // The two bytes that are neither, 0x80 and 0xFF, are one single-byte
 // character each with the byte as its code (0x80 shows as the euro sign, as
 // code page 936 has it; 0xFF shows as the replacement character).

@@ -8,26 +8,10 @@
 #include <QString>
 
 #include "sim/pcm.h"
+#include "sim/play_job.h"
 #include "sim/speech.h"
 
 namespace vorla::sim {
-
-// One item of a play frame: a character of text, or a stored item with its
-// list text.
-struct PlayItem {
-    enum Kind { Char, Phrase, Music, Poem, Sound } kind;
-    int index = 0;
-    QString text;
-};
-
-struct AudioJob {
-    int id = 0;
-    std::vector<PlayItem> items;
-    ReadingOptions reading;
-    int repeats = 1;  // passes; 0 plays until stopped
-    int volume = 0;   // level 0..7 as the frame carries it (0..5 are 1级 to 6级)
-    int tune = 0;     // background tune 0 (none) .. 7
-};
 
 // One pass of a job's audio (volume applied, the tune mixed under it).
 // Text that cannot be spoken (no synthesiser) is silence of the chip's

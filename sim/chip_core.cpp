@@ -8,10 +8,16 @@ namespace vorla::sim {
 
 namespace {
 int MsUntil(double at, double now) { return std::max(0, int(std::ceil((at - now) * 1000.0))); }
+
+// Plays are timed by their audio only where a voice sounds it.
+ChipOptions WithoutVoiceTiming(ChipOptions options) {
+    if (!options.voice) options.audioTimed = false;
+    return options;
+}
 }  // namespace
 
 ChipCore::ChipCore(const ChipOptions& options, QObject* parent)
-    : QObject(parent), model_(options), line_(options.line), tick_(this), pace_(this) {
+    : QObject(parent), model_(WithoutVoiceTiming(options)), line_(options.line), tick_(this), pace_(this) {
     clock_.start();
     lineBaud_ = model_.baud();
     for (QTimer* timer : {&tick_, &pace_}) {
@@ -20,12 +26,12 @@ ChipCore::ChipCore(const ChipOptions& options, QObject* parent)
     }
     connect(&tick_, &QTimer::timeout, this, &ChipCore::onTick);
     connect(&pace_, &QTimer::timeout, this, &ChipCore::sendDue);
-    if (options.audioTimed) {
+    if (options.audioTimed && options.voice) {
         // A child, so that it moves to the chip's thread with the chip.
-        voice_ = new ChipVoice(VoiceOptions{options.mute, options.recordDir, options.speed}, this);
-        connect(voice_, &ChipVoice::ready, this, &ChipCore::voiceReady);
-        connect(voice_, &ChipVoice::notice, this, &ChipCore::voiceNotice);
-        connect(voice_, &ChipVoice::recorded, this,
+        voice_ = options.voice(options, this);
+        connect(voice_, &Voice::ready, this, &ChipCore::voiceReady);
+        connect(voice_, &Voice::notice, this, &ChipCore::voiceNotice);
+        connect(voice_, &Voice::recorded, this,
                 [this](const QString& path) { emit note(QStringLiteral("recorded %1").arg(path)); });
     }
 }

@@ -13,7 +13,7 @@
 #include <QTimer>
 
 #include "sim/chip_model.h"
-#include "sim/chip_voice.h"
+#include "sim/voice.h"
 
 namespace vorla::sim {
 
@@ -63,7 +63,7 @@ private:
     void voiceReady(int id, double seconds);
 
     ChipModel model_;
-    ChipVoice* voice_ = nullptr;  // when plays are timed by their audio
+    Voice* voice_ = nullptr;  // when plays are timed by their audio
     LineModel line_;
     int lineBaud_ = 1200;                          // the rate of the next bytes put on the line
     std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes

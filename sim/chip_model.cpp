@@ -6,15 +6,18 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include "protocol/baud.h"
 #include "protocol/catalog.h"
+#include "protocol/frame.h"
+#include "protocol/replies.h"
 #include "sim/lyric_pieces.h"
 
 namespace vorla::sim {
 
 namespace {
-const QByteArray kAccepted("\x01\x11\x14", 3);
-const QByteArray kRejected("\x01\x10\x14", 3);
-const QByteArray kFinished("\x01\x12\x14", 3);
+const QByteArray kAccepted = reply::Bytes(reply::Kind::Accepted);
+const QByteArray kRejected = reply::Bytes(reply::Kind::Rejected);
+const QByteArray kFinished = reply::Bytes(reply::Kind::Finished);
 
 constexpr double kCharSeconds = 0.3;
 constexpr double kPhraseSeconds = 1.5;
@@ -36,15 +39,29 @@ void ChipModel::setRejectProbability(double p, uint32_t seed) {
     random_.seed(seed);
 }
 
+// A byte in which no reply can be read.
+char ChipModel::strayByte() {
+    const int b = std::uniform_int_distribution<int>(0, 255)(random_);
+    return char(b == reply::kHead || reply::KindOf(int16_t(b)) ? 0x7E : b);
+}
+
 void ChipModel::sendNoise(int n) {
     QByteArray noise;
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (int i = 0; i < n; ++i) {
-        int b = byte(random_);
-        if (b == 0x01 || (b >= 0x10 && b <= 0x12)) b = 0x7E;
-        noise += char(b);
+    for (int i = 0; i < n; ++i) noise += strayByte();
+    output_.push_back(Output{noise, 0});
+}
+
+QByteArray ChipModel::withStrayBytes(const QByteArray& bytes, bool reply) {
+    if (options_.strayBytes <= 0) return bytes;
+    std::uniform_real_distribution<double> chance(0, 1);
+    QByteArray out = bytes;
+    if (reply) {
+        if (chance(random_) < options_.strayBytes) out.prepend(strayByte());
+        if (chance(random_) < options_.strayBytes) out.append(strayByte());
+    } else if (chance(random_) < options_.strayBytes && out.size() > 1) {
+        out.insert(std::uniform_int_distribution<qsizetype>(1, out.size() - 1)(random_), strayByte());
     }
-    send(noise);
+    return out;
 }
 
 double ChipModel::gapLimit() const {
@@ -54,10 +71,12 @@ double ChipModel::gapLimit() const {
 }
 
 void ChipModel::send(const QByteArray& bytes, int switchToBaud) {
+    bool reply = true;
     if (bytes == kAccepted) ++replies_.accepted;
     else if (bytes == kRejected) ++replies_.rejected;
     else if (bytes == kFinished) ++replies_.finished;
-    output_.push_back(Output{bytes, switchToBaud});
+    else reply = false;
+    output_.push_back(Output{withStrayBytes(bytes, reply), switchToBaud});
 }
 
 std::vector<ChipModel::Output> ChipModel::takeOutput() { return std::exchange(output_, {}); }
@@ -75,8 +94,8 @@ void ChipModel::advance(double now) {
     if (inFrame_ && now - lastByte_ > gapLimit()) {
         const qsizetype n = frame_.size();
         QString why = QStringLiteral("frame cut short");
-        if (uint8_t(frame_[0]) != 0x01) why = QStringLiteral("no frame head");
-        else if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) why = QStringLiteral("wrong check byte");
+        if (uint8_t(frame_[0]) != kFrameHead) why = QStringLiteral("no frame head");
+        else if (n >= 6 && uint8_t(frame_[n - 2]) == kFrameTail) why = QStringLiteral("wrong check byte");
         endFrame(now, true, why);
     }
     if (playEnd_ <= now) finishPlay();
@@ -109,13 +128,13 @@ void ChipModel::hearByte(uint8_t b, double now) {
     const qsizetype n = frame_.size();
     // Without a head the rest of the burst is one broken frame; it ends at
     // the gap after it.
-    if (uint8_t(frame_[0]) != 0x01) return;
-    if (n > kMaxFrame) {
+    if (uint8_t(frame_[0]) != kFrameHead) return;
+    if (n > kFrameBufferSize) {
         endFrame(now, true, QStringLiteral("longer than 56 bytes"));
         discarding_ = true;
         return;
     }
-    if (n >= 6 && uint8_t(frame_[n - 2]) == 0x04) {
+    if (n >= 6 && uint8_t(frame_[n - 2]) == kFrameTail) {
         uint8_t x = 0;
         for (qsizetype i = 0; i + 1 < n; ++i) x ^= uint8_t(frame_[i]);
         if (x == uint8_t(frame_[n - 1])) endFrame(now, false, QString());
@@ -168,7 +187,7 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
     if (injectedRejection(frame)) return;
     const uint8_t mode = uint8_t(frame[1]);
     const QByteArray body = frame.mid(4, frame.size() - 6);
-    if (mode != 0x80) {
+    if (mode != kPlayMode) {
         if (!body.isEmpty() || (mode & 0x80) == 0) return reject(frame, QStringLiteral("unknown command"));
         return handleControl(frame, mode);
     }
@@ -193,13 +212,10 @@ QStringList ChipModel::applyModes(uint8_t mode) {
                  : out == 2 ? QStringLiteral("output PWM")
                             : QStringLiteral("output mode 3"));
     }
-    if (const int code = (mode >> 1) & 0x07) {
-        static const int rates[] = {0, 1200, 2400, 4800, 9600};
-        if (code <= 4) {
-            // The acceptance goes out at the old rate, then the chip switches.
-            output_.back().switchToBaud = rates[code];
-            said << QStringLiteral("baud %1").arg(rates[code]);
-        }
+    if (const int baud = BaudOfModeByte(mode)) {
+        // The acceptance goes out at the old rate, then the chip switches.
+        output_.back().switchToBaud = baud;
+        said << QStringLiteral("baud %1").arg(baud);
     }
     return said;
 }

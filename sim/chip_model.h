@@ -13,8 +13,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "sim/chip_audio.h"
 #include "sim/line_model.h"
+#include "sim/play_job.h"
+#include "sim/voice.h"
 
 namespace vorla::sim {
 
@@ -28,18 +29,24 @@ struct ChipOptions {
     // answered by its acceptance and the report back to back.
     bool backToBack = false;
     LineKind line = LineKind::Uart;  // how the bytes reach the reader
+    // The chance of a stray byte where real lines put them: right before and
+    // right after a reply, and inside a lyric stream (a glitch on the line,
+    // an adapter's noise).
+    double strayBytes = 0;
     // Plays last as long as their audio: each play hands out an audio job
     // and ends once its audio, reported ready, has played. Otherwise every
     // item has a fixed playing time.
     bool audioTimed = false;
     bool mute = false;    // the audio is never sent to the sound output
     QString recordDir{};  // every utterance is written here as a WAV file
+    // The voice that sounds the audio jobs of a chip whose plays are timed
+    // by their audio (see WithVoice).
+    VoiceFactory voice{};
 };
 
 class ChipModel {
 public:
     static constexpr double kNever = std::numeric_limits<double>::infinity();
-    static constexpr int kMaxFrame = 56;
 
     struct Output {
         QByteArray bytes;
@@ -111,6 +118,8 @@ private:
     void stopAudio();
     double gapLimit() const;
     void send(const QByteArray& bytes, int switchToBaud = 0);
+    QByteArray withStrayBytes(const QByteArray& bytes, bool reply);
+    char strayByte();
     void note(const QString& line) { notes_.push_back(line); }
     static QString describePlay(const QByteArray& frame, const std::vector<Item>& items);
 

@@ -51,7 +51,7 @@ private:
 }  // namespace
 
 ChipVoice::ChipVoice(VoiceOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), renderer_(new QObject) {
+    : Voice(parent), options_(std::move(options)), renderer_(new QObject) {
     if (options_.speed <= 0) options_.speed = 1;
     renderer_->moveToThread(&renderThread_);
     renderThread_.start();
@@ -142,6 +142,13 @@ void ChipVoice::writeRecording() {
     }
     if (!recordFailed_) emit notice(QStringLiteral("录音失败 (cannot record to %1: %2)").arg(path, file.errorString()));
     recordFailed_ = true;
+}
+
+void WithVoice(ChipOptions& options) {
+    options.audioTimed = true;
+    options.voice = [](const ChipOptions& o, QObject* parent) -> Voice* {
+        return new ChipVoice(VoiceOptions{o.mute, o.recordDir, o.speed}, parent);
+    };
 }
 
 }  // namespace vorla::sim

@@ -12,6 +12,8 @@
 #include <QThread>
 
 #include "sim/chip_audio.h"
+#include "sim/chip_model.h"
+#include "sim/voice.h"
 
 class QAudioSink;
 
@@ -23,27 +25,16 @@ struct VoiceOptions {
     double speed = 1.0;  // the chip's speed: a play's time is its audio's divided by this
 };
 
-class ChipVoice : public QObject {
+class ChipVoice : public Voice {
     Q_OBJECT
 public:
     explicit ChipVoice(VoiceOptions options, QObject* parent = nullptr);
     ~ChipVoice() override;
 
-    // Prepares the job's audio on the rendering thread; ready() says when it
-    // sounds. A job started replaces the one before.
-    void start(const AudioJob& job);
-    // Silences whatever sounds, or drops what is being prepared. A
-    // recording holds what was heard up to now.
-    void stop();
-
-signals:
-    // Job `id` sounds from now for `seconds`, all its passes together.
-    void ready(int id, double seconds);
-    // Said once: the voice cannot be heard (no sound output), or a
-    // recording could not be written.
-    void notice(const QString& line);
-    // A recording was written.
-    void recorded(const QString& path);
+    // Prepares the job's audio on the rendering thread. A recording holds
+    // what was heard up to a stop.
+    void start(const AudioJob& job) override;
+    void stop() override;
 
 private:
     void rendered(int id, const std::shared_ptr<const Pcm>& pass, int repeats);
@@ -62,5 +53,9 @@ private:
     int recordings_ = 0;
     std::unique_ptr<QAudioSink> sink_;
 };
+
+// The chip speaks: its plays last as long as their audio, which this voice
+// sounds (muted and recorded as the options say).
+void WithVoice(ChipOptions& options);
 
 }  // namespace vorla::sim

@@ -12,6 +12,9 @@
 #include <unistd.h>
 
 #include "sim/chip_host.h"
+#ifdef VORLA_VOICE
+#include "sim/chip_voice.h"
+#endif
 
 namespace {
 int signalPipe[2] = {-1, -1};
@@ -112,7 +115,9 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Settings settings;
-    settings.chip.audioTimed = true;
+#ifdef VORLA_VOICE
+    vorla::sim::WithVoice(settings.chip);  // the chip speaks; its plays last as long as their audio
+#endif
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i)
         if (const int status = ReadOption(args, i, settings); status >= 0) return status;

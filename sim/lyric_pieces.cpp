@@ -44,63 +44,34 @@ QByteArray LyricStream(int piece, double speed) {
     // Tempo code 36 is a unit of 10 s, so a duration character 32 + n holds a
     // character for n tenths of a second; a faster chip scales the unit.
     const int tempo = std::clamp(int(std::lround(36.0 / std::max(speed, 0.01))), 1, 127);
+    using namespace lyric;
+    const auto code = [](int16_t c) { return char(c); };
     QByteArray s;
-    s += '\x01';
+    s += code(kTempo);
     s += '\x00';
     s += char(tempo);
-    s += '\x05';
+    s += code(kLines);
     s += Gbk(poem.title);
-    s += '\x06';
+    s += code(kLine2);
     s += Gbk(poem.poet);
     s += "  ";  // ends line 2
-    s += "\x07"
-         "\x25";  // pause 2 s (5 * 4 tenths)
+    s += code(kPause);
+    s += code(kDurationBase + 5);  // pause 2 s (5 * 4 tenths)
     for (int line = 0; line < 4; ++line) {
-        s += '\x08';
+        s += code(kSentence);
         const QByteArray chars = Gbk(poem.lines[line]);
         for (qsizetype i = 0; i + 1 < chars.size(); i += 2) {
             s += chars.mid(i, 2);
             const bool last = i + 2 >= chars.size();
-            s += char(32 + (last ? 12 : 6));  // 0.6 s a character, 1.2 s the last
+            s += code(int16_t(kDurationBase + (last ? 12 : 6)));  // 0.6 s a character, 1.2 s the last
         }
-        if (line < 3)
-            s += "\x07"
-                 "\x22";  // 0.8 s between lines
+        if (line < 3) {
+            s += code(kPause);
+            s += code(kDurationBase + 2);  // 0.8 s between lines
+        }
     }
-    s += '\x04';
+    s += code(kEnd);
     return s;
-}
-
-double LyricSeconds(const QByteArray& stream) {
-    double total = 0;
-    for (const LyricBeat& beat : LyricTimeline(stream)) total += beat.seconds;
-    return total;
-}
-
-std::vector<LyricBeat> LyricTimeline(const QByteArray& stream) {
-    const RxText text = SplitReceived(stream);
-    double unit = 0;
-    std::vector<LyricBeat> beats;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const int16_t c = text[i].code;
-        if (c == 0x01 && i + 2 < text.size()) {
-            unit = text[i + 2].code / 3.6;
-            i += 2;
-        } else if (c == 0x07 && i + 1 < text.size()) {
-            beats.push_back(LyricBeat{std::max(0, (text[i + 1].code - 32) * 4) * 0.01 * unit, false});
-            ++i;
-        } else if (c == 0x08) {
-            size_t j = i + 1;
-            while (j + 1 < text.size() && text[j].doubleByte()) {
-                beats.push_back(LyricBeat{std::max(0, text[j + 1].code - 32) * 0.01 * unit, true});
-                j += 2;
-            }
-            i = j - 1;
-        } else if (c == 0x04) {
-            break;
-        }
-    }
-    return beats;
 }
 
 }  // namespace vorla::sim

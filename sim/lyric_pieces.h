@@ -10,6 +10,8 @@
 #include <QString>
 
 #include "protocol/catalog.h"
+#include "protocol/lyric_grammar.h"
+#include "protocol/received_text.h"
 
 namespace vorla::sim {
 
@@ -28,16 +30,11 @@ const TangPoem* FindPoem(const QString& title);
 // scaled), so that a fast chip's lyrics still match its playing time.
 QByteArray LyricStream(int piece, double speed);
 
-// A stream's time line, by the rules the window plays it with (tempo unit
-// code / 3.6, durations in hundredths of a unit): every sung character and
-// every pause, in order.
-struct LyricBeat {
-    double seconds = 0;
-    bool sung = false;  // a character held, or a pause
-};
-std::vector<LyricBeat> LyricTimeline(const QByteArray& stream);
-
-// How long a stream takes to play, in seconds.
-double LyricSeconds(const QByteArray& stream);
+// A stream's time line and playing time, by the rules the window plays it
+// with.
+inline std::vector<LyricBeat> LyricTimeline(const QByteArray& stream) {
+    return vorla::LyricTimeline(SplitReceived(stream));
+}
+inline double LyricSeconds(const QByteArray& stream) { return vorla::LyricSeconds(SplitReceived(stream)); }
 
 }  // namespace vorla::sim

@@ -7,15 +7,9 @@
 #include <QString>
 
 #include "sim/pcm.h"
+#include "sim/play_job.h"
 
 namespace vorla::sim {
-
-// How the chip reads a text: the options of a text frame.
-struct ReadingOptions {
-    bool yao = false;          // the digit 1 read as 幺 (yāo)
-    bool punctuation = false;  // punctuation marks read aloud
-    bool name = false;         // read as a name: slowly, syllable by syllable
-};
 
 class Speech {
 public:

@@ -21,7 +21,9 @@
 #include <QTimer>
 
 #include "chip_rig.h"
+#ifdef VORLA_VOICE
 #include "sim/chip_audio.h"
+#endif
 #include "sim/line_model.h"
 #include "window_rig.h"
 
@@ -78,7 +80,7 @@ void LogAppend() {
     };
     batch(900);
     const double at1k = batch(200);
-    while (r.window->log().lineCount() < 2 * 99'900) batch(1000);
+    while (r.conv().log().lineCount() < 2 * 99'900) batch(1000);
     const double at100k = batch(200);
     std::printf(
         "log append (stop command with its record, fake port): %.1f us at 1,000 records, %.1f us at 100,000 (ratio "
@@ -99,14 +101,16 @@ void PlaybackWait(int seconds) {
         b.window->Command1_Click();
     });
     b.window->Command13_Click();
+    Spin(seconds * 1000 + 2000, [&] { return !b.conv().codePlayer().running(); });
 }
 
 // A lyric stream of the given length played in the real window: CPU used and
 // the highlight times against the stream's schedule.
 void Lyrics(int seconds) {
     FakeSerial serial;
-    QtEventPump pump(&serial);  // real clock and waits
-    frm_7711 window(serial, pump);
+    QtClock clock;  // real time and alarms
+    ChipConversation conv(serial, clock);
+    frm_7711 window(conv);
     window.setExitAction([] {});
     window.ui().Combo2->setEditText(QStringLiteral("-"));  // read at once
     window.show();
@@ -130,14 +134,13 @@ void Lyrics(int seconds) {
     double start = 0;
     for (QLineEdit* line : {window.ui().Text1, window.ui().Text2})
         QObject::connect(line, &QLineEdit::selectionChanged, [&, line] {
-            if (line->selectionLength() != 1) return;
-            // The schedule counts from the moment the data was read.
-            if (seen.empty()) start = window.state().LyricMark;
-            seen.push_back(pump.now() - start);
+            if (line->selectionLength() == 1) seen.push_back(clock.now() - start);
         });
     const double cpu0 = CpuSeconds();
     serial.setPortOpen(true);
-    serial.receive(stream);  // returns when the run has ended
+    start = clock.now();  // the data is read as it arrives: the schedule counts from here
+    serial.receive(stream);
+    Spin(int(at * 1000) + 5000, [&] { return seen.size() >= schedule.size(); });
     const double used = CpuSeconds() - cpu0;
     std::vector<double> errorsMs;
     for (size_t i = 0; i < seen.size() && i < schedule.size(); ++i)
@@ -166,11 +169,11 @@ void ReplyLatency(int samples) {
         for (const sim::LineKind line : {sim::LineKind::Uart, sim::LineKind::Usb, sim::LineKind::Burst}) {
             PtyRig r(qPrintable(QStringLiteral("%1,N,8,1").arg(baud)));
             r.ui().Combo2->setEditText(QStringLiteral("-"));
-            Clock::time_point shown{};
+            SteadyClock::time_point shown{};
             int replies = 0;
-            QObject::connect(&r.window->log(), &FrameLog::appended, [&](const QString& chunk) {
+            QObject::connect(&r.conv().log(), &FrameLog::appended, [&](const QString& chunk) {
                 if (!chunk.startsWith(QStringLiteral("->"))) return;
-                shown = Clock::now();
+                shown = SteadyClock::now();
                 ++replies;
             });
             std::printf("reply to status text, %d baud, %s line (ms):", baud, qPrintable(sim::LineKindName(line)));
@@ -186,14 +189,14 @@ void ReplyLatency(int samples) {
                 std::vector<double> ms;
                 for (int i = 0; i < samples; ++i) {
                     r.pty->read();  // the frames the window sent (a rejection resends)
-                    std::atomic<Clock::time_point> last{};
+                    std::atomic<SteadyClock::time_point> last{};
                     const int before = replies;
                     std::jthread writer([&] {
-                        const Clock::time_point t0 = Clock::now();
+                        const SteadyClock::time_point t0 = SteadyClock::now();
                         for (const auto& [at, bytes] : pieces) {
                             std::this_thread::sleep_until(t0 + std::chrono::duration<double>(at));
                             [[maybe_unused]] const auto n = ::write(r.pty->master, bytes.data(), size_t(bytes.size()));
-                            last = Clock::now();
+                            last = SteadyClock::now();
                         }
                     });
                     if (!Spin(2000, [&] { return replies > before; })) continue;
@@ -228,14 +231,16 @@ int StartUpChild(int argc, char** argv) {
     QApplication app(argc, argv);
     PortMap map;
     QtSerialControl port(map);
-    QtEventPump pump(&port);
-    frm_7711 window(port, pump);
+    QtClock clock;
+    ChipConversation conv(port, clock);
+    frm_7711 window(conv);
     window.show();
     // Done once the window has been painted.
     QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     return app.exec();
 }
 
+#ifdef VORLA_VOICE
 // How long the virtual chip takes to make a play's audio, against how long
 // the audio lasts.
 void VoiceSynthesis() {
@@ -268,6 +273,9 @@ void VoiceSynthesis() {
         ++n;
     }
 }
+#else
+void VoiceSynthesis() { std::printf("virtual chip's voice: not built (VORLA_VOICE off)\n"); }
+#endif
 
 }  // namespace
 

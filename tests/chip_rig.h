@@ -51,8 +51,9 @@ inline void Settle(int ms) {
 struct LinkedWindow {
     QTemporaryDir dir;
     QString link = dir.filePath(QStringLiteral("com1"));
+    QtClock clock;
     std::unique_ptr<QtSerialControl> port;
-    std::unique_ptr<QtEventPump> pump;
+    std::unique_ptr<ChipConversation> conversation;
     std::unique_ptr<frm_7711> window;
     std::vector<QString> messages;
 
@@ -60,13 +61,18 @@ struct LinkedWindow {
         PortMap map;
         map.setDevice(1, link);
         port = std::make_unique<QtSerialControl>(map);
-        pump = std::make_unique<QtEventPump>(port.get());
-        window = std::make_unique<frm_7711>(*port, *pump);
+        conversation = std::make_unique<ChipConversation>(*port, clock);
+        window = std::make_unique<frm_7711>(*conversation);
         window->setExitAction([] {});
         window->setMessageSink([this](const QString& m) { messages.push_back(m); });
     }
+    void closeWindow() {
+        window.reset();
+        conversation.reset();
+    }
     Ui::frm_7711& ui() { return window->ui(); }
-    QString log() const { return window->log().text(); }
+    ChipConversation& conv() { return *conversation; }
+    QString log() const { return conversation->log().text(); }
     QString status() { return ui().Label11->text(); }
     bool waitForLog(const QString& text, int times = 1, int ms = 5000) {
         return Spin(ms, [&] { return log().count(text) >= times; });
@@ -82,7 +88,7 @@ struct ChipRig : LinkedWindow {
         openWindow();
     }
     ~ChipRig() {
-        window.reset();
+        closeWindow();
         chip.reset();
     }
     void startChip(ChipOptions options) {
@@ -123,14 +129,14 @@ struct Pty {
     }
 };
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 // The window on the serial layer, the chip's side a pseudo-terminal behind a
 // link that can be pointed at a new one (an adapter plugged in again).
 struct PtyRig : LinkedWindow {
     std::unique_ptr<Pty> pty = std::make_unique<Pty>();
     std::vector<QString> lines;  // every text the lyric lines showed
-    Clock::time_point firstLine{};
+    SteadyClock::time_point firstLine{};
 
     explicit PtyRig(const char* settings) {
         QFile::link(pty->slave, link);
@@ -139,7 +145,7 @@ struct PtyRig : LinkedWindow {
         for (QLineEdit* line : {ui().Text1, ui().Text2})
             QObject::connect(line, &QLineEdit::textChanged, [this](const QString& t) {
                 if (t.isEmpty()) return;
-                if (lines.empty()) firstLine = Clock::now();
+                if (lines.empty()) firstLine = SteadyClock::now();
                 lines.push_back(t);
             });
     }
@@ -151,9 +157,9 @@ struct PtyRig : LinkedWindow {
     // Writes each piece at its time (seconds from now) from a thread of its
     // own, as the line would, whatever the window's thread is doing. The
     // thread is joined when the returned handle goes.
-    std::jthread write(std::vector<std::pair<double, QByteArray>> pieces, Clock::time_point* start) {
+    std::jthread write(std::vector<std::pair<double, QByteArray>> pieces, SteadyClock::time_point* start) {
         const int fd = pty->master;
-        *start = Clock::now();
+        *start = SteadyClock::now();
         return std::jthread([fd, pieces = std::move(pieces), t0 = *start] {
             for (const auto& [at, bytes] : pieces) {
                 std::this_thread::sleep_until(t0 + std::chrono::duration<double>(at));

@@ -13,6 +13,7 @@
 
 #include "sim/chip_audio.h"
 #include "sim/chip_core.h"
+#include "sim/chip_voice.h"
 #include "support/hex.h"
 
 using namespace vorla::sim;
@@ -60,10 +61,10 @@ struct SpeakingChip {
     std::vector<std::pair<double, QString>> notes;
     SpeakingChip() {
         ChipOptions options;
-        options.audioTimed = true;
         options.mute = true;
         options.recordDir = dir.path();
         options.line = LineKind::Burst;
+        WithVoice(options);
         chip = std::make_unique<ChipCore>(options);
         clock.start();
         QObject::connect(chip.get(), &ChipCore::delivered,

@@ -96,21 +96,16 @@ TEST(CodeLists, ChoosingAListEnablesItAndSelectsItsLastItem) {
 }
 
 TEST(CodeParams, SnapshotsOfTheSettings) {
-    CodeParamRecord record{};
     PlaySettings s;
     s.readOneAsYao = s.readPunctuation = s.readAsName = s.finishReport = 1;
     s.volumeLevel = 1;
-    GenerateCodeParams(record, s);
-    EXPECT_EQ(record, (CodeParamRecord{0x80, 0x87, 0xC1, 0}));
+    EXPECT_EQ(PlayHeaderFor(s), (PlayHeader{0x80, 0x87, 0xC1}));
     PlaySettings endless;
     endless.repeatIndex = 7;
-    GenerateCodeParams(record, endless);
-    EXPECT_EQ(record[1], 0xB8);
+    EXPECT_EQ(PlayHeaderFor(endless).option, 0xB8);
     PlaySettings max;
     max.readOneAsYao = max.readPunctuation = max.readAsName = max.lyricsBack = max.finishReport = 1;
     max.repeatIndex = max.musicIndex = 7;
     max.volumeLevel = 5;
-    GenerateCodeParams(record, max);
-    EXPECT_EQ(record[1], 0xFF);
-    EXPECT_EQ(record[2], 0xFD);
+    EXPECT_EQ(PlayHeaderFor(max), (PlayHeader{0x80, 0xFF, 0xFD}));
 }

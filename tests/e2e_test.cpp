@@ -56,11 +56,12 @@ TEST_P(EndToEndLine, CodePlaybackSendsEachCodeAfterTheFinishReport) {
     ChipRig b(On(GetParam(), 50.0, true));
     bool rescued = false;  // a run left waiting for a lost report is stopped
     QTimer::singleShot(5000, b.window.get(), [&] {
-        if (!b.window->codePlaybackRunning()) return;
+        if (!b.conv().codePlayer().running()) return;
         rescued = true;
         b.window->Command1_Click();
     });
-    b.window->Command13_Click();  // returns once the last code has been sent
+    b.window->Command13_Click();
+    ASSERT_TRUE(Spin(6000, [&] { return !b.conv().codePlayer().running(); }));  // once the last code has gone
     EXPECT_FALSE(rescued);
     ASSERT_TRUE(b.waitForLog(kFinished, 2));
     const QString log = b.log();
@@ -68,7 +69,7 @@ TEST_P(EndToEndLine, CodePlaybackSendsEachCodeAfterTheFinishReport) {
     ASSERT_GT(second, 0);
     EXPECT_LT(log.indexOf(kFinished), second);
     EXPECT_TRUE(log.contains(QStringLiteral("0x60 0xB3 0x4 0x30")));
-    EXPECT_EQ(b.window->state().SequenceDone, 1);
+    EXPECT_TRUE(b.conv().codePlayer().sequenceDone());
 }
 
 TEST_P(EndToEndLine, RejectionsAreResentThreeTimesAndRawFramesAsTyped) {
@@ -189,10 +190,11 @@ TEST(EndToEnd, ChipInsideTheProgramNeedsNoDevice) {
     ChipOptions options;
     options.speed = 20.0;
     SimulatedPort port(options);
-    QtEventPump pump(&port);
-    frm_7711 window(port, pump);
+    QtClock clock;
+    ChipConversation conv(port, clock);
+    frm_7711 window(conv);
     window.setExitAction([] {});
-    auto log = [&] { return window.log().text(); };
+    auto log = [&] { return conv.log().text(); };
     window.Command6_Click();
     ASSERT_TRUE(Spin(5000, [&] { return log().contains(kFinished); })) << log().toStdString();
     // The rate switches on both sides; a port left at another rate is noise.

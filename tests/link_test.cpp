@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The record of a frame sent, byte for byte; what the baud-rate choice sets.
+// The record of a frame sent, byte for byte; what the baud-rate choice sets
+// on the port, in the lyric wait and in the chip's mode byte.
 #include <gtest/gtest.h>
 
 #include <array>
 
 #include "link/frame_log.h"
-#include "link/reply_handler.h"
-#include "link/serial_control.h"
+#include "protocol/baud.h"
+#include "protocol/frame.h"
 
 using namespace vorla;
 
@@ -18,13 +19,14 @@ TEST(SentRecord, FormatByteForByte) {
 }
 
 TEST(BaudRateChoice, PortSettingsAndLyricWait) {
-    const std::tuple<int16_t, const char*, int> table[] = {
-        {0, "1200,N,8,1", 9600}, {1, "2400,N,8,1", 4800}, {2, "4800,N,8,1", 2400},
-        {3, "9600,N,8,1", 1200}, {-1, nullptr, 0},        {4, nullptr, 0},
+    const std::tuple<int16_t, const char*, int, int> table[] = {
+        {0, "1200,N,8,1", 9600, 1200}, {1, "2400,N,8,1", 4800, 2400}, {2, "4800,N,8,1", 2400, 4800},
+        {3, "9600,N,8,1", 1200, 9600}, {-1, nullptr, 0, 0},           {4, nullptr, 0, 0},
     };
-    for (const auto& [index, settings, waitMs] : table) {
+    for (const auto& [index, settings, waitMs, chipBaud] : table) {
         const auto got = BaudSettingsFor(index);
         EXPECT_EQ(got.value_or(QString()), QString::fromLatin1(settings)) << index;
         EXPECT_EQ(LyricWaitMs(index), waitMs) << index;
+        EXPECT_EQ(BaudOfModeByte(BaudModeByte(index)), chipBaud) << index;  // what the chip switches to
     }
 }

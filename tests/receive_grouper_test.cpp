@@ -117,6 +117,28 @@ TEST(ReceiveGrouper, EverySplitGroupingAndGap) {
          false,
          {{0, "01"}, {0.001, nullptr}, {0.5, "01 11 14"}},
          {{0.5, "01 11 14"}}},
+        // Line noise where the chip's replies are: a reply is always found.
+        {"a stray byte 20 ms before a reply is a read of its own",
+         1200,
+         false,
+         {{0, "7E"}, {0.02, "01 11 14"}},
+         {{0.02, "7E"}, {0.02, "01 11 14"}}},
+        {"stray bytes around a finish report",
+         9600,
+         false,
+         {{0, "7E 33 01 12 14 5A"}},
+         {{0, "7E"}, {0, "33"}, {0, "01 12 14"}, {kAtGap, "5A"}}},
+        {"a stray byte after an acceptance does not swallow the report",
+         9600,
+         false,
+         {{0, "01 11 14 7E 01 12 14"}},
+         {{0, "01 11 14 7E"}, {0, "01 12 14"}}},
+        {"a glitch that looks like a lead byte", 9600, false, {{0, "FE 01 12 14"}}, {{0, "FE"}, {0, "01 12 14"}}},
+        {"a report where the lyrics have a code due ends them",
+         9600,
+         true,
+         {{0, "01 11 14 05 BA C3 20 01 12 14"}},
+         {{0, "01 11 14 05 BA C3 20"}, {0, "01 12 14"}}},
         {"a pause longer than the gap ends a message",
          9600,
          false,
@@ -164,4 +186,25 @@ TEST(ReceiveGrouper, SecondReadTakesTheStreamToItsEndAndNoReplyAfterIt) {
     const RxBatch tail = g.take();
     EXPECT_EQ(ToHex(ToBytes(tail.text)), "08 BA C3 24 04");
     EXPECT_DOUBLE_EQ(tail.dataStart, 1.02);
+}
+
+TEST(ReceiveGrouper, AStreamKeepsWhatArrivesInItsPausesAndSaysWhereItEnded) {
+    ReceiveGrouper g;
+    g.setBaud(1200);
+    g.frameSent(Hex("01 80 C0 80"));
+    // A short stream behind its acceptance: handed over at its end code,
+    // marked as lyrics whatever its length.
+    g.feed(Hex("01 11 14 05 CE D2 04"), 0);
+    RxBatch whole = g.take();
+    EXPECT_EQ(ToHex(ToBytes(whole.text)), "01 11 14 05 CE D2 04");
+    EXPECT_TRUE(whole.lyricsEnded);
+    // A stream that pauses half a second: the rest still belongs to it.
+    g.feed(Hex("01 11 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 06 C4 E3"), 1.0);
+    ASSERT_EQ(g.readyCount(), 1u);
+    g.take();
+    for (double t = 1.0; t < 1.5; t += 0.05) g.poll(t);
+    g.feed(Hex("41 42 20 04"), 1.5);
+    EXPECT_EQ(g.readyCount(), 0u);
+    EXPECT_EQ(ToHex(ToBytes(g.takeMore())), "41 42 20 04");
+    EXPECT_EQ(g.deadline(), ReceiveGrouper::kNever);
 }

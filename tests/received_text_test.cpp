@@ -33,10 +33,15 @@ TEST(ReceivedText, LeadByteHeldUntilItsTrailArrives) {
     ASSERT_EQ(second.size(), 2u);
     EXPECT_EQ(second[0].code, int16_t(0xBBB6));
     EXPECT_EQ(second[1].code, 0x42);
-    // A trail byte outside GBK still makes one character, shown as unknown.
-    RxText odd = splitter.feed(Hex("81 20"));
-    ASSERT_EQ(odd.size(), 1u);
-    EXPECT_EQ(odd[0].code, int16_t(0x8120));
-    EXPECT_EQ(odd[0].ch, u'\uFFFD');
+    // A lead byte before a byte that cannot follow it is line noise: a
+    // character of its own, and the next byte is read afresh (a reply's
+    // head is never swallowed).
+    for (const char* noise : {"81 01", "FE 20", "B0 7F"}) {
+        const RxText odd = splitter.feed(Hex(noise));
+        ASSERT_EQ(odd.size(), 2u) << noise;
+        EXPECT_EQ(odd[0].code, int16_t(uint8_t(Hex(noise)[0]))) << noise;
+        EXPECT_EQ(odd[0].ch, u'\uFFFD');
+        EXPECT_EQ(odd[1].code, int16_t(uint8_t(Hex(noise)[1]))) << noise;
+    }
     EXPECT_EQ(ToBytes(second), Hex("BB B6 42"));
 }

@@ -1,155 +1,147 @@
 // SPDX-License-Identifier: MIT
-// The chip's replies through the window's receive handler.
+// The chip's replies through the conversation: status, log, resends, the
+// lyric wait and display, and the input held while a wait holds it.
 #include <gtest/gtest.h>
 
-#include "window_rig.h"
+#include "conversation_rig.h"
 
 using namespace vorla;
 using namespace vorla::test;
 
 TEST(Replies, AcceptedAndFinished) {
-    WindowRig r;
-    r.window->Command6_Click();
+    ConversationRig r;
+    r.send(Command::Text);
     r.accept();
-    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("接收成功"));
+    EXPECT_EQ(r.status(), QStringLiteral("接收成功"));
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("->0x01 0x11 0x14 接受成功\r\n")));
-    EXPECT_TRUE(r.pump.blockingWaits.empty());  // no lyric wait
-    r.ui().Text1->setText(QStringLiteral("a"));
-    r.ui().Text2->setText(QStringLiteral("b"));
-    r.st().PlaybackFinished = 0;
+    EXPECT_FALSE(r.conv->holdsInput());  // no lyric wait
     r.finished();
-    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
+    EXPECT_EQ(r.status(), QStringLiteral("        播放完毕"));
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("->0x01 0x12 0x14 播放完毕\r\n")));
-    EXPECT_EQ(r.st().PlaybackFinished, 1);
-    EXPECT_TRUE(r.ui().Text1->text().isEmpty() && r.ui().Text2->text().isEmpty());
     r.serial.receive(Hex("01"));  // a lone character is dropped
-    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
+    r.clock.advance(1);
+    EXPECT_EQ(r.status(), QStringLiteral("        播放完毕"));
 }
 
-TEST(Replies, FourRejectionsInARowResendThreeTimes) {
-    WindowRig r;
-    r.window->Command6_Click();
-    const QByteArray frame = r.serial.sent().back();
+TEST(Replies, FourRejectionsInARowResendThreeTimesRebuiltFromTheControls) {
+    ConversationRig r;
+    r.send(Command::Text);
     for (int attempt = 1; attempt <= 4; ++attempt) {
+        if (attempt == 3) r.set([](Controls& c) { c.play.volumeLevel = 5; });  // a resend is a click now
         r.journal.clear();
         r.reject();
-        EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("接收失败 =  %1").arg(attempt));
-        if (attempt < 4) {
-            EXPECT_EQ(r.journal, (std::vector<std::string>{"log", "log", "send"}));  // reply line, record, send
-            EXPECT_EQ(r.serial.sent().back(), frame);
-        } else {
-            EXPECT_EQ(r.journal, std::vector<std::string>{"log"});
-        }
+        EXPECT_EQ(r.status(), QStringLiteral("接收失败 =  %1").arg(attempt));
+        if (attempt < 4) EXPECT_EQ(r.journal, (std::vector<std::string>{"log", "log", "send"}));
+        else EXPECT_EQ(r.journal, std::vector<std::string>{"log"});
     }
-    EXPECT_EQ(r.serial.sent().size(), 4u);
-    EXPECT_EQ(r.st().RetryCount, 0);
+    const auto sent = r.sent();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[1], sent[0]);
+    EXPECT_EQ(uint8_t(sent[3][3]), 0xE5);  // the volume as it was at the third rejection
+    EXPECT_EQ(r.conv->retryCount(), 0);
     EXPECT_TRUE(r.log().contains(QStringLiteral("->0x01 0x10 0x14 接受失败\r\n发出一帧")));
     r.reject();  // a new series
-    EXPECT_EQ(r.serial.sent().size(), 5u);
+    EXPECT_EQ(r.sent().size(), 5u);
     r.accept();
-    EXPECT_EQ(r.st().RetryCount, 0);
+    EXPECT_EQ(r.conv->retryCount(), 0);
 }
 
-TEST(Replies, RejectionWithNothingToResend) {
-    WindowRig r;
-    r.reject();  // LastCommand 0
-    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("接收失败 =  1"));
-    EXPECT_TRUE(r.serial.sent().empty());
-    EXPECT_EQ(r.st().RetryCount, 1);
+TEST(Replies, WhatARejectionRepeats) {
+    ConversationRig r;
+    r.reject();  // nothing sent yet: nothing to resend, the count still rises
+    EXPECT_EQ(r.status(), QStringLiteral("接收失败 =  1"));
+    EXPECT_TRUE(r.sent().empty());
+    EXPECT_EQ(r.conv->retryCount(), 1);
+    r.accept();
 
-    WindowRig code;
-    code.st().LastCommand = cmd::kCodePlayback;
-    code.reject();
-    EXPECT_EQ(code.st().ResumePending, 1);
-    EXPECT_EQ(code.st().SequenceDone, 0);
-    code.st().SequenceDone = 1;
-    code.st().ResumePending = 0;
-    code.reject();
-    EXPECT_TRUE(code.ui().Label11->text().isEmpty());
-    EXPECT_EQ(code.st().ResumePending, 0);
-    EXPECT_TRUE(code.serial.sent().empty());
+    r.send(Command::SleepWake);  // sleep, then its rejection: the same frame, still asleep
+    r.reject();
+    EXPECT_EQ(ToHex(r.sent().back()), "01 81 80 80 04 84");
+    EXPECT_TRUE(r.conv->sleeping());
+
+    r.set([](Controls& c) { c.rawText = QStringLiteral("01 C0 80 80 04"); });
+    r.send(Command::RawWithCheckByte);
+    r.reject();
+    EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
+    r.set([](Controls& c) { c.rawText = QStringLiteral("01 C0 80 80 04 C5"); });
+    r.send(Command::RawAsTyped);
+    r.reject();
+    EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
+    // A typed text that is not hex sends nothing and is not what a
+    // rejection repeats.
+    r.set([](Controls& c) { c.rawText = QStringLiteral("01 XY"); });
+    r.send(Command::RawWithCheckByte);
+    EXPECT_EQ(r.messages, std::vector<QString>{QStringLiteral("格式不匹配，不是16进制数值")});
+    EXPECT_EQ(r.conv->lastCommand(), Command::RawAsTyped);
+    for (const QByteArray& f : r.sent()) EXPECT_NE(f.size(), 20);  // the text was never sent
 }
 
-TEST(Replies, ResendRepeatsTheSameSleepWakeAndRawFrames) {
-    WindowRig r;
-    r.window->Command11_Click();  // sleep
-    r.reject();
-    EXPECT_EQ(ToHex(r.serial.sent().back()), "01 81 80 80 04 84");
-    EXPECT_EQ(r.st().Sleeping, 1);
-    EXPECT_EQ(r.ui().Command11->text(), QStringLiteral("唤  醒"));
-
-    r.ui().Text5->setText(QStringLiteral("01 C0 80 80 04"));
-    r.window->btn_fasong_Click();
-    r.reject();
-    EXPECT_EQ(ToHex(r.serial.sent().back()), "01 C0 80 80 04 C5");
-    r.ui().Text5->setText(QStringLiteral("01 C0 80 80 04 C5"));
-    r.window->btn_fasong2_Click();
-    r.reject();
-    EXPECT_EQ(ToHex(r.serial.sent().back()), "01 C0 80 80 04 C5");
-    EXPECT_EQ(r.st().LastCommand, cmd::kRawManualCheck);
-    // The text of Text3 was never sent.
-    for (const QByteArray& f : r.serial.sent()) EXPECT_NE(f.size(), 20);
-}
-
-TEST(Replies, LyricDataWaitsByBaudRateThenPlays) {
-    WindowRig r;
-    r.window->Command3_Click();
-    // The acceptance with eight more characters (eleven in all): wait, read the rest, decode
-    // from the fourth character on.
-    r.pump.duringBlockingWait = [&] { r.serial.receive(Hex("BA C3 04")); };
+TEST(Replies, LyricDataWaitsByBaudRateHoldingInputThenPlays) {
+    ConversationRig r;
+    r.set([](Controls& c) { c.play.lyricsBack = 1; });
+    r.send(Command::Music);
+    // The acceptance with eight more characters: the rest is waited for by
+    // the baud rate's lyric wait, then everything after the reply is played.
     r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 20"));
-    EXPECT_EQ(r.pump.blockingWaits, std::vector<int>{9600});
-    EXPECT_EQ(r.ui().Text1->text(), QStringLiteral("好"));
-    EXPECT_EQ(r.ui().Text2->text(), QStringLiteral("好ABC"));
-    EXPECT_EQ(ToQString(r.st().ReplyText).left(1), QStringLiteral("\x05"));
-    EXPECT_EQ(r.st().LyricMark, 100.0 + 9.6);
+    EXPECT_TRUE(r.conv->holdsInput());
+    r.clock.advance(0.5);
+    r.serial.receive(Hex("BA C3 04 01 12 14"));  // the rest, and a report after it
+    r.send(Command::Stop);                       // held: acted on after the wait
+    r.clock.advance(9.0);
+    EXPECT_EQ(r.sent().size(), 1u);
+    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    r.journal.clear();
+    r.clock.advance(0.11);  // 9.6 s after the data began to arrive
+    EXPECT_FALSE(r.conv->holdsInput());
+    // The lines were shown, then the held stop emptied them and went out,
+    // then the report was handled.
+    EXPECT_EQ(r.journal, (std::vector<std::string>{"log", "send", "log"}));
+    EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
+    EXPECT_EQ(r.status(), QStringLiteral("        播放完毕"));
 
-    r.pump.duringBlockingWait = nullptr;
-    r.ui().Combo2->setCurrentIndex(3);
-    r.pump.blockingWaits.clear();
+    r.set([](Controls& c) { c.baudIndex = 3; });
     r.serial.receive(Hex("05 BA C3 04"));  // data that does not start with a reply
-    EXPECT_EQ(r.pump.blockingWaits, std::vector<int>{1200});
-    EXPECT_EQ(r.ui().Text1->text(), QStringLiteral("好"));
+    r.clock.advance(1.19);
+    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    r.clock.advance(0.02);
+    EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("好"));
 
-    r.ui().Combo2->setEditText(QStringLiteral("?"));  // no rate selected: no wait
-    r.pump.blockingWaits.clear();
-    r.serial.receive(Hex("05 BA C3 B0 A1 04"));  // second character double-byte
-    EXPECT_TRUE(r.pump.blockingWaits.empty());
-    EXPECT_EQ(r.ui().Text1->text(), QStringLiteral("好啊"));
+    r.set([](Controls& c) { c.baudIndex = -1; });  // no rate chosen: no wait
+    r.serial.receive(Hex("05 BA C3 B0 A1 04"));
+    EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("好啊"));
 }
 
-TEST(Replies, FinishReplyDuringALyricWaitEndsTheDisplay) {
-    WindowRig r;
-    r.ui().Combo2->setEditText(QStringLiteral("?"));
-    bool finishedSeen = false;
-    r.pump.at(101.0, [&] {
-        r.finished();
-        finishedSeen = true;
-    });
+TEST(Replies, AFinishReportEndsTheLyricDisplay) {
+    ConversationRig r;
+    r.set([](Controls& c) { c.baudIndex = -1; });
+    int highlights = 0;
+    QObject::connect(r.conv.get(), &ChipConversation::lyricHighlighted, [&] { ++highlights; });
+    r.clock.at(101.0, [&] { r.finished(); });
     // Tempo unit 10 s, 8 characters of 2 s each.
     QByteArray stream = Hex("01 11 14 01 00 24 08");
     for (int i = 0; i < 8; ++i) stream += Hex("BA C3 34");
     r.serial.receive(stream + Hex("04"));
-    EXPECT_TRUE(finishedSeen);
-    EXPECT_LT(r.pump.now(), 102.0);  // ended at the reply, not after 16 s
-    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("        播放完毕"));
-    EXPECT_TRUE(r.ui().Text1->text().isEmpty());
+    r.clock.runAll();
+    EXPECT_EQ(highlights, 1);
+    EXPECT_LT(r.clock.now(), 102.0);  // ended at the report, not after 16 s
+    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
 }
 
-TEST(Replies, LyricsPlayedAgainAndAgainDoNotNest) {
-    // Play clicked over and over on a karaoke piece: each click empties the
-    // lines, which ends the running display before the next stream arrives.
-    WindowRig r;
-    r.ui().Combo2->setEditText(QStringLiteral("?"));  // no lyric wait
-    r.ui().Check5->setChecked(true);
-    QByteArray stream = Hex("01 11 14 01 00 24 08");
-    for (int i = 0; i < 8; ++i) stream += Hex("BA C3 34");  // 8 characters of 2 s
-    stream += Hex("04");
-    for (int i = 0; i < 50; ++i) {
-        r.pump.at(100 + i, [&] { r.window->Command3_Click(); });
-        r.pump.at(100.05 + i, [&] { r.serial.receive(stream); });
-    }
-    while (!r.pump.starved()) r.pump.waitForEvents(EventPump::kNoDeadline);
-    EXPECT_EQ(r.serial.sent().size(), 50u);
-    EXPECT_EQ(r.pump.maxDepth, 2);  // each click inside the display it ends, no deeper
+TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
+    ConversationRig r;
+    r.set([](Controls& c) { c.baudIndex = 3; });
+    r.send(Command::Baud);
+    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    r.accept();
+    r.send(Command::Stop);
+    EXPECT_TRUE(r.status().isEmpty());
+    EXPECT_EQ(r.sent().size(), 1u);
+    r.clock.advance(0.1);
+    EXPECT_EQ(r.serial.settings(), QStringLiteral("9600,N,8,1"));
+    // The switch's record, then the held stop, then the acceptance.
+    EXPECT_TRUE(
+        r.log().endsWith(QStringLiteral("0x1 0x88 0x80 0x80 0x4 0x8D \r\n发出一帧，字节数  6\r\n"
+                                        "-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n->0x01 0x11 0x14 接受成功\r\n")));
+    EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
+    EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
 }

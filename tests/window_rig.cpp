@@ -5,12 +5,12 @@ namespace vorla::test {
 
 WindowRig::WindowRig() {
     serial.journal = &journal;
-    serial.timeSource = &pump;
-    pump.port = &serial;
-    window = std::make_unique<frm_7711>(serial, pump);
+    serial.timeSource = &clock;
+    conversation = std::make_unique<ChipConversation>(serial, clock);
+    window = std::make_unique<frm_7711>(*conversation);
     window->setMessageSink([this](const QString& text) { messages.push_back(text); });
     window->setExitAction([] {});
-    QObject::connect(&window->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
+    QObject::connect(&conversation->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
 }
 
 }  // namespace vorla::test

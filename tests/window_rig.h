@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The window on the test doubles, with its log and sends recorded in one
+// The window on the conversation with the chip, over the recording serial
+// control and a virtual clock, with its log and sends recorded in one
 // journal.
 #pragma once
 
@@ -15,14 +16,15 @@ namespace vorla::test {
 
 struct WindowRig {
     WindowRig();
+    VirtualClock clock;
     FakeSerial serial;
-    FakePump pump;
     std::vector<std::string> journal;
     std::vector<QString> messages;
+    std::unique_ptr<ChipConversation> conversation;
     std::unique_ptr<frm_7711> window;
     Ui::frm_7711& ui() { return window->ui(); }
-    WindowState& st() { return window->state(); }
-    QString log() const { return window->log().text(); }
+    ChipConversation& conv() { return *conversation; }
+    QString log() const { return conversation->log().text(); }
     // The chip's three-byte replies.
     void reject() { serial.receive(Hex("01 10 14")); }
     void accept() { serial.receive(Hex("01 11 14")); }

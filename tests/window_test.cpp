@@ -66,14 +66,16 @@ TEST(Window, StartUpState) {
     EXPECT_EQ(ui.Command6->text(), QStringLiteral("播放 "));
     EXPECT_TRUE(ui.Option4->isChecked());  // what is shown is what is sent
     EXPECT_TRUE(ui.Option11->isChecked() && ui.Option1->isChecked());
-    const WindowState& st = r.st();
-    EXPECT_EQ(st.MaxTextBytes, 50);
-    EXPECT_EQ(st.FrameHead, 0x01);
-    EXPECT_EQ(st.FrameTail, 0x04);
-    EXPECT_EQ(st.VolumeLevel, 1);
-    EXPECT_EQ(st.PortNumber, 1);
-    EXPECT_EQ(st.LastCommand, 0);
-    EXPECT_EQ(st.SequenceDone, 0);
+    // What the conversation is handed is what the controls show.
+    const Controls c = r.conv().controls();
+    EXPECT_EQ(c.play.volumeLevel, 1);
+    EXPECT_EQ(c.itemIndex, (std::array<int16_t, 4>{0, 3, 0, 2}));
+    EXPECT_EQ(c.text, QStringLiteral("欢迎使用！\r\n"));
+    EXPECT_EQ(PlayHeaderFor(c.play), (PlayHeader{0x80, 0x87, 0xE1}));
+    EXPECT_EQ(c.baudIndex, 0);
+    EXPECT_EQ(c.outputIndex, 1);
+    EXPECT_EQ(r.conv().portNumber(), 1);
+    EXPECT_EQ(r.conv().lastCommand(), Command::None);
     EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
     EXPECT_EQ(r.serial.commPort(), 1);
     EXPECT_FALSE(r.serial.portOpen());
@@ -86,7 +88,7 @@ TEST(Window, StartUpState) {
 TEST(Window, PortsOpenOnFirstSendAndSwitch) {
     WindowRig r;
     r.ui().Option3->setChecked(true);  // volume 1级: nothing sent
-    EXPECT_EQ(r.st().VolumeLevel, 0);
+    EXPECT_EQ(r.conv().controls().play.volumeLevel, 0);
     EXPECT_TRUE(r.serial.ops.empty());
     r.window->Command1_Click();
     ASSERT_EQ(r.serial.ops.size(), 2u);
@@ -95,7 +97,7 @@ TEST(Window, PortsOpenOnFirstSendAndSwitch) {
     EXPECT_EQ(r.serial.ops[0].settings, QStringLiteral("1200,N,8,1"));
     r.ui().Option12->setChecked(true);  // COM2 closes COM1 at once, sends nothing
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Close);
-    EXPECT_EQ(r.st().PortNumber, 2);
+    EXPECT_EQ(r.conv().portNumber(), 2);
     r.window->Command1_Click();
     EXPECT_EQ(r.serial.ops[r.serial.ops.size() - 2].kind, FakeSerial::Op::Open);
     EXPECT_EQ(r.serial.ops[r.serial.ops.size() - 2].port, 2);
@@ -133,7 +135,7 @@ TEST(Window, PlayCommandsBytesAndOrderOfLogAndSend) {
     check(&frm_7711::Command12_Click, "01 80 87 E1 60 C2 04 41", kSendThenLog);
     check(&frm_7711::Command1_Click, "01 C0 80 80 04 C5", kLogThenSend);
     check(&frm_7711::Command26_Click, "01 A0 80 80 04 A5", kSendOnly);
-    EXPECT_EQ(r.st().LastCommand, cmd::kOutputMode);
+    EXPECT_EQ(r.conv().lastCommand(), Command::OutputMode);
     r.ui().Combo3->setCurrentIndex(0);
     check(&frm_7711::Command26_Click, "01 90 80 80 04 95", kSendOnly);
 
@@ -169,10 +171,12 @@ TEST(Window, TypedComboTextCountsAsNoSelection) {
     r.window->Command3_Click();
     EXPECT_EQ(LastSent(r).substr(0, 11), "01 80 87 B9");  // 0x80 + 0x40 + 8 * -1 + 1
     r.window->Command10_Click();                          // mode 0x80, settings unchanged, port reopened
+    r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
     EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Open);
     r.window->Command27_Click();
+    r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 A0 80 80 04 A5");
 }
 
@@ -198,6 +202,10 @@ TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
     r.ui().Combo2->setCurrentIndex(3);
     r.window->Command10_Click();
     const auto& ops = r.serial.ops;
+    EXPECT_EQ(ops.size(), 2u);  // the frame leaves at the old rate
+    r.clock.advance(0.099);
+    EXPECT_EQ(ops.size(), 2u);
+    r.clock.advance(0.001);
     ASSERT_EQ(ops.size(), 4u);
     EXPECT_EQ(ops[0].kind, FakeSerial::Op::Open);
     EXPECT_EQ(ops[0].settings, QStringLiteral("1200,N,8,1"));
@@ -206,11 +214,11 @@ TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
     EXPECT_EQ(ops[2].kind, FakeSerial::Op::Close);
     EXPECT_EQ(ops[3].kind, FakeSerial::Op::Open);
     EXPECT_EQ(ops[3].settings, QStringLiteral("9600,N,8,1"));
-    EXPECT_EQ(r.pump.blockingWaits, std::vector<int>{100});
     EXPECT_EQ(r.journal, kSendThenLog);
     r.ui().Combo3->setCurrentIndex(0);
     r.ui().Combo2->setCurrentIndex(0);
     r.window->Command27_Click();
+    r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 92 80 80 04 97");
     EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
 }
@@ -231,10 +239,10 @@ TEST(Window, RawSender) {
         r.log().endsWith(QStringLiteral("字节数  18\r\n-->0x1 0x80 0x87 0xC1 0xBB 0xB6 0xD3 0xAD 0xCA "
                                         "0xB9 0xD3 0xC3 0xA3 0x8D 0xA3 0x8A 0x4 0xD4 \r\n")));
     EXPECT_EQ(send(sample, true), std::string(sample) + " 00");
-    EXPECT_EQ(r.st().LastCommand, cmd::kRawAutoCheck);
+    EXPECT_EQ(r.conv().lastCommand(), Command::RawWithCheckByte);
     EXPECT_EQ(send("01", true), "01 01");
     EXPECT_EQ(send("01", false), "01");
-    EXPECT_EQ(r.st().LastCommand, cmd::kRawManualCheck);
+    EXPECT_EQ(r.conv().lastCommand(), Command::RawAsTyped);
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("字节数  1\r\n-->0x1 \r\n")));
     EXPECT_EQ(send("0a ff", true), send("0A FF", true));
     EXPECT_EQ(send("0180", true), "01 01");
@@ -257,7 +265,7 @@ TEST(Window, RawSender) {
     const QByteArray music = r.serial.sent().back();
     EXPECT_EQ(send("", true), "nothing");
     EXPECT_EQ(send("zz", false), "nothing");
-    EXPECT_EQ(r.st().LastCommand, cmd::kMusic);
+    EXPECT_EQ(r.conv().lastCommand(), Command::Music);
     r.messages.clear();
     r.reject();
     EXPECT_EQ(r.serial.sent().back(), music);
@@ -276,7 +284,7 @@ TEST(Window, LogViewShowsEveryRecordWrappedInItsWidth) {
     QCoreApplication::processEvents();
     QPlainTextEdit* view = r.ui().Text4;
     EXPECT_EQ(view->toPlainText(), QString(r.log()).remove(u'\r'));
-    EXPECT_EQ(r.window->log().lineCount(), 8);
+    EXPECT_EQ(r.conv().log().lineCount(), 8);
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
     const QTextBlock record = view->document()->findBlockByNumber(7);
     ASSERT_TRUE(record.layout());
@@ -309,7 +317,7 @@ TEST(Window, DeviceMenuChoosesRemembersAndClosesThePortInUse) {
     WindowRig r;
     QTemporaryDir dir;
     QSettings memory(dir.filePath(QStringLiteral("vorla-demo.conf")), QSettings::IniFormat);
-    r.window->setDeviceMemory(&memory);
+    r.conv().setDeviceMemory(&memory);
     r.window->setDeviceListSource([] {
         return std::vector<SerialDeviceInfo>{{QStringLiteral("/dev/ttyS0"), QString(), QString()},
                                              {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("CP2102 USB to UART"),
@@ -367,13 +375,13 @@ TEST(Window, DeviceVanishingDuringTheBaudRateWaitIsReportedOnce) {
     WindowRig r;
     r.window->Command1_Click();
     r.ui().Combo2->setCurrentIndex(3);
-    r.pump.duringBlockingWait = [&] { r.serial.vanish(); };
     r.window->Command10_Click();
+    r.serial.vanish();
+    r.clock.advance(0.1);
     EXPECT_EQ(r.log().count(QStringLiteral("连接中断")), 1);
     EXPECT_FALSE(r.log().contains(QStringLiteral("打开失败")));
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("0x4 0x8D \r\n")));  // the frame sent is still logged
     // The adapter back: the next command opens the port at the new rate.
-    r.pump.duringBlockingWait = nullptr;
     r.serial.failOpen = false;
     r.window->Command1_Click();
     EXPECT_TRUE(r.serial.portOpen());
@@ -384,10 +392,39 @@ TEST(Window, CloseButtonClosesThePortAndEndsEveryWait) {
     WindowRig r;
     bool ended = false;
     r.window->setExitAction([&] { ended = true; });
-    r.window->Command1_Click();
+    r.ui().Combo2->setCurrentIndex(3);
+    r.window->Command10_Click();  // its switch waits
     ASSERT_TRUE(r.serial.portOpen());
     r.window->Command2_Click();
     EXPECT_TRUE(ended);
     EXPECT_FALSE(r.serial.portOpen());
-    EXPECT_TRUE(r.pump.stopping());
+    r.clock.runAll();  // the switch never reopens the port
+    EXPECT_FALSE(r.serial.portOpen());
+    r.window->Command1_Click();
+    EXPECT_EQ(r.serial.sent().size(), 1u);
+}
+
+TEST(Window, EveryButtonClickedReachesTheConversation) {
+    WindowRig r;
+    // Buttons that send, and what goes out for each.
+    const std::pair<QAbstractButton*, const char*> sends[] = {
+        {r.ui().Command1, "01 C0"},  {r.ui().Command3, "01 80"},  {r.ui().Command4, "01 80"},
+        {r.ui().Command5, "01 80"},  {r.ui().Command6, "01 80"},  {r.ui().Command12, "01 80"},
+        {r.ui().Command26, "01 A0"}, {r.ui().Command10, "01 82"}, {r.ui().Command27, "01 A2"},
+        {r.ui().Command13, "01 80"}, {r.ui().Command11, "01 81"}};
+    for (const auto& [button, head] : sends) {
+        const size_t before = r.serial.sent().size();
+        button->click();
+        r.clock.advance(0.2);  // past a baud switch
+        ASSERT_GT(r.serial.sent().size(), before) << button->objectName().toStdString();
+        EXPECT_EQ(ToHex(r.serial.sent()[before].left(2)), head) << button->objectName().toStdString();
+    }
+    EXPECT_EQ(r.ui().Command11->text(), QStringLiteral("唤  醒"));
+    r.ui().Command22->click();  // a snapshot, shown on its button
+    EXPECT_TRUE(r.ui().Command22->property("snapshot").toBool());
+    const int items = r.ui().List5->listCount();
+    r.ui().Command16->click();  // insert into the chosen code list
+    EXPECT_EQ(r.ui().List5->listCount(), items + 1);
+    r.ui().Clr->click();
+    EXPECT_TRUE(r.log().isEmpty());
 }

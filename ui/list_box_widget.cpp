@@ -20,6 +20,10 @@ QString ListBoxWidget::DisplayText(const QString& text) {
     return shown;
 }
 
+void ListBoxWidget::fill(const QStringList& texts) {
+    for (const QString& text : texts) addItem(text, count());
+}
+
 int ListBoxWidget::listIndex() const {
     const QList<QListWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? -1 : row(selected.first());

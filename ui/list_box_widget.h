@@ -17,6 +17,8 @@ public:
     static QString DisplayText(const QString& text);
     // Line breaks as ↵ and tabs as → for items added from now on.
     void setShowMarks(bool show) { showMarks_ = show; }
+    // Adds the texts in order, each item's integer its index.
+    void fill(const QStringList& texts);
 
     int listCount() const override { return count(); }
     int listIndex() const override;

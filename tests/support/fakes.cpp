@@ -2,6 +2,7 @@
 #include "support/fakes.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vorla::test {
 
@@ -55,34 +56,80 @@ std::vector<QByteArray> FakeSerial::sent() const {
     return out;
 }
 
-void FakePump::waitForEvents(double deadline) {
-    ++waits;
-    if (!script_.empty() && script_.begin()->first <= deadline) {
-        auto next = script_.begin();
-        if (next->first > t_) t_ = next->first;
-        auto action = std::move(next->second);
-        script_.erase(next);
-        maxDepth = std::max(maxDepth, ++depth_);
-        action();
-        --depth_;
-        return;
-    }
-    if (deadline == kNoDeadline) {
-        starved_ = true;
-        requestStop();
-        return;
-    }
-    if (deadline > t_) t_ = deadline;
+void FakeSerial::wakeAt(double at) {
+    if (!timeSource) return;
+    if (!quiet_) quiet_ = timeSource->makeAlarm([this] { checkQuiet(); });
+    if (at == ReceiveGrouper::kNever) quiet_->cancel();
+    else quiet_->setAt(at);
 }
 
-void FakePump::blockingWait(int ms) {
-    blockingWaits.push_back(ms);
-    if (port) port->holdEvents();
-    // What arrives meanwhile comes early in the wait, on the heels of what
-    // came before.
-    if (duringBlockingWait) duringBlockingWait();
-    t_ += ms / 1000.0;
-    if (port) port->releaseEvents();
+class VirtualClock::VirtualAlarm : public Alarm {
+public:
+    VirtualAlarm(VirtualClock& clock, std::function<void()> ring) : clock_(clock), ring_(std::move(ring)) {
+        clock_.alarms_.push_back(this);
+    }
+    ~VirtualAlarm() override { std::erase(clock_.alarms_, this); }
+    void setAt(double at) override {
+        at_ = at;
+        pending_ = true;
+    }
+    void cancel() override { pending_ = false; }
+    bool pending() const override { return pending_; }
+    double at() const { return at_; }
+    void ring() {
+        pending_ = false;
+        ring_();
+    }
+
+private:
+    VirtualClock& clock_;
+    std::function<void()> ring_;
+    double at_ = 0;
+    bool pending_ = false;
+};
+
+std::unique_ptr<Alarm> VirtualClock::makeAlarm(std::function<void()> ring) {
+    return std::make_unique<VirtualAlarm>(*this, std::move(ring));
+}
+
+double VirtualClock::next(VirtualAlarm** alarm) const {
+    double when = script_.empty() ? std::numeric_limits<double>::infinity() : script_.begin()->first;
+    *alarm = nullptr;
+    for (VirtualAlarm* a : alarms_)
+        if (a->pending() && a->at() + lateness_ <= when) {  // an alarm before a script event at the same time
+            when = a->at() + lateness_;
+            *alarm = a;
+        }
+    return when;
+}
+
+void VirtualClock::advanceTo(double until) {
+    while (true) {
+        VirtualAlarm* alarm = nullptr;
+        const double when = next(&alarm);
+        if (when > until) break;
+        t_ = std::max(t_, when);
+        if (alarm) {
+            alarm->ring();
+        } else {
+            auto first = script_.begin();
+            auto action = std::move(first->second);
+            script_.erase(first);
+            action();
+        }
+    }
+    t_ = std::max(t_, until);
+}
+
+void VirtualClock::runAll(double limit) {
+    const double end = t_ + limit;
+    VirtualAlarm* alarm = nullptr;
+    for (double when = next(&alarm); when <= end; when = next(&alarm)) advanceTo(when);
+}
+
+bool VirtualClock::idle() const {
+    VirtualAlarm* alarm = nullptr;
+    return next(&alarm) == std::numeric_limits<double>::infinity();
 }
 
 void VectorListBox::addItem(const QString& text, int index) {

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 // Test doubles shared by the tests and the fuzz targets: a serial control
-// that records what is done with it, an event pump on a virtual clock that
-// runs scripted events, and a list box backed by a vector.
+// that records what is done with it, a virtual clock whose alarms ring and
+// scripted events run as a test moves time on, and a list box backed by a
+// vector.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QByteArray>
 
 #include "codes/list_box.h"
-#include "link/event_pump.h"
+#include "link/clock.h"
 #include "link/serial_control.h"
 #include "support/hex.h"
 
@@ -30,7 +32,9 @@ public:
     std::vector<Op> ops;
     std::vector<std::string>* journal = nullptr;  // "send" for every output
     bool failOpen = false;
-    const EventPump* timeSource = nullptr;  // arrival times from this clock
+    // Arrival times from this clock; with one, the line's quiet times end
+    // batches as the clock moves past them.
+    Clock* timeSource = nullptr;
 
     void setCommPort(int16_t port) override { port_ = port; }
     int16_t commPort() const override { return port_; }
@@ -56,7 +60,7 @@ public:
 
 protected:
     void raiseEventSoon() override { raiseEvents(); }
-    void wakeAt(double) override {}
+    void wakeAt(double at) override;
 
 private:
     int16_t port_ = 0;
@@ -64,32 +68,35 @@ private:
     QString settings_;
     bool open_ = false;
     PortFault fault_;
+    std::unique_ptr<Alarm> quiet_;
 };
 
-// Time stands still until a wait moves it: a wait runs the next scripted
-// event due by its deadline, or jumps to the deadline.
-class FakePump : public EventPump {
+// Time stands still until the test moves it; alarms ring and scripted
+// events run in time order on the way, each from the top, never inside
+// another.
+class VirtualClock : public Clock {
 public:
     double now() const override { return t_; }
-    void waitForEvents(double deadline) override;
-    void blockingWait(int ms) override;
+    std::unique_ptr<Alarm> makeAlarm(std::function<void()> ring) override;
+    // Runs `action` at `time`.
     void at(double time, std::function<void()> action) { script_.emplace(time, std::move(action)); }
-    // Time spent by a handler that runs inside a wait.
-    void spend(double seconds) { t_ += seconds; }
-    // A wait without deadline and nothing scripted would sleep for ever: the
-    // pump records it and stops, so the test ends instead of hanging.
-    bool starved() const { return starved_; }
-    std::vector<int> blockingWaits;            // milliseconds of every blocking wait
-    std::function<void()> duringBlockingWait;  // what arrives at the start of one
-    int waits = 0;
-    int maxDepth = 0;  // how deep scripted events ran inside waits
-    SerialControl* port = nullptr;
+    // Moves to `until`, ringing and running whatever is due on the way.
+    void advanceTo(double until);
+    void advance(double seconds) { advanceTo(t_ + seconds); }
+    // Runs everything pending, the latest no later than `limit` seconds on.
+    void runAll(double limit = 3600);
+    bool idle() const;
+    // Alarms ring this much after their time, as a busy thread wakes late.
+    void setLateness(double seconds) { lateness_ = seconds; }
 
 private:
+    class VirtualAlarm;
+    // The earliest alarm or scripted event, and when.
+    double next(VirtualAlarm** alarm) const;
     double t_ = 100.0;
+    double lateness_ = 0;
     std::multimap<double, std::function<void()>> script_;
-    bool starved_ = false;
-    int depth_ = 0;
+    std::vector<VirtualAlarm*> alarms_;
 };
 
 // A list box held in a vector, as the code-list routines see one.

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+// The conversation with the chip: every frame built, logged and written,
+// every reply shown and acted on (resends, lyrics, the end of a play), the
+// baud-rate switch and code playback. Free of widgets: the window hands it
+// what its controls hold and its clicks as commands, and shows what it
+// reports through its signals.
+//
+// Nothing here waits inside a handler. A wait is a state that an alarm or an
+// arrival ends: the code run waiting for a finish report, the lyric display
+// between two characters, and two waits that hold the operator's input (the
+// lyric data's arrival and the 100 ms a baud-rate frame takes to leave).
+// Input given during those two is kept and acted on afterwards, in order;
+// the receive event waits with it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QString>
+
+#include "codes/code_playback.h"
+#include "link/clock.h"
+#include "link/frame_log.h"
+#include "link/lyric_player.h"
+#include "link/serial_control.h"
+#include "protocol/baud.h"
+#include "protocol/catalog.h"
+#include "protocol/frame.h"
+
+class QSettings;
+
+namespace vorla {
+
+// The commands that send a frame. A rejected frame is sent again by giving
+// the same command again, rebuilt from the controls as they are then.
+enum class Command {
+    None,
+    Stop,
+    Music,
+    Phrase,
+    Poem,
+    Sound,
+    Text,
+    Baud,
+    SleepWake,
+    OutputMode,
+    BaudAndOutput,
+    RawWithCheckByte,  // the typed bytes and their check byte
+    RawAsTyped,        // the typed bytes, the last one as the check byte
+    CodePlayback,
+};
+
+// What the window's controls hold, as a command reads them.
+struct Controls {
+    PlaySettings play;
+    QString text;  // the text to read aloud, line breaks as CR LF
+    // The selected item of each stored-item list (by ItemKind), -1 for none.
+    std::array<int16_t, 4> itemIndex{0, 0, 0, 0};
+    int16_t baudIndex = kStartBaudIndex;  // -1: no rate chosen
+    int16_t outputIndex = 1;
+    QString rawText;  // the raw sender's hexadecimal text
+};
+
+class ChipConversation : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int16_t kStartPort = 1;
+
+    ChipConversation(SerialControl& port, Clock& clock, QObject* parent = nullptr);
+    ~ChipConversation() override;
+
+    // Input; held while a wait holds input.
+    void setControls(const Controls& controls);
+    void send(Command command);
+    void choosePort(int16_t port);
+    void chooseDevice(int16_t port, const QString& device);
+    void takeSnapshot(int code);
+
+    // The lists code playback reads, each when its turn comes.
+    void setCodeLists(const CodePlayer::Lists& lists) { lists_ = lists; }
+    // Where device choices are remembered (nowhere by default).
+    void setDeviceMemory(QSettings* settings) { deviceMemory_ = settings; }
+
+    // At once.
+    bool saveLog(const QString& path);
+    void clearLog() { log_.clear(); }
+    void appendNote(const QString& line) { log_.appendLine(line); }
+    // The program ends: the port is closed and nothing more is sent.
+    void shutdown();
+
+    const FrameLog& log() const { return log_; }
+    const Controls& controls() const { return controls_; }
+    QString status() const { return status_; }
+    QString lyricLine(int box) const { return lines_[box == 2 ? 1 : 0]; }
+    bool sleeping() const { return sleeping_; }
+    bool hasSnapshot(int code) const { return player_.snapshot(code).has_value(); }
+    const CodePlayer& codePlayer() const { return player_; }
+    Command lastCommand() const { return lastCommand_; }
+    int retryCount() const { return retryCount_; }
+    bool holdsInput() const { return lyricWait_ || baudSwitch_; }
+    int16_t portNumber() const { return portNumber_; }
+    QString device(int16_t port) const { return port_.device(port); }
+    bool devicesChoosable() const { return port_.devicesChoosable(); }
+
+signals:
+    void statusChanged(const QString& text);
+    void lyricLineChanged(int box, const QString& text);
+    void lyricHighlighted(int box, int start, int length);
+    void lyricSelectionCleared(int box);
+    void sleepingChanged(bool asleep);
+    void snapshotsChanged();
+    void codeRunChanged(bool running);
+    void devicesChanged();
+    // The raw sender's text is not hexadecimal: shown to the operator.
+    void formatRejected(const QString& message);
+
+private:
+    void submit(std::function<void()> input);
+    void releaseHeld();
+    void execute(Command command, bool resend);
+    void begin(Command command);
+    void sendPlayFrame(Command command);
+    void sendControlFrame(Command command, bool resend);
+    void sendRaw(Command command);
+    bool sendFrame(const Frame& frame);
+    void logFrame(const Frame& frame) { log_.append(FormatSentRecord(frame.bytes())); }
+    void reportFault(const PortFault& fault);
+    void setStatus(const QString& text);
+    void clearLyricLines();
+
+    // The baud-rate switch: the frame leaves at the old rate, then the port
+    // is switched.
+    void startBaudSwitch(const Frame& frame);
+    void finishBaudSwitch();
+
+    // Code playback.
+    void playCodes();
+    void advanceCodeRun();
+    void endCodeRun();
+
+    // Replies.
+    void onCommEvent();
+    void onRejected();
+    void startLyricRead(const RxText& first, size_t drop);
+    void finishLyricRead();
+
+    SerialControl& port_;
+    Clock& clock_;
+    FrameLog log_;
+    LyricPlayer lyrics_;
+    CodePlayer player_;
+    CodePlayer::Lists lists_{};
+    Controls controls_;
+    QSettings* deviceMemory_ = nullptr;
+    std::unique_ptr<Alarm> baudAlarm_;
+    std::unique_ptr<Alarm> lyricAlarm_;
+    std::deque<std::function<void()>> held_;
+    QString status_;
+    QString lines_[2];
+    Command lastCommand_ = Command::None;
+    int retryCount_ = 0;
+    int16_t portNumber_ = kStartPort;
+    bool sleeping_ = false;
+    bool ended_ = false;
+    // The waits that hold input.
+    bool lyricWait_ = false;
+    bool baudSwitch_ = false;
+    Frame baudFrame_;    // the frame of the switch under way
+    RxText lyricFirst_;  // the first read of the lyric data waited for
+};
+
+}  // namespace vorla

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// The conversation with the chip on the recording serial control and a
+// virtual clock, with the window's start-up controls and code lists, and
+// its log and sends recorded in one journal.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codes/code_lists.h"
+#include "codes/conversation.h"
+#include "support/fakes.h"
+
+namespace vorla::test {
+
+// What the window's controls hold when it opens.
+inline Controls StartUpControls() {
+    Controls c;
+    c.play = PlaySettings{1, 1, 1, 0, 0, 4, 1, 1};
+    c.text = QStringLiteral("欢迎使用！\r\n");
+    c.itemIndex = {0, 3, 0, 2};
+    c.baudIndex = 0;
+    c.outputIndex = 1;
+    return c;
+}
+
+struct ConversationRig {
+    VirtualClock clock;
+    FakeSerial serial;
+    std::array<VectorListBox, kCodeLists> lists;
+    std::unique_ptr<ChipConversation> conv;
+    std::vector<std::string> journal;
+    std::vector<QString> messages;
+    Controls controls = StartUpControls();
+
+    ConversationRig() {
+        serial.journal = &journal;
+        serial.timeSource = &clock;
+        for (int k = 0; k < kCodeLists; ++k)
+            for (const CodeListItem& item : InitialCodeList(k)) fill(k, item.text, item.code);
+        conv = std::make_unique<ChipConversation>(serial, clock);
+        conv->setCodeLists({&lists[0], &lists[1], &lists[2], &lists[3]});
+        conv->setControls(controls);
+        QObject::connect(&conv->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
+        QObject::connect(conv.get(), &ChipConversation::formatRejected,
+                         [this](const QString& m) { messages.push_back(m); });
+    }
+    void fill(int k, const QString& text, int32_t code) { lists[size_t(k)].append(text, code); }
+    // Changes the controls as the window would, then gives the command.
+    void send(Command command) { conv->send(command); }
+    void set(const std::function<void(Controls&)>& change) {
+        change(controls);
+        conv->setControls(controls);
+    }
+    QString log() const { return conv->log().text(); }
+    QString status() const { return conv->status(); }
+    std::vector<QByteArray> sent() const { return serial.sent(); }
+    // The chip's three-byte replies.
+    void reject() { serial.receive(Hex("01 10 14")); }
+    void accept() { serial.receive(Hex("01 11 14")); }
+    void finished() { serial.receive(Hex("01 12 14")); }
+};
+
+}  // namespace vorla::test
