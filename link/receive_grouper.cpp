@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "protocol/frame.h"
 #include "protocol/replies.h"
 
 namespace vorla {
@@ -16,7 +17,7 @@ double MessageGapSeconds(int baud) {
 }
 
 bool FrameAsksForLyrics(QByteArrayView frame) {
-    return frame.size() >= 3 && uint8_t(frame[1]) == 0x80 && (uint8_t(frame[2]) & 0x40) != 0;
+    return frame.size() >= 3 && uint8_t(frame[1]) == kPlayMode && (uint8_t(frame[2]) & kLyricsBackBit) != 0;
 }
 
 void ReceiveGrouper::feed(QByteArrayView bytes, double now) {

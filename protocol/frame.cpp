@@ -17,13 +17,13 @@ Frame Frame::Sealed(std::vector<uint8_t> headToTail) {
 Frame Frame::AsTyped(std::vector<uint8_t> bytes) { return Frame(std::move(bytes)); }
 
 uint8_t OptionByte(const PlaySettings& s) {
-    const int16_t sum = int16_t(0x80 + 0x40 * s.lyricsBack + 8 * s.repeatIndex + 4 * s.readAsName +
+    const int16_t sum = int16_t(0x80 + kLyricsBackBit * s.lyricsBack + 8 * s.repeatIndex + 4 * s.readAsName +
                                 2 * s.readPunctuation + s.readOneAsYao);
     return uint8_t(sum);
 }
 
 uint8_t SoundByte(const PlaySettings& s) {
-    const int16_t sum = int16_t(0x80 + 0x40 * s.finishReport + 8 * s.musicIndex + s.volumeLevel);
+    const int16_t sum = int16_t(0x80 + kFinishReportBit * s.finishReport + 8 * s.musicIndex + s.volumeLevel);
     return uint8_t(sum);
 }
 

@@ -21,6 +21,14 @@ constexpr int16_t kMaxTextBytes = 50;
 constexpr uint8_t kFrameHead = 0x01;
 constexpr uint8_t kFrameTail = 0x04;
 
+// Bits the chip reads: in a control frame's mode byte the stop and sleep
+// bits; in a play frame the option byte's lyrics-back bit and the sound
+// byte's finish-report bit.
+constexpr uint8_t kStopBit = 0x40;
+constexpr uint8_t kSleepBit = 0x01;
+constexpr uint8_t kLyricsBackBit = 0x40;
+constexpr uint8_t kFinishReportBit = 0x40;
+
 constexpr uint8_t kStopMode = 0xC0;
 constexpr uint8_t kSleepMode = 0x81;
 constexpr uint8_t kWakeMode = 0x80;

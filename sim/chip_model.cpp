@@ -8,6 +8,7 @@
 
 #include "protocol/baud.h"
 #include "protocol/catalog.h"
+#include "protocol/commands.h"
 #include "protocol/frame.h"
 #include "protocol/replies.h"
 #include "sim/lyric_pieces.h"
@@ -148,7 +149,7 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
     if (recordFrames_) recorded_.push_back(frame);
     if (asleep_) {
         // Asleep, the chip answers nothing but the wake frame.
-        if (!broken && frame == QByteArray("\x01\x80\x80\x80\x04\x85", 6)) {
+        if (!broken && frame == ControlFrame(FrameEnds{}, kWakeMode).toByteArray()) {
             asleep_ = false;
             send(kAccepted);
             note(QStringLiteral("wake: %1").arg(Hex(frame)));
@@ -221,7 +222,7 @@ QStringList ChipModel::applyModes(uint8_t mode) {
 }
 
 void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
-    if (mode & 0x40) {
+    if (mode & kStopBit) {
         // Stopping a play that asked for a report ends it: the report
         // follows the acceptance back to back.
         const bool report = playing() && reportFinish_ && !dropFinish_;
@@ -233,7 +234,7 @@ void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
         return;
     }
     send(kAccepted);
-    if (mode & 0x01) {
+    if (mode & kSleepBit) {
         asleep_ = true;
         playEnd_ = kNever;
         stopAudio();
@@ -308,14 +309,14 @@ void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, do
     const uint8_t option = uint8_t(frame[2]);
     const uint8_t sound = uint8_t(frame[3]);
     const int repeatIndex = (option >> 3) & 0x07;
-    const bool lyrics = option & 0x40;
+    const bool lyrics = option & kLyricsBackBit;
     double seconds = 0;
     bool lyricsSent = false;
     for (const Item& item : items) seconds += itemSeconds(item, lyrics, lyricsSent);
     // A new play frame replaces the current playback without a report.
     stopAudio();
     playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
-    reportFinish_ = sound & 0x40;
+    reportFinish_ = sound & kFinishReportBit;
     if (options_.audioTimed) {
         // The play lasts as long as its audio, from when it sounds.
         playEnd_ = kNever;
@@ -381,8 +382,8 @@ QString ChipModel::describePlay(const QByteArray& frame, const std::vector<Item>
     if (option & 0x04) options << QStringLiteral("name");
     if (option & 0x02) options << QStringLiteral("punctuation");
     if (option & 0x01) options << QStringLiteral("1 as yao");
-    if (option & 0x40) options << QStringLiteral("lyrics back");
-    if (sound & 0x40) options << QStringLiteral("finish report");
+    if (option & kLyricsBackBit) options << QStringLiteral("lyrics back");
+    if (sound & kFinishReportBit) options << QStringLiteral("finish report");
     return QStringLiteral("play %1; %2, volume %3, tune %4%5")
         .arg(parts.join(QStringLiteral(", ")),
              repeat == 7 ? QStringLiteral("repeat until stopped") : QStringLiteral("%1 time(s)").arg(repeat + 1))

@@ -93,6 +93,20 @@ TEST_P(EndToEndLine, RejectionsAreResentThreeTimesAndRawFramesAsTyped) {
     EXPECT_EQ(b.log().count(kRecord), 6);
 }
 
+TEST_P(EndToEndLine, AStrayByteBeforeAndAfterEveryReplyLosesNone) {
+    ChipOptions options = On(GetParam(), 20.0);
+    options.strayBytes = 1.0;
+    ChipRig b(options);
+    b.chip->run([](ChipHost& h) { h.model().rejectNext(2); });
+    b.window->Command6_Click();
+    ASSERT_TRUE(b.waitForLog(kFinished)) << b.log().toStdString();
+    EXPECT_EQ(b.log().count(kRejected), 2);
+    EXPECT_EQ(b.log().count(kRecord), 3);  // the frame and its two resends
+    EXPECT_EQ(b.log().count(kAccepted), 1);
+    EXPECT_EQ(b.status(), QStringLiteral("        播放完毕"));
+    EXPECT_FALSE(b.conv().holdsInput());  // no stray byte was taken for lyrics
+}
+
 TEST_P(EndToEndLine, KaraokeLyricsScrollAndTheFinishEmptiesThem) {
     ChipRig b(On(GetParam(), 5.0));
     // At 9600 baud the window waits 1.2 s for the lyrics, and the chip's

@@ -2,9 +2,9 @@
 #include "ui/frm_7711.h"
 
 #include <QCloseEvent>
-#include <QMetaMethod>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QMetaMethod>
 
 #include "ui/widget_helpers.h"
 #include "ui_frm_7711.h"
