@@ -10,6 +10,7 @@
 #include "protocol/catalog.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
+#include "protocol/frame_words.h"
 #include "protocol/replies.h"
 #include "sim/lyric_pieces.h"
 
@@ -27,6 +28,10 @@ constexpr double kPoemSeconds = 8.0;
 constexpr double kMusicSeconds = 20.0;
 
 QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+
+// The one-byte characters a text frame carries as A3 xx: printable ASCII
+// and the line breaks and tab the text box sends.
+bool SpeakableAscii(uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
 }  // namespace
 
 ChipModel::ChipModel(ChipOptions options)
@@ -104,6 +109,7 @@ void ChipModel::advance(double now) {
 
 void ChipModel::finishPlay() {
     playEnd_ = kNever;
+    inPlay_ = false;
     stopAudio();
     if (reportFinish_ && !dropFinish_) {
         send(kFinished);
@@ -204,30 +210,21 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
     play(frame, items, now);
 }
 
-// The output mode and baud rate a control frame sets, in words.
-QStringList ChipModel::applyModes(uint8_t mode) {
-    QStringList said;
-    if (const int out = (mode >> 4) & 0x03) {
-        outputMode_ = out;
-        said << (out == 1   ? QStringLiteral("output DA")
-                 : out == 2 ? QStringLiteral("output PWM")
-                            : QStringLiteral("output mode 3"));
-    }
-    if (const int baud = BaudOfModeByte(mode)) {
-        // The acceptance goes out at the old rate, then the chip switches.
-        output_.back().switchToBaud = baud;
-        said << QStringLiteral("baud %1").arg(baud);
-    }
-    return said;
+// The output mode and baud rate a control frame sets.
+void ChipModel::applyModes(uint8_t mode) {
+    if (const int out = (mode >> 4) & 0x03) outputMode_ = out;
+    // The acceptance goes out at the old rate, then the chip switches.
+    if (const int baud = BaudOfModeByte(mode)) output_.back().switchToBaud = baud;
 }
 
 void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
     if (mode & kStopBit) {
         // Stopping a play that asked for a report ends it: the report
         // follows the acceptance back to back.
-        const bool report = playing() && reportFinish_ && !dropFinish_;
+        const bool report = inPlay_ && reportFinish_ && !dropFinish_;
         send(kAccepted);
         playEnd_ = kNever;
+        inPlay_ = false;
         stopAudio();
         if (report) send(kFinished);
         note(report ? QStringLiteral("stop, finish report sent") : QStringLiteral("stop"));
@@ -237,12 +234,13 @@ void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
     if (mode & kSleepBit) {
         asleep_ = true;
         playEnd_ = kNever;
+        inPlay_ = false;
         stopAudio();
         note(QStringLiteral("sleep"));
         return;
     }
-    const QStringList said = applyModes(mode);
-    note(said.isEmpty() ? QStringLiteral("control frame %1").arg(Hex(frame)) : said.join(QStringLiteral(", ")));
+    applyModes(mode);
+    note(DescribeFrame(frame));
 }
 
 // A stored item's code (high byte 0x60-0x6F): its kind and list text.
@@ -274,10 +272,19 @@ bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QStr
                 why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2)));
                 return false;
             }
-        } else if (hi == 0xA3 && lo >= 0x80) {
+        } else if (hi == 0xA3 && lo >= 0x80 && SpeakableAscii(uint8_t(lo - 0x80))) {
             items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
         } else if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
-            items.push_back(Item{Item::Char, 0, gbk.decode(body.mid(i, 2))});
+            // A pair that is not a GBK character (or one of its user-defined
+            // codes, which no voice has) cannot be spoken: the frame is
+            // malformed, as the chip finds any other body it cannot read.
+            const QString ch = gbk.decode(body.mid(i, 2));
+            if (gbk.hasError() || ch.size() != 1 || ch[0] == QChar::ReplacementCharacter ||
+                ch[0].category() == QChar::Other_PrivateUse) {
+                why = QStringLiteral("not a GBK character: %1").arg(Hex(body.mid(i, 2)));
+                return false;
+            }
+            items.push_back(Item{Item::Char, 0, ch});
         } else {
             why = QStringLiteral("not a character or item code: %1").arg(Hex(body.mid(i, 2)));
             return false;
@@ -317,13 +324,14 @@ void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, do
     stopAudio();
     playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
     reportFinish_ = sound & kFinishReportBit;
+    inPlay_ = true;
     if (options_.audioTimed) {
         // The play lasts as long as its audio, from when it sounds.
         playEnd_ = kNever;
         startAudio(frame, items);
         awaitingAudio_ = repeatIndex != 7;
     }
-    note(describePlay(frame, items) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
+    note(DescribeFrame(frame) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
     if (options_.backToBack && playing()) finishPlay();
 }
 
@@ -355,41 +363,5 @@ void ChipModel::audioReady(int id, double seconds, double now) {
     playEnd_ = now + seconds / options_.speed;
 }
 
-QString ChipModel::describePlay(const QByteArray& frame, const std::vector<Item>& items) {
-    const uint8_t option = uint8_t(frame[2]);
-    const uint8_t sound = uint8_t(frame[3]);
-    QStringList parts;
-    QString text;
-    auto flushText = [&] {
-        if (text.isEmpty()) return;
-        QString shown = text;
-        shown.replace(QStringLiteral("\r"), QStringLiteral("\\r")).replace(QStringLiteral("\n"), QStringLiteral("\\n"));
-        parts << QStringLiteral("text \"%1\"").arg(shown);
-        text.clear();
-    };
-    for (const Item& item : items) {
-        if (item.kind == Item::Char) {
-            text += item.text;
-            continue;
-        }
-        flushText();
-        static const char* kinds[] = {"", "phrase", "music", "poem", "sound"};
-        parts << QStringLiteral("%1 %2 \"%3\"").arg(QLatin1String(kinds[item.kind])).arg(item.index).arg(item.text);
-    }
-    flushText();
-    const int repeat = (option >> 3) & 0x07;
-    QStringList options;
-    if (option & 0x04) options << QStringLiteral("name");
-    if (option & 0x02) options << QStringLiteral("punctuation");
-    if (option & 0x01) options << QStringLiteral("1 as yao");
-    if (option & kLyricsBackBit) options << QStringLiteral("lyrics back");
-    if (sound & kFinishReportBit) options << QStringLiteral("finish report");
-    return QStringLiteral("play %1; %2, volume %3, tune %4%5")
-        .arg(parts.join(QStringLiteral(", ")),
-             repeat == 7 ? QStringLiteral("repeat until stopped") : QStringLiteral("%1 time(s)").arg(repeat + 1))
-        .arg(sound & 0x07)
-        .arg((sound >> 3) & 0x07)
-        .arg(options.isEmpty() ? QString() : QStringLiteral("; ") + options.join(QStringLiteral(", ")));
-}
 
 }  // namespace vorla::sim

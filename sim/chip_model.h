@@ -106,7 +106,7 @@ private:
     void hearByte(uint8_t b, double now);
     void handleFrame(const QByteArray& frame, double now);
     void handleControl(const QByteArray& frame, uint8_t mode);
-    QStringList applyModes(uint8_t mode);
+    void applyModes(uint8_t mode);
     bool injectedRejection(const QByteArray& frame);
     void reject(const QByteArray& frame, const QString& why);
     bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
@@ -121,7 +121,6 @@ private:
     QByteArray withStrayBytes(const QByteArray& bytes, bool reply);
     char strayByte();
     void note(const QString& line) { notes_.push_back(line); }
-    static QString describePlay(const QByteArray& frame, const std::vector<Item>& items);
 
     ChipOptions options_;
     std::mt19937 random_;
@@ -133,6 +132,7 @@ private:
     bool discarding_ = false;  // after an over-long frame, until the line is quiet
     double lastByte_ = 0;
     double playEnd_ = kNever;
+    bool inPlay_ = false;  // from a play's acceptance to its end, also one that repeats until stopped
     bool reportFinish_ = false;
     int rejectNext_ = 0;
     double rejectProbability_ = 0;

@@ -79,8 +79,10 @@ bool Speech::Available() {
 QString Speech::Prepare(const QString& text, const ReadingOptions& options) {
     QString out;
     for (const QChar c : text) {
-        if (options.yao && c == u'1') {
-            out += u'幺';
+        if (options.yao && c >= u'0' && c <= u'9') {
+            // Digit by digit, as a telephone number is read, 1 as 幺.
+            static constexpr char16_t kDigits[] = u"零幺二三四五六七八九";
+            out += QChar(kDigits[c.unicode() - u'0']);
             continue;
         }
         if (options.punctuation) {

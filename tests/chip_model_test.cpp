@@ -52,6 +52,10 @@ TEST(ChipModel, GoodAndBrokenFrames) {
     EXPECT_EQ(c.at(41), "");
     EXPECT_EQ(c.hear("01 80 80 80 60 FE 04 1B", 50), "01 10 14");  // unknown item code
     EXPECT_EQ(c.hear("01 80 80 80 41 42 04 86", 60), "01 10 14");  // not characters
+    // Characters the chip cannot speak: a full-width form of a control
+    // code, a pair that is not GBK.
+    EXPECT_EQ(c.hear("01 80 80 80 A3 80 04 A6", 70), "01 10 14");
+    EXPECT_EQ(c.hear("01 80 80 80 A2 A0 04 87", 80), "01 10 14");
 }
 
 TEST(ChipModel, PlaybackTimeRepeatAndFinishReport) {
@@ -73,6 +77,9 @@ TEST(ChipModel, PlaybackTimeRepeatAndFinishReport) {
     EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1001.5), "01 11 14 01 12 14");
     EXPECT_EQ(c.at(1010), "");
     EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1011), "01 11 14");  // nothing playing
+    // A play that repeats until stopped and asked for a report ends with it.
+    EXPECT_EQ(c.hear("01 80 B8 C0 60 A3 04 3E", 1020), "01 11 14");
+    EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 1030), "01 11 14 01 12 14");
     Chip pairs(ChipOptions{.backToBack = true});
     EXPECT_EQ(pairs.hear("01 80 80 C0 60 C1 04 64", 0), "01 11 14 01 12 14");
     // Speed divides every playing time.

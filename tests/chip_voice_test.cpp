@@ -104,7 +104,10 @@ TEST(ChipAudio, WhatAPlaySoundsLike) {
     // The reading options change what is said.
     EXPECT_NE(Speech::Phonemes(QStringLiteral("110"), {true, false, false}),
               Speech::Phonemes(QStringLiteral("110"), {}));
-    EXPECT_EQ(Speech::Prepare(QStringLiteral("1，2"), {true, true, false}), QStringLiteral("幺 逗号 2"));
+    EXPECT_EQ(Speech::Prepare(QStringLiteral("1，2"), {true, true, false}), QStringLiteral("幺 逗号 二"));
+    // Digit strings digit by digit, as a telephone number is read.
+    EXPECT_EQ(Speech::Prepare(QStringLiteral("120，13800138000"), {true, false, false}),
+              QStringLiteral("幺二零，幺三八零零幺三八零零零"));
     EXPECT_GT(RenderPass(TextJob(QStringLiteral("王小明"), 5, {false, false, true})).seconds(),
               RenderPass(TextJob(QStringLiteral("王小明"))).seconds());
     // A tune plays under the speech; stored items have audio of their own.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/commands.h"
+#include "protocol/frame_words.h"
 #include "protocol/hex_text.h"
 #include "protocol/text_encoding.h"
 #include "support/hex.h"
@@ -225,4 +226,39 @@ TEST(HexText, ParsingRule) {
     EXPECT_EQ(parse("1"), "not hex");
     EXPECT_EQ(parse("欢迎"), "not hex");
     EXPECT_EQ(parse(""), "empty");
+}
+
+TEST(FrameWords, EveryCommandKindAndOption) {
+    PlaySettings s;  // all off, volume 1级
+    PlaySettings all{1, 1, 1, 7, 1, 2, 5, 1};
+    PlaySettings twice;
+    twice.repeatIndex = 1;
+    twice.volumeLevel = 2;
+    twice.finishReport = 1;
+    twice.readPunctuation = 1;
+    const std::pair<QByteArray, const char*> table[] = {
+        {TextFrame({}, twice, QStringLiteral("欢迎使用！\r\n"), kMaxTextBytes)->toByteArray(),
+         "文本朗读 音量3级 读标点 循环2遍 报告播完：欢迎使用！↵"},
+        {TextFrame({}, all, QStringLiteral("A1"), kMaxTextBytes)->toByteArray(),
+         "文本朗读 音量6级 按姓名 读标点 1读成幺 一直循环 背景音乐雨蝶 回传歌词 报告播完：Ａ１"},
+        {ItemFrame({}, PlaySettings{0, 0, 0, 0, 1, 0, 1, 0}, 3, kMusicBase).toByteArray(),
+         "卡拉OK 雨蝶 音量2级 回传歌词"},
+        {ItemFrame({}, s, 8, kMusicBase).toByteArray(), "和弦音乐 秋雨蒙蒙 音量1级"},
+        {ItemFrame({}, s, 3, kPhraseBase).toByteArray(), "常用语 来电 音量1级"},
+        {ItemFrame({}, s, 0, kPoemBase).toByteArray(), "古诗 静夜思 音量1级"},
+        {ItemFrame({}, s, 2, kSoundBase).toByteArray(), "音效 激光声 音量1级"},
+        {Hex("01 80 80 80 60 C2 B0 A1 60 A3 04 F5"), "连续播放 音量1级：音效 激光声、“啊”、常用语 来电"},
+        {ControlFrame({}, kStopMode).toByteArray(), "停止"},
+        {ControlFrame({}, kSleepMode).toByteArray(), "休眠"},
+        {ControlFrame({}, kWakeMode).toByteArray(), "唤醒"},
+        {ControlFrame({}, BaudModeByte(3)).toByteArray(), "波特率9600"},
+        {ControlFrame({}, OutputModeByte(0)).toByteArray(), "DA输出"},
+        {ControlFrame({}, BaudAndOutputModeByte(0, 1)).toByteArray(), "PWM输出 波特率1200"},
+        {Hex("01 40 80 80 04 45"), "未知命令 40"},
+        {Hex("01 C0 80 80 04 00"), "校验字节错误的帧：停止"},
+        {Hex("01 C0 80"), "不完整的帧"},
+        {Hex("02 C0 80 80 04 C6"), "没有帧头的数据"},
+        {Hex("01 C0 80 80 05 C4"), "没有帧尾的数据"},
+    };
+    for (const auto& [frame, words] : table) EXPECT_EQ(DescribeFrame(frame), QString::fromUtf8(words)) << ToHex(frame);
 }

@@ -182,6 +182,7 @@ void frm_7711::showSnapshotMarks() {
 // ---- menus: the log's, and the device behind each port
 
 void frm_7711::setUpMenus() {
+    ShowFramesInWords(*ui_->Text4);
     ui_->Text4->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui_->Text4, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         std::unique_ptr<QMenu> menu(ui_->Text4->createStandardContextMenu(at));

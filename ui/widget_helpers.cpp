@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -12,7 +13,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QToolTip>
+
+#include "protocol/frame_words.h"
 
 using namespace vorla;
 
@@ -33,6 +38,44 @@ int16_t ListIndexOf(const QComboBox& box) {
     if (box.isEditable() && box.currentText() != box.itemText(index)) return -1;
     return int16_t(index);
 }
+
+namespace {
+// The frame a log record's dump line holds ("-->0x1 0xC0 ..."), or nothing.
+QByteArray RecordedFrame(const QString& line) {
+    if (!line.startsWith(QStringLiteral("-->"))) return {};
+    QByteArray frame;
+    for (const QString& token : line.mid(3).split(u' ', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const uint value = token.toUInt(&ok, 16);
+        if (!ok || value > 0xFF) return {};
+        frame += char(value);
+    }
+    return frame;
+}
+
+class FrameTips : public QObject {
+public:
+    explicit FrameTips(QPlainTextEdit& view) : QObject(&view), view_(view) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ToolTip) return QObject::eventFilter(watched, event);
+        const auto* help = static_cast<QHelpEvent*>(event);
+        QTextBlock block = view_.cursorForPosition(help->pos()).block();
+        // The record's first line names the frame the next line holds.
+        if (block.text().startsWith(QStringLiteral("发出一帧"))) block = block.next();
+        const QByteArray frame = RecordedFrame(block.text());
+        if (frame.isEmpty()) QToolTip::hideText();
+        else QToolTip::showText(help->globalPos(), vorla::DescribeFrame(frame), &view_);
+        return true;
+    }
+
+private:
+    QPlainTextEdit& view_;
+};
+}  // namespace
+
+void ShowFramesInWords(QPlainTextEdit& view) { view.viewport()->installEventFilter(new FrameTips(view)); }
 
 void AppendToLogView(QPlainTextEdit& view, const QString& chunk) {
     QScrollBar* bar = view.verticalScrollBar();

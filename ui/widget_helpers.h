@@ -25,6 +25,10 @@ QString TextForChip(const QPlainTextEdit& box);
 // A combo box's list index; -1 when typed text is not the selected item.
 int16_t ListIndexOf(const QComboBox& box);
 
+// A log view's records of sent frames show the frame in words as their
+// tooltip.
+void ShowFramesInWords(QPlainTextEdit& view);
+
 // Appends to a log view, following the end only if it was shown.
 void AppendToLogView(QPlainTextEdit& view, const QString& chunk);
 
