@@ -26,6 +26,16 @@ ItemKind KindOf(Command command) {
 }
 }  // namespace
 
+Controls Controls::StartUp() {
+    Controls c;
+    c.play = PlaySettings{1, 1, 1, 0, 0, 4, 1, 1};
+    c.text = QStringLiteral("欢迎使用！\r\n");
+    c.itemIndex = {0, 3, 0, 2};
+    c.baudIndex = kStartBaudIndex;
+    c.outputIndex = 1;
+    return c;
+}
+
 ChipConversation::ChipConversation(SerialControl& port, Clock& clock, QObject* parent)
     : QObject(parent), port_(port), clock_(clock), lyrics_(clock),
       baudAlarm_(clock.makeAlarm([this] { finishBaudSwitch(); })),
@@ -232,16 +242,19 @@ bool ChipConversation::sendFrame(const Frame& frame) {
             return false;
         }
     }
-    if (!port_.output(frame.toByteArray())) {
+    const QByteArray bytes = frame.toByteArray();
+    if (!port_.output(bytes)) {
         reportFault(port_.lastFault());
         return false;
     }
+    emit frameWritten(bytes);
     return true;
 }
 
 void ChipConversation::reportFault(const PortFault& fault) {
     setStatus(FaultStatusText(fault));
     log_.appendLine(FaultLogLine(fault));
+    emit portFaulted(fault);
 }
 
 void ChipConversation::setStatus(const QString& text) {
@@ -323,7 +336,10 @@ void ChipConversation::onCommEvent() {
     if (ended_ || port_.commEvent() != kCommEventReceive) return;
     const RxBatch batch = port_.input();
     const RxText& first = batch.text;
-    if (first.size() < reply::kMinChars) return;  // a lone character is dropped
+    if (first.size() < reply::kMinChars) {  // a lone character is dropped
+        if (!first.empty()) emit dropped(first);
+        return;
+    }
     const auto kind = reply::KindOf(first[1].code);
     if (!kind) {
         // Lyric data that did not start with a reply.
@@ -338,6 +354,7 @@ void ChipConversation::onCommEvent() {
     retryCount_ = 0;
     setStatus(reply::StatusText(*kind));
     log_.appendLine(reply::LogLine(*kind));
+    emit replied(*kind);
     if (*kind == reply::Kind::Accepted) {
         // Lyric data came with it: more than a bare acceptance, or a whole
         // stream however short.
@@ -352,6 +369,7 @@ void ChipConversation::onCommEvent() {
 void ChipConversation::onRejected() {
     setStatus(reply::RejectedStatus(retryCount_ + 1));
     log_.appendLine(reply::LogLine(reply::Kind::Rejected));
+    emit replied(reply::Kind::Rejected);
     if (retryCount_ >= reply::kMaxResends) {
         retryCount_ = 0;
         return;
@@ -385,6 +403,7 @@ void ChipConversation::finishLyricRead() {
     RxText stream = std::exchange(lyricFirst_, {});
     const RxText rest = port_.inputMore();
     stream.insert(stream.end(), rest.begin(), rest.end());
+    emit lyricsRead(stream);
     lyrics_.play(stream, mark);
     if (!lyricWait_) return;
     lyricWait_ = false;

@@ -30,6 +30,7 @@
 #include "protocol/baud.h"
 #include "protocol/catalog.h"
 #include "protocol/frame.h"
+#include "protocol/replies.h"
 
 class QSettings;
 
@@ -63,6 +64,11 @@ struct Controls {
     int16_t baudIndex = kStartBaudIndex;  // -1: no rate chosen
     int16_t outputIndex = 1;
     QString rawText;  // the raw sender's hexadecimal text
+
+    // What the window's controls hold when it opens: every reading option
+    // but the lyrics, a finish report, 北国之春 under it, volume 2级, the
+    // selected stored items, 1200 baud, PWM output.
+    static Controls StartUp();
 };
 
 class ChipConversation : public QObject {
@@ -117,6 +123,14 @@ signals:
     void devicesChanged();
     // The raw sender's text is not hexadecimal: shown to the operator.
     void formatRejected(const QString& message);
+    // What went over the line, for those who watch it closely (the
+    // self-test): a frame handed to the port, a reply of the chip, a lyric
+    // stream read whole, received characters dropped as noise, a port fault.
+    void frameWritten(const QByteArray& frame);
+    void replied(vorla::reply::Kind kind);
+    void lyricsRead(const vorla::RxText& stream);
+    void dropped(const vorla::RxText& characters);
+    void portFaulted(const vorla::PortFault& fault);
 
 private:
     void submit(std::function<void()> input);

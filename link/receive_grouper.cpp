@@ -136,15 +136,16 @@ void ReceiveGrouper::settle(bool quiet) {
 // characters are in (its stream goes on arriving), or as it stands when the
 // line is quiet.
 bool ReceiveGrouper::settleData(bool quiet) {
+    // Only a lyric stream the frame asked for has a grammar that can hold a
+    // reply's bytes as operands; in anything else a reply is a reply.
+    const bool stream = continuation_ || (dataFrom_ > 0 && lyricsExpected_);
     while (scanned_ < pending_.size()) {
-        if (scanner_.atCode()) {
-            const At here = at(scanned_);
-            if (here == At::Reply) {
-                splitBeforeReply(scanned_);
-                return true;
-            }
-            if (here == At::Partial && !quiet) return false;  // a reply may be coming
+        const At here = !stream || scanner_.atCode() ? at(scanned_) : At::Data;
+        if (here == At::Reply) {
+            splitBeforeReply(scanned_);
+            return true;
         }
+        if (here == At::Partial && !quiet) return false;  // a reply may be coming
         if (scanner_.atEnd(pending_[scanned_++])) {
             release(scanned_, false, lyricsExpected_);
             return true;

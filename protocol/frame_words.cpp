@@ -34,36 +34,43 @@ struct Item {
     QString words;
 };
 
+// A stored item's code in words, "卡拉OK 雨蝶"; empty for anything else.
+QString StoredItemWords(uint8_t hi, uint8_t lo) {
+    const int row = (lo >> 4) - 0xA;  // bases 0xA0, 0xB0, 0xC0, 0xD0
+    if (hi < 0x60 || hi > 0x6F || row < 0 || row > 3) return QString();
+    static const ItemKind kinds[] = {ItemKind::Phrase, ItemKind::Music, ItemKind::Sound, ItemKind::Poem};
+    static const char16_t* const names[] = {u"常用语", u"和弦音乐", u"音效", u"古诗"};
+    const int index = 16 * (hi - 0x60) + (lo & 0x0F);
+    const bool karaoke = kinds[row] == ItemKind::Music && index < kKaraokePieces;
+    return QStringLiteral("%1 %2").arg(karaoke ? QStringLiteral("卡拉OK") : QString::fromUtf16(names[row]),
+                                       ItemName(kinds[row], index));
+}
+
+// A text character's two bytes as shown: a line break (CR LF) once, a GBK
+// character, or the bytes themselves.
+QString CharacterWords(QStringDecoder& gbk, uint8_t hi, uint8_t lo) {
+    if (hi == 0xA3 && lo == 0x8D) return QString();
+    if (hi == 0xA3 && lo == 0x8A) return QStringLiteral("↵");
+    const char pair[2] = {char(hi), char(lo)};
+    QString ch = gbk.decode(QByteArrayView(pair, 2));
+    if (ch.size() == 1 && ch[0] != QChar::ReplacementCharacter) return ch;
+    return QStringLiteral("[%1 %2]").arg(Hex(hi), Hex(lo));
+}
+
 // The body's items: runs of text, stored items by kind and name.
 QList<Item> BodyItems(QByteArrayView body) {
     QList<Item> items;
     QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-    const auto addText = [&](const QString& t) {
-        if (items.isEmpty() || !items.back().text) items.push_back(Item{true, QString()});
-        items.back().words += t;
-    };
     for (qsizetype i = 0; i + 1 < body.size(); i += 2) {
         const uint8_t hi = uint8_t(body[i]);
         const uint8_t lo = uint8_t(body[i + 1]);
-        const int row = (lo >> 4) - 0xA;
-        if (hi >= 0x60 && hi <= 0x6F && row >= 0 && row <= 3) {
-            static const ItemKind kinds[] = {ItemKind::Phrase, ItemKind::Music, ItemKind::Sound, ItemKind::Poem};
-            static const char16_t* const names[] = {u"常用语", u"和弦音乐", u"音效", u"古诗"};
-            const int index = 16 * (hi - 0x60) + (lo & 0x0F);
-            const bool karaoke = kinds[row] == ItemKind::Music && index < kKaraokePieces;
-            items.push_back(Item{
-                false, QStringLiteral("%1 %2").arg(karaoke ? QStringLiteral("卡拉OK") : QString::fromUtf16(names[row]),
-                                                   ItemName(kinds[row], index))});
-        } else if (hi == 0xA3 && (lo == 0x8D || lo == 0x8A)) {
-            // A line break as the text box sends it: CR LF, shown once.
-            if (lo == 0x8A) addText(QStringLiteral("↵"));
-        } else {
-            const char pair[2] = {char(hi), char(lo)};
-            const QString ch = gbk.decode(QByteArrayView(pair, 2));
-            addText(ch.size() == 1 && ch[0] != QChar::ReplacementCharacter
-                        ? ch
-                        : QStringLiteral("[%1 %2]").arg(Hex(hi), Hex(lo)));
+        const QString stored = StoredItemWords(hi, lo);
+        if (!stored.isEmpty()) {
+            items.push_back(Item{false, stored});
+            continue;
         }
+        if (items.isEmpty() || !items.back().text) items.push_back(Item{true, QString()});
+        items.back().words += CharacterWords(gbk, hi, lo);
     }
     return items;
 }

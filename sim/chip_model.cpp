@@ -31,6 +31,18 @@ QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' 
 
 // The one-byte characters a text frame carries as A3 xx: printable ASCII
 // and the line breaks and tab the text box sends.
+// A pair that is not a GBK character (or one of its user-defined codes,
+// which no voice has) cannot be spoken: empty then, and the frame is
+// malformed, as the chip finds any other body it cannot read.
+QString SpeakableGbk(const QByteArray& pair) {
+    QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
+    QString ch = gbk.decode(pair);
+    if (gbk.hasError() || ch.size() != 1 || ch[0] == QChar::ReplacementCharacter ||
+        ch[0].category() == QChar::Other_PrivateUse)
+        return QString();
+    return ch;
+}
+
 bool SpeakableAscii(uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
 }  // namespace
 
@@ -38,6 +50,7 @@ ChipModel::ChipModel(ChipOptions options)
     : options_(std::move(options)), random_(options_.seed), rejectNext_(options_.rejectNext),
       rejectProbability_(options_.rejectProbability), dropFinish_(options_.dropFinishReports) {
     if (options_.speed <= 0) options_.speed = 1;
+    baud_ = options_.baud > 0 ? options_.baud : 1200;
 }
 
 void ChipModel::setRejectProbability(double p, uint32_t seed) {
@@ -258,38 +271,40 @@ bool ChipModel::parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) cons
     return true;
 }
 
+// One pair of a play frame's body: a stored item or a character. Empty
+// `why` when it is one.
+bool ChipModel::parsePair(const QByteArray& pair, std::vector<Item>& items, QString& why) const {
+    const uint8_t hi = uint8_t(pair[0]);
+    const uint8_t lo = uint8_t(pair[1]);
+    if (hi >= 0x60 && hi <= 0x6F) {
+        if (parseItem(hi, lo, items)) return true;
+        why = QStringLiteral("unknown item code %1").arg(Hex(pair));
+        return false;
+    }
+    if (hi == 0xA3 && lo >= 0x80 && SpeakableAscii(uint8_t(lo - 0x80))) {
+        items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
+        return true;
+    }
+    if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
+        QString ch = SpeakableGbk(pair);
+        if (!ch.isEmpty()) {
+            items.push_back(Item{Item::Char, 0, std::move(ch)});
+            return true;
+        }
+        why = QStringLiteral("not a GBK character: %1").arg(Hex(pair));
+        return false;
+    }
+    why = QStringLiteral("not a character or item code: %1").arg(Hex(pair));
+    return false;
+}
+
 bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const {
     if (body.size() % 2 != 0) {
         why = QStringLiteral("odd body");
         return false;
     }
-    QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-    for (qsizetype i = 0; i < body.size(); i += 2) {
-        const uint8_t hi = uint8_t(body[i]);
-        const uint8_t lo = uint8_t(body[i + 1]);
-        if (hi >= 0x60 && hi <= 0x6F) {
-            if (!parseItem(hi, lo, items)) {
-                why = QStringLiteral("unknown item code %1").arg(Hex(body.mid(i, 2)));
-                return false;
-            }
-        } else if (hi == 0xA3 && lo >= 0x80 && SpeakableAscii(uint8_t(lo - 0x80))) {
-            items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
-        } else if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
-            // A pair that is not a GBK character (or one of its user-defined
-            // codes, which no voice has) cannot be spoken: the frame is
-            // malformed, as the chip finds any other body it cannot read.
-            const QString ch = gbk.decode(body.mid(i, 2));
-            if (gbk.hasError() || ch.size() != 1 || ch[0] == QChar::ReplacementCharacter ||
-                ch[0].category() == QChar::Other_PrivateUse) {
-                why = QStringLiteral("not a GBK character: %1").arg(Hex(body.mid(i, 2)));
-                return false;
-            }
-            items.push_back(Item{Item::Char, 0, ch});
-        } else {
-            why = QStringLiteral("not a character or item code: %1").arg(Hex(body.mid(i, 2)));
-            return false;
-        }
-    }
+    for (qsizetype i = 0; i < body.size(); i += 2)
+        if (!parsePair(body.mid(i, 2), items, why)) return false;
     return true;
 }
 
@@ -362,6 +377,5 @@ void ChipModel::audioReady(int id, double seconds, double now) {
     awaitingAudio_ = false;
     playEnd_ = now + seconds / options_.speed;
 }
-
 
 }  // namespace vorla::sim

@@ -42,6 +42,7 @@ struct ChipOptions {
     // The voice that sounds the audio jobs of a chip whose plays are timed
     // by their audio (see WithVoice).
     VoiceFactory voice{};
+    int baud = 1200;  // the line rate it starts at
 };
 
 class ChipModel {
@@ -110,6 +111,7 @@ private:
     bool injectedRejection(const QByteArray& frame);
     void reject(const QByteArray& frame, const QString& why);
     bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
+    bool parsePair(const QByteArray& pair, std::vector<Item>& items, QString& why) const;
     bool parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) const;
     double itemSeconds(const Item& item, bool lyrics, bool& lyricsSent);
     void play(const QByteArray& frame, const std::vector<Item>& items, double now);

@@ -15,17 +15,6 @@
 
 namespace vorla::test {
 
-// What the window's controls hold when it opens.
-inline Controls StartUpControls() {
-    Controls c;
-    c.play = PlaySettings{1, 1, 1, 0, 0, 4, 1, 1};
-    c.text = QStringLiteral("欢迎使用！\r\n");
-    c.itemIndex = {0, 3, 0, 2};
-    c.baudIndex = 0;
-    c.outputIndex = 1;
-    return c;
-}
-
 struct ConversationRig {
     VirtualClock clock;
     FakeSerial serial;
@@ -33,7 +22,7 @@ struct ConversationRig {
     std::unique_ptr<ChipConversation> conv;
     std::vector<std::string> journal;
     std::vector<QString> messages;
-    Controls controls = StartUpControls();
+    Controls controls = Controls::StartUp();
 
     ConversationRig() {
         serial.journal = &journal;

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+// The command line of vorla-selftest: the chip to test, the run, the report.
+#pragma once
+
+#include <QStringList>
+
+#include "codes/self_test.h"
+#include "sim/chip_model.h"
+
+namespace vorla {
+
+struct SelfTestCommandLine {
+    QString device;         // the chip on this serial device
+    bool simulate = false;  // the virtual chip inside the program
+    sim::ChipOptions chip;  // its options
+    SelfTestOptions run;
+    QString reportPath;
+    bool help = false;
+    bool version = false;
+    QString error;  // set when the command line cannot be used
+};
+
+SelfTestCommandLine ParseSelfTestCommandLine(const QStringList& arguments);
+QString SelfTestUsage();
+
+}  // namespace vorla
