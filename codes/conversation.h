@@ -110,6 +110,8 @@ public:
     bool holdsInput() const { return lyricWait_ || baudSwitch_; }
     int16_t portNumber() const { return portNumber_; }
     QString device(int16_t port) const { return port_.device(port); }
+    QString portName() const { return port_.device(portNumber_); }
+    Clock& clock() const { return clock_; }
     bool devicesChoosable() const { return port_.devicesChoosable(); }
 
 signals:

@@ -3,15 +3,19 @@
 // command with its bytes and its order of logging and sending.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include "ui/self_test_window.h"
 #include "window_rig.h"
 
 using namespace vorla;
@@ -427,4 +431,56 @@ TEST(Window, EveryButtonClickedReachesTheConversation) {
     EXPECT_EQ(r.ui().List5->listCount(), items + 1);
     r.ui().Clr->click();
     EXPECT_TRUE(r.log().isEmpty());
+}
+
+TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
+    WindowRig r;
+    // A chip that accepts every frame and reports the end of a play 50 ms on.
+    QObject::connect(&r.conv(), &ChipConversation::frameWritten, [&](const QByteArray& frame) {
+        r.clock.at(r.clock.now() + 0.005, [&] { r.accept(); });
+        if (frame.size() > 6 && (uint8_t(frame[3]) & 0x40) != 0)
+            r.clock.at(r.clock.now() + 0.05, [&] { r.finished(); });
+    });
+    QAction* open = nullptr;
+    const std::unique_ptr<QMenu> menu = r.window->logMenu(QPoint());
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("芯片自检…")) open = a;
+    ASSERT_NE(open, nullptr);
+    open->trigger();
+    auto* test = r.window->findChild<SelfTestWindow*>();
+    ASSERT_NE(test, nullptr);
+    EXPECT_EQ(test->windowTitle(), QStringLiteral("芯片自检"));
+    EXPECT_EQ(r.window->size(), QSize(750, 741));  // the main window as it was
+    test->findChild<QLineEdit*>()->setText(QStringLiteral("M-0042"));
+    test->startRun();
+    r.clock.runAll();
+    ASSERT_FALSE(test->selfTest().running());
+    auto* table = test->findChild<QTableWidget*>();
+    const SelfTestReport& report = test->selfTest().report();
+    ASSERT_EQ(table->rowCount(), int(report.steps.size()));
+    EXPECT_EQ(table->item(0, 1)->text(), QStringLiteral("01 C0 80 80 04 C5"));
+    EXPECT_EQ(table->item(0, 2)->text(), QStringLiteral("停止"));
+    EXPECT_TRUE(table->item(0, 6)->text().startsWith(QStringLiteral("pass")));
+    EXPECT_GT(report.count(SelfTestResult::Verdict::Pass), 70);  // all but what this chip cannot do (lyrics)
+    EXPECT_TRUE(r.log().contains(QStringLiteral("-->0x1 0xC0 0x80 0x80 0x4 0xC5")));  // the main log records it all
+
+    QTemporaryDir dir;
+    QString saved;
+    test->setSavePathSource([&](const QString& suggested) {
+        EXPECT_TRUE(suggested.startsWith(QStringLiteral("vorla-selftest-M-0042-"))) << suggested.toStdString();
+        return saved = dir.filePath(suggested);
+    });
+    test->saveReport();
+    test->saveTimeline();
+    QFile svg(saved);
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(svg.readAll().contains("<svg"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+
+    test->startRun();  // stopped at once: every step not run
+    r.clock.advance(0.001);
+    test->stopRun();
+    EXPECT_FALSE(test->selfTest().running());
+    EXPECT_EQ(report.count(SelfTestResult::Verdict::NotRun), int(report.steps.size()));
+    EXPECT_TRUE(table->item(5, 6)->text().startsWith(QStringLiteral("not run")));
 }

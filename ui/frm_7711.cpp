@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMetaMethod>
 
+#include "ui/self_test_window.h"
 #include "ui/widget_helpers.h"
 #include "ui_frm_7711.h"
 
@@ -185,9 +186,7 @@ void frm_7711::setUpMenus() {
     ShowFramesInWords(*ui_->Text4);
     ui_->Text4->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui_->Text4, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        std::unique_ptr<QMenu> menu(ui_->Text4->createStandardContextMenu(at));
-        menu->addSeparator();
-        menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
+        std::unique_ptr<QMenu> menu = logMenu(at);
         menu->popup(ui_->Text4->viewport()->mapToGlobal(at));
         menu.release()->setAttribute(Qt::WA_DeleteOnClose);
     });
@@ -201,6 +200,21 @@ void frm_7711::setUpMenus() {
                     }
                 });
     }
+}
+
+std::unique_ptr<QMenu> frm_7711::logMenu(const QPoint& at) {
+    std::unique_ptr<QMenu> menu(ui_->Text4->createStandardContextMenu(at));
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
+    menu->addAction(QStringLiteral("芯片自检…"), this, &frm_7711::openSelfTest);
+    return menu;
+}
+
+SelfTestWindow* frm_7711::openSelfTest() {
+    if (!selfTest_) selfTest_ = new SelfTestWindow(conv_, this);
+    selfTest_->show();
+    selfTest_->raise();
+    return selfTest_;
 }
 
 void frm_7711::saveLog() {

@@ -18,6 +18,9 @@
 class QComboBox;
 class QMenu;
 class ListBoxWidget;
+namespace vorla {
+class SelfTestWindow;
+}
 
 namespace Ui {
 class frm_7711;
@@ -46,6 +49,10 @@ public:
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
     void saveLog();
+    // The log box's context menu: copy, select all, 保存日志…, 芯片自检….
+    std::unique_ptr<QMenu> logMenu(const QPoint& at);
+    // The self-test window, opened (once) beside this one.
+    vorla::SelfTestWindow* openSelfTest();
     // The device menu a right-click on COM1's or COM2's option opens; none
     // when the port's device is fixed.
     std::unique_ptr<QMenu> deviceMenu(int16_t port);
@@ -112,4 +119,5 @@ private:
     std::function<std::vector<vorla::SerialDeviceInfo>()> deviceList_;
     std::function<QString(int16_t, const QString&)> devicePath_;
     std::function<void()> exit_;
+    vorla::SelfTestWindow* selfTest_ = nullptr;
 };

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// The self-test window "芯片自检": the chip under test, quick or full, the
+// steps as a table with their verdicts in colour, progress, Stop, the report
+// saved as JUnit XML or JSON, and the run's timeline drawn as a picture that
+// can be saved as SVG. It runs on the main window's conversation, so the
+// main window's log records every frame as usual.
+#pragma once
+
+#include <functional>
+
+#include <QWidget>
+
+#include "codes/self_test.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QPainter;
+
+namespace vorla {
+
+// Draws a run's timeline into `area`: a row a step, a bar from the frame
+// sent to its acceptance and on to its finish report, rejections marked.
+void DrawTimeline(QPainter& painter, const SelfTestReport& report, const QRectF& area);
+// Writes the timeline as an SVG file; false when it cannot.
+bool SaveTimelineSvg(const SelfTestReport& report, const QString& path);
+
+class SelfTestWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit SelfTestWindow(ChipConversation& conversation, QWidget* parent = nullptr);
+
+    SelfTest& selfTest() { return test_; }
+    // Where the reports and the picture go (a file dialog by default); tests
+    // replace it. An empty path saves nothing.
+    void setSavePathSource(std::function<QString(const QString& suggested)> source) { savePath_ = std::move(source); }
+
+public slots:
+    void startRun();
+    void stopRun();
+    void saveReport();
+    void saveTimeline();
+
+private:
+    void showStep(int index);
+    void showFinished();
+
+    ChipConversation& conv_;
+    SelfTest test_;
+    QLineEdit* dut_;
+    QComboBox* mode_;
+    QPushButton* start_;
+    QPushButton* stop_;
+    QPushButton* save_;
+    QPushButton* saveTimeline_;
+    QProgressBar* progress_;
+    QLabel* summary_;
+    QTableWidget* table_;
+    QWidget* timeline_;
+    std::function<QString(const QString&)> savePath_;
+};
+
+}  // namespace vorla
