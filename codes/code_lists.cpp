@@ -28,7 +28,7 @@ std::vector<CodeListItem> InitialCodeList(int list) {
     }
 }
 
-void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code) {
+void InsertIntoCodeList(const CodeListSet& set, const QString& text, int32_t code) {
     for (int k = 0; k < kCodeLists; ++k) {
         ListBox* list = set.lists[size_t(k)];
         if (!set.chosen[size_t(k)] || !list) continue;
@@ -39,10 +39,22 @@ void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code) {
     }
 }
 
-void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base) {
+void InsertStoredItem(const CodeListSet& set, const ListBox& source, uint8_t base) {
     const int16_t index = int16_t(source.listIndex());
     if (index < 0) return;
     InsertIntoCodeList(set, source.itemText(index), ItemCode(index, base));
+}
+
+void InsertText(const CodeListSet& set, const QString& text) {
+    if (!text.isEmpty()) InsertIntoCodeList(set, text, 0);
+}
+
+void DeleteChosenItem(const CodeListSet& set) {
+    if (const int k = set.firstChosen(); k >= 0) DeleteSelectedItem(*set.lists[size_t(k)]);
+}
+
+void ClearChosenList(const CodeListSet& set) {
+    if (const int k = set.firstChosen(); k >= 0) set.lists[size_t(k)]->clear();
 }
 
 void DeleteSelectedItem(ListBox& list) {
@@ -51,7 +63,7 @@ void DeleteSelectedItem(ListBox& list) {
     list.setListIndex(list.listCount() - 1);
 }
 
-void ChooseCodeList(CodeListSet& set, int k) {
+void ChooseCodeList(const CodeListSet& set, int k) {
     for (int other = 0; other < kCodeLists; ++other) {
         ListBox* list = set.lists[size_t(other)];
         if (!list) continue;

@@ -30,15 +30,20 @@ struct CodeListItem {
 std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
 
 // Inserts below the selected item of every chosen list and selects it.
-void InsertIntoCodeList(CodeListSet& set, const QString& text, int32_t code);
+void InsertIntoCodeList(const CodeListSet& set, const QString& text, int32_t code);
 // The insert buttons of the four stored-item lists: nothing when nothing is
 // selected in the source list.
-void InsertStoredItem(CodeListSet& set, const ListBox& source, uint8_t base);
+void InsertStoredItem(const CodeListSet& set, const ListBox& source, uint8_t base);
+// The insert button of the text: nothing for an empty text.
+void InsertText(const CodeListSet& set, const QString& text);
 // Removes the selected item and selects the last one.
 void DeleteSelectedItem(ListBox& list);
+// The delete and delete-all buttons: on the first chosen list.
+void DeleteChosenItem(const CodeListSet& set);
+void ClearChosenList(const CodeListSet& set);
 // Makes list k the chosen one: enabled, its last item selected; the others
 // disabled and without selection.
-void ChooseCodeList(CodeListSet& set, int k);
+void ChooseCodeList(const CodeListSet& set, int k);
 
 // The frame of one code list: the snapshot's header bytes if the code has
 // one, else the current settings'; then the items in list order, at most

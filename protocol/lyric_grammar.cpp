@@ -53,27 +53,32 @@ public:
     Compiler(const RxText& text, int16_t lineLength) : text_(text), lineLength_(std::max<int16_t>(lineLength, 1)) {}
 
     std::vector<LyricStep> run() {
-        add({Kind::ShowLine, 1, QString()});
-        add({Kind::ShowLine, 2, QString()});
+        show(1, QString());
+        show(2, QString());
         size_t i = 0;
         while (i < text_.size()) {
             if (text_[i].code == kEnd) break;
             if (!step(i)) return std::move(steps_);  // cut short
         }
-        add({Kind::RemoveHighlight});
+        add(Kind::RemoveHighlight);
         return std::move(steps_);
     }
 
 private:
-    void add(LyricStep s) { steps_.push_back(std::move(s)); }
+    LyricStep& add(Kind kind, int box = 0) {
+        LyricStep& s = steps_.emplace_back();
+        s.kind = kind;
+        s.box = box;
+        return s;
+    }
     void wait(double seconds, bool sung) {
-        LyricStep s{Kind::Wait};
+        LyricStep& s = add(Kind::Wait);
         s.seconds = seconds;
         s.sung = sung;
-        add(std::move(s));
     }
+    void show(int box, const QString& text) { add(Kind::ShowLine, box).text = text; }
     void show(const QString& text) {
-        add({Kind::ShowLine, nextBox_, text});
+        show(nextBox_, text);
         nextBox_ = nextBox_ == 1 ? 2 : 1;
     }
 
@@ -138,11 +143,9 @@ private:
             text.remove(0, line.size());
             const int box = nextBox_;
             show(last ? line + QStringLiteral(",") : line);
-            add({Kind::ClearSelections});
+            add(Kind::ClearSelections);
             for (int pos = 0; pos < line.size(); ++pos) {
-                LyricStep h{Kind::Highlight, box};
-                h.start = pos;
-                add(std::move(h));
+                add(Kind::Highlight, box).start = pos;
                 wait(holds[next++], true);
             }
         }

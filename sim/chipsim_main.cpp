@@ -45,6 +45,8 @@ const char* kUsage =
     "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
     "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
+    "  --stray-bytes P         a stray byte before or after a reply and inside a\n"
+    "                          lyric stream, each with probability P (0..1)\n"
     "  --mute                  never use the sound output (timing stays the same)\n"
     "  --record DIR            write every utterance to DIR as a 16-bit mono WAV\n"
     "                          file: 0001.wav, 0002.wav, ...\n"
@@ -67,6 +69,7 @@ bool SetValue(const QString& a, const QString& value, Settings& s) {
     else if (a == QStringLiteral("--reject-rate")) s.chip.rejectProbability = value.toDouble(&ok);
     else if (a == QStringLiteral("--seed")) s.chip.seed = value.toUInt(&ok);
     else if (a == QStringLiteral("--noise")) s.noise = value.toInt(&ok);
+    else if (a == QStringLiteral("--stray-bytes")) s.chip.strayBytes = value.toDouble(&ok);
     else if (const auto kind = vorla::sim::ParseLineKind(value)) s.chip.line = *kind;
     else ok = false;
     return ok && s.chip.speed > 0;
@@ -91,10 +94,10 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
                                                : s.chip.dropFinishReports) = true;
         return -1;
     }
-    static const QStringList withValue{QStringLiteral("--link"),        QStringLiteral("--speed"),
-                                       QStringLiteral("--reject-next"), QStringLiteral("--reject-rate"),
-                                       QStringLiteral("--seed"),        QStringLiteral("--line"),
-                                       QStringLiteral("--noise"),       QStringLiteral("--record")};
+    static const QStringList withValue{
+        QStringLiteral("--link"),        QStringLiteral("--speed"),  QStringLiteral("--reject-next"),
+        QStringLiteral("--reject-rate"), QStringLiteral("--seed"),   QStringLiteral("--line"),
+        QStringLiteral("--noise"),       QStringLiteral("--record"), QStringLiteral("--stray-bytes")};
     if (!withValue.contains(a)) {
         std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
         return 2;

@@ -49,6 +49,17 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--version")}, 0, "vorla-chipsim 1."},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--speed")}, 2, "--speed needs a value"},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--line"), QStringLiteral("modem")}, 2, "bad value for --line"},
+        {VORLA_SELFTEST_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-selftest"},
+        {VORLA_SELFTEST_PATH, {QStringLiteral("--version")}, 0, "vorla-selftest 1."},
+        {VORLA_SELFTEST_PATH, {}, 2, "give either --device PATH or --simulate"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--only"), QStringLiteral("radio")},
+         2,
+         "bad value for --only: radio"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--speed"), QStringLiteral("2")},
+         2,
+         "the virtual chip's options go with --simulate"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QString::fromLatin1(c.program).section(u'/', -1).toStdString() + " " +

@@ -69,7 +69,7 @@ void frm_7711::Form_Load() {
     ui_->List2->setListIndex(3);
     ui_->List3->setListIndex(0);
     ui_->List4->setListIndex(2);
-    chooseCodeList(0);
+    ChooseCodeList(codeListSet(), 0);
     ui_->Combo1->setCurrentIndex(4);
     ui_->Combo5->setCurrentIndex(0);
     ui_->Combo2->setCurrentIndex(kStartBaudIndex);
@@ -87,9 +87,12 @@ void frm_7711::connectControls() {
     }
     // Option buttons act when they become selected.
     const std::pair<QAbstractButton*, std::function<void()>> options[] = {
-        {ui_->Option1, [this] { chooseCodeList(0); }}, {ui_->Option2, [this] { chooseCodeList(1); }},
-        {ui_->Option9, [this] { chooseCodeList(2); }}, {ui_->Option10, [this] { chooseCodeList(3); }},
-        {ui_->Option11, [this] { Option11_Click(); }}, {ui_->Option12, [this] { Option12_Click(); }}};
+        {ui_->Option1, [this] { ChooseCodeList(codeListSet(), 0); }},
+        {ui_->Option2, [this] { ChooseCodeList(codeListSet(), 1); }},
+        {ui_->Option9, [this] { ChooseCodeList(codeListSet(), 2); }},
+        {ui_->Option10, [this] { ChooseCodeList(codeListSet(), 3); }},
+        {ui_->Option11, [this] { Option11_Click(); }},
+        {ui_->Option12, [this] { Option12_Click(); }}};
     for (const auto& [button, action] : options)
         connect(button, &QAbstractButton::toggled, this, [action = action](bool on) {
             if (on) action();
@@ -112,18 +115,12 @@ void frm_7711::connectConversation() {
     connect(&conv_.log(), &FrameLog::appended, this,
             [this](const QString& chunk) { AppendToLogView(*ui_->Text4, chunk); });
     connect(&conv_.log(), &FrameLog::cleared, ui_->Text4, &QPlainTextEdit::clear);
+    const auto line = [this](int box) { return box == 1 ? ui_->Text1 : ui_->Text2; };
     connect(&conv_, &ChipConversation::lyricLineChanged, this,
-            [this](int box, const QString& text) { (box == 1 ? ui_->Text1 : ui_->Text2)->setText(text); });
-    connect(&conv_, &ChipConversation::lyricHighlighted, this, [this](int box, int start, int length) {
-        QLineEdit* line = box == 1 ? ui_->Text1 : ui_->Text2;
-        line->setFocus();
-        line->setSelection(start, length);
-    });
-    connect(&conv_, &ChipConversation::lyricSelectionCleared, this, [this](int box) {
-        QLineEdit* line = box == 1 ? ui_->Text1 : ui_->Text2;
-        line->deselect();
-        line->setCursorPosition(0);
-    });
+            [line](int box, const QString& text) { line(box)->setText(text); });
+    connect(&conv_, &ChipConversation::lyricHighlighted, this,
+            [line](int box, int start, int length) { Highlight(*line(box), start, length); });
+    connect(&conv_, &ChipConversation::lyricSelectionCleared, this, [line](int box) { Highlight(*line(box), 0, 0); });
     connect(&conv_, &ChipConversation::sleepingChanged, this, &frm_7711::showSleeping);
     connect(&conv_, &ChipConversation::snapshotsChanged, this, &frm_7711::showSnapshotMarks);
     connect(&conv_, &ChipConversation::devicesChanged, this, &frm_7711::showPortToolTips);
@@ -149,8 +146,9 @@ Controls frm_7711::readControls() const {
     s.musicIndex = ListIndexOf(ui_->Combo1);
     const QRadioButton* volumes[] = {ui_->Option3, ui_->Option4, ui_->Option5,
                                      ui_->Option6, ui_->Option7, ui_->Option8};
-    for (int16_t level = 0; level < 6; ++level)
-        if (volumes[level]->isChecked()) s.volumeLevel = level;
+    s.volumeLevel =
+        int16_t(std::find_if(std::begin(volumes), std::end(volumes), [](auto* o) { return o->isChecked(); }) -
+                std::begin(volumes));
     s.finishReport = Checked(ui_->Check1);
     c.text = Text3Text();
     const ListBoxWidget* items[] = {ui_->List1, ui_->List2, ui_->List3, ui_->List4};  // in ItemKind order
@@ -238,42 +236,16 @@ void frm_7711::showPortToolTips() {
 
 // ---- code lists
 
+const ListBox* frm_7711::List(int n) const {
+    const ListBoxWidget* lists[] = {ui_->List1, ui_->List2, ui_->List3, ui_->List4,
+                                    ui_->List5, ui_->List6, ui_->List7, ui_->List8};
+    return lists[(n - 1) & 7];
+}
+
 CodeListSet frm_7711::codeListSet() {
     return CodeListSet{
         {ui_->List5, ui_->List6, ui_->List7, ui_->List8},
         {ui_->Option1->isChecked(), ui_->Option2->isChecked(), ui_->Option9->isChecked(), ui_->Option10->isChecked()}};
-}
-
-void frm_7711::chooseCodeList(int k) {
-    CodeListSet set = codeListSet();
-    ChooseCodeList(set, k);
-}
-
-void frm_7711::insertStoredItem(const ListBoxWidget* source, uint8_t base) {
-    CodeListSet set = codeListSet();
-    InsertStoredItem(set, *source, base);
-}
-
-void frm_7711::Command16_Click() { insertStoredItem(ui_->List1, kMusicBase); }
-void frm_7711::Command17_Click() { insertStoredItem(ui_->List2, kPhraseBase); }
-void frm_7711::Command18_Click() { insertStoredItem(ui_->List3, kPoemBase); }
-void frm_7711::Command19_Click() { insertStoredItem(ui_->List4, kSoundBase); }
-
-void frm_7711::Command20_Click() {
-    const QString text = Text3Text();
-    if (text.isEmpty()) return;
-    CodeListSet set = codeListSet();
-    InsertIntoCodeList(set, text, 0);
-}
-
-void frm_7711::Command14_Click() {
-    CodeListSet set = codeListSet();
-    if (const int k = set.firstChosen(); k >= 0) DeleteSelectedItem(*set.lists[size_t(k)]);
-}
-
-void frm_7711::Command15_Click() {
-    CodeListSet set = codeListSet();
-    if (const int k = set.firstChosen(); k >= 0) set.lists[size_t(k)]->clear();
 }
 
 // ---- the end

@@ -75,13 +75,13 @@ public slots:
     void Command11_Click() { send(vorla::Command::SleepWake); }
     void Command12_Click() { send(vorla::Command::Sound); }
     void Command13_Click() { send(vorla::Command::CodePlayback); }
-    void Command14_Click();
-    void Command15_Click();
-    void Command16_Click();
-    void Command17_Click();
-    void Command18_Click();
-    void Command19_Click();
-    void Command20_Click();
+    void Command14_Click() { DeleteChosenItem(codeListSet()); }
+    void Command15_Click() { ClearChosenList(codeListSet()); }
+    void Command16_Click() { InsertStoredItem(codeListSet(), *List(1), vorla::kMusicBase); }
+    void Command17_Click() { InsertStoredItem(codeListSet(), *List(2), vorla::kPhraseBase); }
+    void Command18_Click() { InsertStoredItem(codeListSet(), *List(3), vorla::kPoemBase); }
+    void Command19_Click() { InsertStoredItem(codeListSet(), *List(4), vorla::kSoundBase); }
+    void Command20_Click() { InsertText(codeListSet(), Text3Text()); }
     void Command22_Click() { conv_.takeSnapshot(0); }
     void Command23_Click() { conv_.takeSnapshot(1); }
     void Command24_Click() { conv_.takeSnapshot(2); }
@@ -105,8 +105,8 @@ private:
     void pushControls() { conv_.setControls(readControls()); }
     void send(vorla::Command command);
     vorla::CodeListSet codeListSet();
-    void chooseCodeList(int k);
-    void insertStoredItem(const ListBoxWidget* source, uint8_t base);
+    // List1..List8.
+    const vorla::ListBox* List(int n) const;
     void showSleeping(bool asleep);
     void showSnapshotMarks();
     void showPortToolTips();

@@ -77,6 +77,16 @@ private:
 
 void ShowFramesInWords(QPlainTextEdit& view) { view.viewport()->installEventFilter(new FrameTips(view)); }
 
+void Highlight(QLineEdit& line, int start, int length) {
+    if (length == 0) {
+        line.deselect();
+        line.setCursorPosition(0);
+        return;
+    }
+    line.setFocus();
+    line.setSelection(start, length);
+}
+
 void AppendToLogView(QPlainTextEdit& view, const QString& chunk) {
     QScrollBar* bar = view.verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum() - 2;

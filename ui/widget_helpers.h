@@ -13,6 +13,7 @@
 #include "link/device_choice.h"
 
 class QComboBox;
+class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -28,6 +29,10 @@ int16_t ListIndexOf(const QComboBox& box);
 // A log view's records of sent frames show the frame in words as their
 // tooltip.
 void ShowFramesInWords(QPlainTextEdit& view);
+
+// A lyric line's highlight: the line gets the focus and `length` characters
+// from `start` selected; a length of 0 clears the selection.
+void Highlight(QLineEdit& line, int start, int length);
 
 // Appends to a log view, following the end only if it was shown.
 void AppendToLogView(QPlainTextEdit& view, const QString& chunk);
