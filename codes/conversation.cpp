@@ -26,7 +26,7 @@ ItemKind KindOf(Command command) {
 }
 }  // namespace
 
-Controls Controls::StartUp() {
+Controls Controls::startUp() {
     Controls c;
     c.play = PlaySettings{1, 1, 1, 0, 0, 4, 1, 1};
     c.text = QStringLiteral("欢迎使用！\r\n");
@@ -58,6 +58,13 @@ ChipConversation::~ChipConversation() {
     // The port outlives this: it is left raising its events again.
     if (lyricWait_) port_.releaseEvents();
     if (baudSwitch_) port_.releaseEvents();
+}
+
+int16_t ChipConversation::portBaudIndex() const {
+    const auto settings = ParseLineSettings(port_.settings());
+    for (int16_t i = 0; settings && i < kBaudRates; ++i)
+        if (BaudRateAt(i)->baud == settings->baud) return i;
+    return kStartBaudIndex;
 }
 
 // ---- input

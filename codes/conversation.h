@@ -68,7 +68,7 @@ struct Controls {
     // What the window's controls hold when it opens: every reading option
     // but the lyrics, a finish report, 北国之春 under it, volume 2级, the
     // selected stored items, 1200 baud, PWM output.
-    static Controls StartUp();
+    static Controls startUp();
 };
 
 class ChipConversation : public QObject {
@@ -111,6 +111,8 @@ public:
     int16_t portNumber() const { return portNumber_; }
     QString device(int16_t port) const { return port_.device(port); }
     QString portName() const { return port_.device(portNumber_); }
+    // The baud-rate list index of the rate the port runs at.
+    int16_t portBaudIndex() const;
     Clock& clock() const { return clock_; }
     bool devicesChoosable() const { return port_.devicesChoosable(); }
 

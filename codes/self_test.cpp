@@ -107,7 +107,7 @@ void AddCodeSteps(std::vector<SelfTestStep>& steps) {
         private:
             std::vector<CodeListItem> items_;
         } list(k);
-        const Frame frame = CodeFrame(FrameEnds{}, list, std::nullopt, Controls::StartUp().play);
+        const Frame frame = CodeFrame(FrameEnds{}, list, std::nullopt, Controls::startUp().play);
         const bool plays = list.listCount() > 0;
         steps.push_back(RawStep(QStringLiteral("codes"), QStringLiteral("代码%1").arg(k + 1), frame.toByteArray(),
                                 plays ? Expect::Play : Expect::Reply, kMusicPlaySeconds));
@@ -209,6 +209,7 @@ void SelfTest::start(const SelfTestOptions& options) {
     report_.results.assign(report_.steps.size(), SelfTestResult{});
     current_ = 0;
     start_ = clock_.now();
+    found_ = conv_.controls();
     running_ = true;
     connections_ = {
         connect(&conv_, &ChipConversation::frameWritten, this, &SelfTest::onFrame),
@@ -252,7 +253,7 @@ void SelfTest::startStep() {
     rejections_ = 0;
     stopSent_ = stopAccepted_ = finishSeen_ = false;
     unexpected_.clear();
-    Controls controls = Controls::StartUp();
+    Controls controls = Controls::startUp();
     if (step().set) step().set(controls);
     emit stepStarted(int(current_));
     waitFor(State::AwaitReply, report_.options.replySeconds);
@@ -265,7 +266,7 @@ void SelfTest::sendStop() {
     stopSent_ = true;
     rejections_ = 0;
     waitFor(State::AwaitStop, report_.options.replySeconds);
-    Controls controls = Controls::StartUp();
+    Controls controls = Controls::startUp();
     controls.baudIndex = report_.options.startBaudIndex;
     conv_.setControls(controls);
     conv_.send(Command::Stop);
@@ -466,6 +467,7 @@ void SelfTest::endRun() {
     report_.seconds = clock_.now() - start_;
     for (const auto& c : connections_) disconnect(c);
     connections_.clear();
+    conv_.setControls(found_);  // a resend after the run rebuilds what the window shows
     emit finished();
 }
 

@@ -132,6 +132,7 @@ private:
     std::unique_ptr<Alarm> limit_;
     std::unique_ptr<Alarm> next_;
     SelfTestReport report_;
+    Controls found_;  // the controls as the run found them
     size_t current_ = 0;
     State state_ = State::Idle;
     double start_ = 0;

@@ -22,7 +22,7 @@ struct ConversationRig {
     std::unique_ptr<ChipConversation> conv;
     std::vector<std::string> journal;
     std::vector<QString> messages;
-    Controls controls = Controls::StartUp();
+    Controls controls = Controls::startUp();
 
     ConversationRig() {
         serial.journal = &journal;

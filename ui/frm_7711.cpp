@@ -236,7 +236,7 @@ void frm_7711::showPortToolTips() {
 
 // ---- code lists
 
-const ListBox* frm_7711::List(int n) const {
+const ListBox* frm_7711::listBox(int n) const {
     const ListBoxWidget* lists[] = {ui_->List1, ui_->List2, ui_->List3, ui_->List4,
                                     ui_->List5, ui_->List6, ui_->List7, ui_->List8};
     return lists[(n - 1) & 7];

@@ -77,10 +77,10 @@ public slots:
     void Command13_Click() { send(vorla::Command::CodePlayback); }
     void Command14_Click() { DeleteChosenItem(codeListSet()); }
     void Command15_Click() { ClearChosenList(codeListSet()); }
-    void Command16_Click() { InsertStoredItem(codeListSet(), *List(1), vorla::kMusicBase); }
-    void Command17_Click() { InsertStoredItem(codeListSet(), *List(2), vorla::kPhraseBase); }
-    void Command18_Click() { InsertStoredItem(codeListSet(), *List(3), vorla::kPoemBase); }
-    void Command19_Click() { InsertStoredItem(codeListSet(), *List(4), vorla::kSoundBase); }
+    void Command16_Click() { InsertStoredItem(codeListSet(), *listBox(1), vorla::kMusicBase); }
+    void Command17_Click() { InsertStoredItem(codeListSet(), *listBox(2), vorla::kPhraseBase); }
+    void Command18_Click() { InsertStoredItem(codeListSet(), *listBox(3), vorla::kPoemBase); }
+    void Command19_Click() { InsertStoredItem(codeListSet(), *listBox(4), vorla::kSoundBase); }
     void Command20_Click() { InsertText(codeListSet(), Text3Text()); }
     void Command22_Click() { conv_.takeSnapshot(0); }
     void Command23_Click() { conv_.takeSnapshot(1); }
@@ -106,7 +106,7 @@ private:
     void send(vorla::Command command);
     vorla::CodeListSet codeListSet();
     // List1..List8.
-    const vorla::ListBox* List(int n) const;
+    const vorla::ListBox* listBox(int n) const;
     void showSleeping(bool asleep);
     void showSnapshotMarks();
     void showPortToolTips();

@@ -150,7 +150,7 @@ void SelfTestWindow::startRun() {
     options.dut = dut_->text().trimmed();
     options.port = conv_.portName();
     options.version = QCoreApplication::applicationVersion();
-    options.startBaudIndex = conv_.controls().baudIndex >= 0 ? conv_.controls().baudIndex : kStartBaudIndex;
+    options.startBaudIndex = conv_.portBaudIndex();
     test_.start(options);
     const SelfTestReport& report = test_.report();
     table_->setRowCount(int(report.steps.size()));
