@@ -17,18 +17,21 @@ public:
     }
     void setAt(double at) override {
         at_ = at;
-        arm();
+        arm(std::floor((at_ - clock_.now()) * 1000.0));
     }
     void cancel() override { timer_.stop(); }
     bool pending() const override { return timer_.isActive(); }
 
 private:
-    // Timers count whole milliseconds: rounded up, so an alarm never rings
-    // before its time; one that wakes early waits for the rest.
-    void arm() { timer_.start(int(std::max(0.0, std::ceil((at_ - clock_.now()) * 1000.0)))); }
+    // Timers count whole milliseconds, and the event loop rounds its own
+    // sleep up: the first wait is rounded down, and a wake-up before the
+    // time waits for the rest, rounded up, so an alarm never rings early and
+    // rarely more than a millisecond late.
+    void arm(double ms) { timer_.start(int(std::max(0.0, ms))); }
     void check() {
-        if (clock_.now() < at_) {
-            arm();
+        const double remaining = at_ - clock_.now();
+        if (remaining > 0) {
+            arm(std::ceil(remaining * 1000.0));
             return;
         }
         ring_();

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include "ui/self_test_window.h"
 #include "window_rig.h"
@@ -483,4 +485,16 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     EXPECT_FALSE(test->selfTest().running());
     EXPECT_EQ(report.count(SelfTestResult::Verdict::NotRun), int(report.steps.size()));
     EXPECT_TRUE(table->item(5, 6)->text().startsWith(QStringLiteral("not run")));
+}
+
+TEST(Window, ASentFramesRecordShowsTheFrameInWordsAsItsTooltip) {
+    WindowRig r;
+    r.window->show();
+    r.window->Command1_Click();
+    QPlainTextEdit* view = r.ui().Text4;
+    QCoreApplication::processEvents();
+    const QPoint dump = view->cursorRect(QTextCursor(view->document()->findBlockByNumber(1))).center();
+    QHelpEvent help(QEvent::ToolTip, dump, view->viewport()->mapToGlobal(dump));
+    QCoreApplication::sendEvent(view->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("停止"));
 }
