@@ -16,7 +16,7 @@ namespace {
 // port is switched.
 constexpr double kBaudSwitchSeconds = 0.100;
 
-ItemKind KindOf(Command command) {
+ItemKind ItemKindOf(Command command) {
     switch (command) {
     case Command::Phrase: return ItemKind::Phrase;
     case Command::Poem: return ItemKind::Poem;
@@ -185,7 +185,7 @@ void ChipConversation::sendPlayFrame(Command command) {
         sendFrame(*frame);
         return;
     }
-    const ItemKind kind = KindOf(command);
+    const ItemKind kind = ItemKindOf(command);
     const Frame frame = ItemFrame(FrameEnds{}, settings, controls_.itemIndex[size_t(kind)], ItemBase(kind));
     begin(command);
     // A phrase is logged before it goes; the other items once they have gone.

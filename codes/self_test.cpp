@@ -255,7 +255,6 @@ void SelfTest::startStep() {
     unexpected_.clear();
     Controls controls = Controls::startUp();
     if (step().set) step().set(controls);
-    emit stepStarted(int(current_));
     waitFor(State::AwaitReply, report_.options.replySeconds);
     conv_.setControls(controls);
     conv_.send(step().command);

@@ -100,7 +100,6 @@ public:
     const SelfTestReport& report() const { return report_; }
 
 signals:
-    void stepStarted(int index);
     void stepFinished(int index);
     void finished();
 

@@ -165,11 +165,11 @@ void ReceiveGrouper::splitBeforeReply(size_t p) {
     release(p, false);
 }
 
-void ReceiveGrouper::release(size_t count, bool streaming, bool streamEnded) {
+void ReceiveGrouper::release(size_t count, bool streaming, bool lyricsEnded) {
     auto message = std::make_shared<Message>();
     const size_t start = dataMessage_ ? std::min(dataFrom_, count - 1) : 0;
     message->dataStart = arrivals_[start];
-    message->streamEnded = streamEnded;
+    message->lyricsEnded = lyricsEnded;
     message->text.assign(pending_.begin(), pending_.begin() + qsizetype(count));
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(count));
@@ -192,7 +192,7 @@ RxBatch ReceiveGrouper::take() {
     if (ready_.empty()) return {};
     current_ = std::move(ready_.front());
     ready_.pop_front();
-    return RxBatch{std::move(current_->text), current_->dataStart, current_->streamEnded};
+    return RxBatch{std::move(current_->text), current_->dataStart, current_->lyricsEnded};
 }
 
 RxText ReceiveGrouper::takeMore() {

@@ -98,7 +98,7 @@ private:
         RxText text;
         RxText more;
         double dataStart = 0;
-        bool streamEnded = false;
+        bool lyricsEnded = false;
         bool moreTaken = false;
     };
     enum class Shape { NeedMore, Reply, Acceptance, Data };
@@ -111,7 +111,7 @@ private:
     Shape classify(bool quiet, size_t& dataFrom) const;
     Shape classifyAcceptance(bool quiet, size_t& dataFrom) const;
     void splitBeforeReply(size_t p);
-    void release(size_t count, bool streaming, bool streamEnded = false);
+    void release(size_t count, bool streaming, bool lyricsEnded = false);
     void addToStream(const RxChar& c, double now);
     void closeStream();
 
