@@ -1,67 +1,73 @@
 // SPDX-License-Identifier: MIT
 // vorla-selftest: the chip's self-test without a window.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QSocketNotifier>
 
 #include "app/selftest_options.h"
 #include "app/simulated_port.h"
-#include "codes/self_test_report.h"
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
+#include "selftest/report.h"
 
 using namespace vorla;
 
 namespace {
+constexpr int kUsageStatus = 2;
+constexpr int kStationStatus = 3;
+
+int signalPipe[2] = {-1, -1};
+void OnSignal(int signal) {
+    const char c = char(signal);
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
 
 // One line a step; on a terminal a bar that the next step overwrites, and a
 // line of its own for every step that does not pass.
-void Progress(const SelfTestReport& report, int index) {
-    const SelfTestStep& step = report.steps[size_t(index)];
-    const SelfTestResult& r = report.results[size_t(index)];
-    const int total = int(report.steps.size());
-    const QString line = QStringLiteral("[%1/%2] %3 %4: %5%6%7")
-                             .arg(index + 1, 3)
-                             .arg(total)
-                             .arg(step.group, step.name, VerdictText(r.verdict))
-                             .arg(r.latencyMs >= 0 ? QStringLiteral(" (%1 ms)").arg(r.latencyMs, 0, 'f', 1) : QString())
-                             .arg(r.message.isEmpty() ? QString() : QStringLiteral(" — ") + r.message);
+void Progress(const RunRecord& record, int index) {
+    const StepRecord& s = record.steps[size_t(index)];
+    const int total = int(record.steps.size());
+    const QString line =
+        QStringLiteral("[%1/%2] %3 %4: %5%6%7")
+            .arg(index + 1, 3)
+            .arg(total)
+            .arg(s.step.group, s.step.name, OutcomeName(s.verdict.outcome))
+            .arg(s.measured.latencyMs >= 0 ? QStringLiteral(" (%1 ms)").arg(s.measured.latencyMs, 0, 'f', 1)
+                                           : QString())
+            .arg(s.verdict.reasons.isEmpty() ? QString()
+                                             : QStringLiteral(" — ") + s.verdict.reasons.join(QStringLiteral("; ")));
     static const bool terminal = isatty(STDERR_FILENO) != 0;
     if (!terminal) {
         std::fprintf(stderr, "%s\n", qPrintable(line));
         return;
     }
-    const int done = (index + 1) * 30 / total;
+    const int done = (index + 1) * 30 / std::max(total, 1);
     const QString bar = QString(done, u'#') + QString(30 - done, u'.');
-    if (r.verdict == SelfTestResult::Verdict::Pass)
-        std::fprintf(stderr, "\r\033[K[%s] %s", qPrintable(bar), qPrintable(line));
+    if (s.verdict.outcome == Outcome::Pass) std::fprintf(stderr, "\r\033[K[%s] %s", qPrintable(bar), qPrintable(line));
     else std::fprintf(stderr, "\r\033[K%s\n", qPrintable(line));
 }
 
-bool WriteReport(const QString& given, const SelfTestReport& report) {
-    QString path = given;
-    if (QFileInfo(given).isDir()) path = QDir(given).filePath(DefaultReportName(report, QStringLiteral("xml")));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ReportFor(path, report)) < 0 || !file.commit()) {
-        std::fprintf(stderr, "vorla-selftest: cannot write %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
-        return false;
-    }
-    std::fprintf(stderr, "report: %s\n", qPrintable(path));
-    return true;
+// Ctrl+C and a termination request end the run; its report is written.
+void OnSignals(QCoreApplication& app, SelfTest& test) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &test, [&test] {
+        char c = 0;
+        [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+        test.stop(c == SIGTERM ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
+    });
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const SelfTestCommandLine options = ParseSelfTestCommandLine(QCoreApplication::arguments());
+// Answers --help, --version and a wrong command line; -1 to go on.
+int Answered(const SelfTestCommandLine& options) {
     if (options.help) {
         std::fputs(qPrintable(SelfTestUsage()), stdout);
         return 0;
@@ -71,13 +77,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "vorla-selftest: %s\n\n%s", qPrintable(options.error), qPrintable(SelfTestUsage()));
-        return 2;
+        std::fprintf(stderr, "vorla-selftest: %s\n(vorla-selftest --help lists the options)\n",
+                     qPrintable(options.error));
+        return kUsageStatus;
     }
-    if (!GbkAvailable()) {
-        std::fprintf(stderr, "vorla-selftest: the GBK (code page 936) converter is not available\n");
-        return 1;
-    }
+    return -1;
+}
+
+// The serial control to the chip, opened; nothing (said why) when it cannot be.
+std::unique_ptr<SerialControl> OpenPort(const SelfTestCommandLine& options) {
     std::unique_ptr<SerialControl> port;
     if (options.simulate) {
         port = std::make_unique<SimulatedPort>(options.chip);
@@ -86,30 +94,70 @@ int main(int argc, char** argv) {
         map.setDevice(ChipConversation::kStartPort, options.device);
         port = std::make_unique<QtSerialControl>(map);
     }
+    port->setCommPort(ChipConversation::kStartPort);
+    port->setSettings(*BaudSettingsFor(options.run.startBaudIndex));
+    if (port->setPortOpen(true)) return port;
+    std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(FaultLogLine(port->lastFault())));
+    return nullptr;
+}
+
+void PrintHeading(const RunRecord& record) {
+    const RunInfo& info = record.info;
+    std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud, %s run, station %s, operator %s, started %s\n",
+                 VORLA_VERSION, qPrintable(info.dut.isEmpty() ? QStringLiteral("(unnamed)") : info.dut),
+                 qPrintable(info.port), record.baud, info.full ? "full" : "quick", qPrintable(info.station),
+                 qPrintable(info.operatorName), qPrintable(record.started.toString(Qt::ISODate)));
+}
+
+// The summary, the burn-in figures and the notes; the report written last.
+// The exit status.
+int Finish(const RunRecord& record, ReportFile& report, bool written) {
+    std::fprintf(stderr, "\n%s\n", qPrintable(SummaryLine(record)));
+    for (const QString& line : BurnInLines(record)) std::fprintf(stderr, "  %s\n", qPrintable(line));
+    for (const QString& note : record.notes) std::fprintf(stderr, "note: %s\n", qPrintable(note));
+    if (report.isOpen()) {
+        written = report.write(record) && written;
+        if (written) std::fprintf(stderr, "report: %s\n", qPrintable(report.path()));
+        else std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(report.error()));
+    }
+    return written ? ExitStatus(record.verdict) : kStationStatus;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    SelfTestCommandLine options = ParseSelfTestCommandLine(QCoreApplication::arguments());
+    if (const int status = Answered(options); status >= 0) return status;
+    if (!GbkAvailable()) {
+        std::fprintf(stderr, "vorla-selftest: the GBK (code page 936) converter is not available\n");
+        return kStationStatus;
+    }
+    // The station before the chip: the device opens and the report can be written.
+    const std::unique_ptr<SerialControl> port = OpenPort(options);
+    if (!port) return kStationStatus;
     QtClock clock;
     ChipConversation conversation(*port, clock);
     port->setSettings(*BaudSettingsFor(options.run.startBaudIndex));
     SelfTest test(conversation, clock);
-    SelfTestOptions run = options.run;
-    run.version = QStringLiteral(VORLA_VERSION);
-    std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud, %s run, started %s\n", VORLA_VERSION,
-                 qPrintable(run.dut.isEmpty() ? QStringLiteral("(unnamed)") : run.dut), qPrintable(run.port),
-                 BaudRateAt(run.startBaudIndex)->baud, run.full ? "full" : "quick",
-                 qPrintable(QDateTime::currentDateTime().toString(Qt::ISODate)));
-    QObject::connect(&test, &SelfTest::stepFinished, [&](int index) { Progress(test.report(), index); });
+    options.run.info.version = QStringLiteral(VORLA_VERSION);
+    test.start(options.run);
+    ReportFile report;
+    if (!options.reportPath.isEmpty() && !report.open(options.reportPath, test.record())) {
+        std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(report.error()));
+        return kStationStatus;
+    }
+    PrintHeading(test.record());
+    bool written = true;
+    QObject::connect(&test, &SelfTest::stepFinished, [&](int index) {
+        Progress(test.record(), index);
+        if (report.isOpen()) written = report.write(test.record()) && written;
+    });
     int status = 1;
     QObject::connect(&test, &SelfTest::finished, [&] {
-        const SelfTestReport& report = test.report();
-        using V = SelfTestResult::Verdict;
-        std::fprintf(stderr, "\n%d steps in %.1f s: %d passed, %d with warnings, %d failed, %d not run%s\n",
-                     int(report.steps.size()), report.seconds, report.count(V::Pass), report.count(V::Warning),
-                     report.count(V::Fail), report.count(V::NotRun),
-                     report.fault.isEmpty() ? "" : qPrintable(QStringLiteral("; ") + report.fault));
-        const bool written = options.reportPath.isEmpty() || WriteReport(options.reportPath, report);
-        status = report.passed() && report.count(V::NotRun) == 0 && written ? 0 : 1;
+        status = Finish(test.record(), report, written);
         QCoreApplication::exit(status);
     });
-    test.start(run);
+    OnSignals(app, test);
     app.exec();
     return status;
 }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The command line of vorla-selftest: the chip to test, the run, the report.
+// The command line of vorla-selftest: the chip to test, the run, the
+// limits, the report.
 #pragma once
 
 #include <QStringList>
 
-#include "codes/self_test.h"
+#include "selftest/runner.h"
 #include "sim/chip_model.h"
 
 namespace vorla {
@@ -13,7 +14,7 @@ struct SelfTestCommandLine {
     QString device;         // the chip on this serial device
     bool simulate = false;  // the virtual chip inside the program
     sim::ChipOptions chip;  // its options
-    SelfTestOptions run;
+    RunOptions run;
     QString reportPath;
     bool help = false;
     bool version = false;

@@ -45,6 +45,9 @@ ChipConversation::ChipConversation(SerialControl& port, Clock& clock, QObject* p
     port_.setCommPort(portNumber_);
     connect(&port_, &SerialControl::commEventRaised, this, &ChipConversation::onCommEvent);
     connect(&port_, &SerialControl::faulted, this, &ChipConversation::reportFault);
+    connect(&port_, &SerialControl::grouping, this, [this] {
+        if (lyricWait_ && readLyricsToEnd_ && port_.inputComplete()) lyricAlarm_->setAt(clock_.now());
+    });
     connect(&lyrics_, &LyricPlayer::lineShown, this, [this](int box, const QString& text) {
         lines_[box == 2 ? 1 : 0] = text;
         emit lyricLineChanged(box, text);
@@ -115,6 +118,12 @@ void ChipConversation::chooseDevice(int16_t port, const QString& device) {
         // The port in use lets go of its old device; the next send opens the new one.
         if (portNumber_ == port && port_.portOpen()) port_.setPortOpen(false);
         emit devicesChanged();
+    });
+}
+
+void ChipConversation::useRate(int16_t baudIndex) {
+    submit([this, baudIndex] {
+        if (const auto settings = BaudSettingsFor(baudIndex)) port_.setSettings(*settings);
     });
 }
 
@@ -341,7 +350,8 @@ void ChipConversation::endCodeRun() {
 
 void ChipConversation::onCommEvent() {
     if (ended_ || port_.commEvent() != kCommEventReceive) return;
-    const RxBatch batch = port_.input();
+    lastBatch_ = port_.input();
+    const RxBatch& batch = lastBatch_;
     const RxText& first = batch.text;
     if (first.size() < reply::kMinChars) {  // a lone character is dropped
         if (!first.empty()) emit dropped(first);
@@ -351,7 +361,7 @@ void ChipConversation::onCommEvent() {
     if (!kind) {
         // Lyric data that did not start with a reply.
         retryCount_ = 0;
-        startLyricRead(first, 0);
+        startLyricRead(first, 0, batch.lyricsEnded);
         return;
     }
     if (*kind == reply::Kind::Rejected) {
@@ -361,11 +371,12 @@ void ChipConversation::onCommEvent() {
     retryCount_ = 0;
     setStatus(reply::StatusText(*kind));
     log_.appendLine(reply::LogLine(*kind));
-    emit replied(*kind);
+    emitReplied(*kind);
     if (*kind == reply::Kind::Accepted) {
         // Lyric data came with it: more than a bare acceptance, or a whole
         // stream however short.
-        if (first.size() > reply::kBareAcceptanceMaxChars || batch.lyricsEnded) startLyricRead(first, reply::kChars);
+        if (first.size() > reply::kBareAcceptanceMaxChars || batch.lyricsEnded)
+            startLyricRead(first, reply::kChars, batch.lyricsEnded);
         return;
     }
     clearLyricLines();
@@ -376,7 +387,7 @@ void ChipConversation::onCommEvent() {
 void ChipConversation::onRejected() {
     setStatus(reply::RejectedStatus(retryCount_ + 1));
     log_.appendLine(reply::LogLine(reply::Kind::Rejected));
-    emit replied(reply::Kind::Rejected);
+    emitReplied(reply::Kind::Rejected);
     if (retryCount_ >= reply::kMaxResends) {
         retryCount_ = 0;
         return;
@@ -392,11 +403,20 @@ void ChipConversation::onRejected() {
 
 // Lyric data: the rest of it is given the lyric wait of the baud rate to
 // arrive, counted from its first characters, then it is played.
-void ChipConversation::startLyricRead(const RxText& first, size_t drop) {
+void ChipConversation::emitReplied(reply::Kind kind) {
+    const RxText& text = lastBatch_.text;
+    const RxText chars(text.begin(), text.begin() + qsizetype(std::min(text.size(), reply::kChars)));
+    // The arrival on the port's time base, as an age on this clock.
+    const double age = std::max(0.0, port_.clock() - lastBatch_.replyAt);
+    emit replied(kind, chars, clock_.now() - age);
+}
+
+void ChipConversation::startLyricRead(const RxText& first, size_t drop, bool whole) {
     lyricFirst_.assign(first.begin() + qsizetype(std::min(drop, first.size())), first.end());
     const int waitMs = LyricWaitMs(controls_.baudIndex);
     const int ms = waitMs - int(std::lround(port_.inputAge() * 1000.0));
-    if (waitMs > 0 && ms > 0) {
+    const bool arrived = readLyricsToEnd_ && (whole || port_.inputComplete());
+    if (waitMs > 0 && ms > 0 && !arrived) {
         lyricWait_ = true;
         port_.holdEvents();
         lyricAlarm_->setAt(clock_.now() + ms / 1000.0);
@@ -409,6 +429,9 @@ void ChipConversation::finishLyricRead() {
     const double mark = clock_.now();
     RxText stream = std::exchange(lyricFirst_, {});
     const RxText rest = port_.inputMore();
+    // Reading collects what the system still holds, which may have asked
+    // for this read once more: it is done now.
+    lyricAlarm_->cancel();
     stream.insert(stream.end(), rest.begin(), rest.end());
     emit lyricsRead(stream);
     lyrics_.play(stream, mark);

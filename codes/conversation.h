@@ -69,6 +69,7 @@ struct Controls {
     // but the lyrics, a finish report, 北国之春 under it, volume 2级, the
     // selected stored items, 1200 baud, PWM output.
     static Controls startUp();
+    friend bool operator==(const Controls&, const Controls&) = default;
 };
 
 class ChipConversation : public QObject {
@@ -85,9 +86,17 @@ public:
     void choosePort(int16_t port);
     void chooseDevice(int16_t port, const QString& device);
     void takeSnapshot(int code);
+    // The port runs at this rate from now on, without telling the chip (a
+    // search for the rate the chip runs at).
+    void useRate(int16_t baudIndex);
 
     // The lists code playback reads, each when its turn comes.
     void setCodeLists(const CodePlayer::Lists& lists) { lists_ = lists; }
+    const CodePlayer::Lists& codeLists() const { return lists_; }
+    // Lyric data is read as soon as its stream has arrived whole, rather
+    // than after the lyric wait of the baud rate (the self-test reads so;
+    // the window keeps the wait).
+    void setReadLyricsToEnd(bool on) { readLyricsToEnd_ = on; }
     // Where device choices are remembered (nowhere by default).
     void setDeviceMemory(QSettings* settings) { deviceMemory_ = settings; }
 
@@ -131,7 +140,9 @@ signals:
     // self-test): a frame handed to the port, a reply of the chip, a lyric
     // stream read whole, received characters dropped as noise, a port fault.
     void frameWritten(const QByteArray& frame);
-    void replied(vorla::reply::Kind kind);
+    // A reply: its kind by its code, the characters it came as, and when its
+    // last character arrived (on the conversation's clock).
+    void replied(vorla::reply::Kind kind, const vorla::RxText& characters, double arrivedAt);
     void lyricsRead(const vorla::RxText& stream);
     void dropped(const vorla::RxText& characters);
     void portFaulted(const vorla::PortFault& fault);
@@ -163,7 +174,8 @@ private:
     // Replies.
     void onCommEvent();
     void onRejected();
-    void startLyricRead(const RxText& first, size_t drop);
+    void startLyricRead(const RxText& first, size_t drop, bool whole);
+    void emitReplied(reply::Kind kind);
     void finishLyricRead();
 
     SerialControl& port_;
@@ -189,6 +201,8 @@ private:
     bool baudSwitch_ = false;
     Frame baudFrame_;    // the frame of the switch under way
     RxText lyricFirst_;  // the first read of the lyric data waited for
+    bool readLyricsToEnd_ = false;
+    RxBatch lastBatch_;  // the batch handled last, for the reply's characters and time
 };
 
 }  // namespace vorla

@@ -169,6 +169,7 @@ void ReceiveGrouper::release(size_t count, bool streaming, bool lyricsEnded) {
     auto message = std::make_shared<Message>();
     const size_t start = dataMessage_ ? std::min(dataFrom_, count - 1) : 0;
     message->dataStart = arrivals_[start];
+    message->replyAt = arrivals_[std::min(count, reply::kChars) - 1];
     message->lyricsEnded = lyricsEnded;
     message->text.assign(pending_.begin(), pending_.begin() + qsizetype(count));
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
@@ -192,7 +193,7 @@ RxBatch ReceiveGrouper::take() {
     if (ready_.empty()) return {};
     current_ = std::move(ready_.front());
     ready_.pop_front();
-    return RxBatch{std::move(current_->text), current_->dataStart, current_->lyricsEnded};
+    return RxBatch{std::move(current_->text), current_->dataStart, current_->lyricsEnded, current_->replyAt};
 }
 
 RxText ReceiveGrouper::takeMore() {

@@ -67,6 +67,8 @@ struct RxBatch {
     // It ends with the end code of a lyric stream the last frame asked
     // for: lyric data however short.
     bool lyricsEnded = false;
+    // When its third character arrived: the end of a reply it begins with.
+    double replyAt = 0;
 };
 
 class ReceiveGrouper {
@@ -90,6 +92,9 @@ public:
     // that has arrived since, up to its end code. Later parts of a stream
     // still arriving become batches of their own.
     RxText takeMore();
+    // The lyric stream of the batch last taken has arrived whole (its end
+    // code, or a reply that cut it short) and waits for the second read.
+    bool streamComplete() const { return current_ && !current_->moreTaken && streaming_ != current_; }
     // The port was closed: what is not yet a batch is dropped.
     void dropPartial();
 
@@ -98,6 +103,7 @@ private:
         RxText text;
         RxText more;
         double dataStart = 0;
+        double replyAt = 0;
         bool lyricsEnded = false;
         bool moreTaken = false;
     };

@@ -90,6 +90,7 @@ void SerialControl::checkQuiet() {
 void SerialControl::grouped() {
     wakeAt(grouper_.deadline());
     if (grouper_.readyCount() > 0) raiseEventSoon();
+    emit grouping();
 }
 
 void SerialControl::wakeAt(double at) {

@@ -96,6 +96,9 @@ public:
     // The second read of a lyric batch: the rest of its stream that arrived
     // since, never a reply that came after the stream's end.
     RxText inputMore();
+    // The lyric stream of the batch input() returned last has arrived
+    // whole and waits for inputMore().
+    bool inputComplete() const { return grouper_.streamComplete(); }
     // While held, the receive event is not raised; it is raised after the
     // last release if data is waiting. Holds nest.
     void holdEvents() { ++holds_; }
@@ -109,6 +112,9 @@ signals:
     // A fault on an open port (the adapter vanished, a read failed); the
     // port has been closed. Raised once per fault.
     void faulted(const vorla::PortFault& fault);
+    // Bytes were received or the line's quiet ended a batch, also while
+    // the receive event is held.
+    void grouping();
 
 protected:
     // For drivers: bytes from the line, a frame written, the port closed,

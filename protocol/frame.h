@@ -79,6 +79,7 @@ struct PlaySettings {
     int16_t musicIndex = 0;       // Combo1
     int16_t volumeLevel = 0;      // VolumeLevel
     int16_t finishReport = 0;     // Check1
+    friend bool operator==(const PlaySettings&, const PlaySettings&) = default;
 };
 
 // Sums computed in 16-bit arithmetic and stored as a byte (so a free-text

@@ -17,13 +17,15 @@ ChipOptions WithoutVoiceTiming(ChipOptions options) {
 }  // namespace
 
 ChipCore::ChipCore(const ChipOptions& options, QObject* parent)
-    : QObject(parent), model_(WithoutVoiceTiming(options)), line_(options.line), tick_(this), pace_(this) {
+    : QObject(parent), model_(WithoutVoiceTiming(options)), line_(options.line), hearing_(this), tick_(this),
+      pace_(this) {
     clock_.start();
     lineBaud_ = model_.baud();
-    for (QTimer* timer : {&tick_, &pace_}) {
+    for (QTimer* timer : {&hearing_, &tick_, &pace_}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
+    connect(&hearing_, &QTimer::timeout, this, &ChipCore::hearDue);
     connect(&tick_, &QTimer::timeout, this, &ChipCore::onTick);
     connect(&pace_, &QTimer::timeout, this, &ChipCore::sendDue);
     if (options.audioTimed && options.voice) {
@@ -43,17 +45,29 @@ void ChipCore::voiceReady(int id, double seconds) {
 }
 
 void ChipCore::hear(const QByteArray& bytes, int portBaud, bool portFormatOk) {
-    if (bytes.isEmpty()) return;
-    if (portBaud != model_.baud() || !portFormatOk) {
-        if (!noiseReported_)
-            emit note(
-                QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)").arg(model_.baud()));
-        noiseReported_ = true;
-        return;
+    if (bytes.isEmpty() || portBaud <= 0) return;
+    // Ten bits a byte at the port's rate, after whatever is still on the wire.
+    inboundFree_ = std::max(now(), inboundFree_) + double(bytes.size()) * 10.0 / portBaud;
+    inbound_.push_back(Inbound{inboundFree_, bytes, portBaud, portFormatOk});
+    if (!hearing_.isActive()) hearing_.start(MsUntil(inbound_.front().at, now()));
+}
+
+void ChipCore::hearDue() {
+    while (!inbound_.empty() && inbound_.front().at <= now()) {
+        const Inbound in = std::move(inbound_.front());
+        inbound_.pop_front();
+        if (in.baud != model_.baud() || !in.formatOk) {
+            if (!noiseReported_)
+                emit note(QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)")
+                              .arg(model_.baud()));
+            noiseReported_ = true;
+            continue;
+        }
+        noiseReported_ = false;
+        model_.hear(in.bytes, in.at);
     }
-    noiseReported_ = false;
-    model_.hear(bytes, now());
     runModel();
+    if (!inbound_.empty()) hearing_.start(MsUntil(inbound_.front().at, now()));
 }
 
 void ChipCore::onTick() {
@@ -116,6 +130,8 @@ void ChipCore::sendDue() {
 
 void ChipCore::switchOff() {
     if (voice_) voice_->stop();
+    hearing_.stop();
+    inbound_.clear();
     tick_.stop();
     pace_.stop();
     line_.clear();

@@ -55,6 +55,7 @@ signals:
 
 private:
     void onTick();
+    void hearDue();
     void runModel();
     void putOnLine(const ChipModel::Output& out);
     void sendDue();
@@ -67,6 +68,17 @@ private:
     LineModel line_;
     int lineBaud_ = 1200;                          // the rate of the next bytes put on the line
     std::deque<std::pair<double, int>> switches_;  // (when, baud): the chip's rate changes
+    // Bytes from the port reach the chip once they have crossed the wire:
+    // (when their last bit is in, bytes, the port's rate, its format right).
+    struct Inbound {
+        double at;
+        QByteArray bytes;
+        int baud;
+        bool formatOk;
+    };
+    std::deque<Inbound> inbound_;
+    double inboundFree_ = 0;  // when the wire from the port is free
+    QTimer hearing_;
     QTimer tick_;
     QTimer pace_;
     QElapsedTimer clock_;

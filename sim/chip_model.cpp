@@ -44,7 +44,51 @@ QString SpeakableGbk(const QByteArray& pair) {
 }
 
 bool SpeakableAscii(uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
+
+QString ControlKind(uint8_t mode) {
+    if (mode & kStopBit) return QStringLiteral("stop");
+    if (mode == kSleepMode) return QStringLiteral("sleep");
+    if (BaudOfModeByte(mode)) return QStringLiteral("baud");
+    if ((mode >> 4) & 0x03) return QStringLiteral("output");
+    return QStringLiteral("other");
+}
 }  // namespace
+
+const QStringList& FrameKinds() {
+    static const QStringList kinds{QStringLiteral("stop"),   QStringLiteral("sleep"),  QStringLiteral("wake"),
+                                   QStringLiteral("output"), QStringLiteral("baud"),   QStringLiteral("text"),
+                                   QStringLiteral("music"),  QStringLiteral("phrase"), QStringLiteral("poem"),
+                                   QStringLiteral("sound"),  QStringLiteral("code")};
+    return kinds;
+}
+
+QString FrameKind(const QByteArray& frame) {
+    if (frame.size() < 6) return QStringLiteral("other");
+    const uint8_t mode = uint8_t(frame[1]);
+    const QByteArray body = frame.mid(4, frame.size() - 6);
+    if (mode != kPlayMode) return ControlKind(mode);
+    if (body.isEmpty()) return QStringLiteral("wake");
+    int items = 0;
+    bool text = false;
+    QString item;
+    for (qsizetype i = 0; i + 1 < body.size(); i += 2) {
+        const uint8_t hi = uint8_t(body[i]);
+        const uint8_t lo = uint8_t(body[i + 1]);
+        if (hi < 0x60 || hi > 0x6F) {
+            text = true;
+            continue;
+        }
+        ++items;
+        switch (lo & 0xF0) {
+        case kPhraseBase: item = QStringLiteral("phrase"); break;
+        case kMusicBase: item = QStringLiteral("music"); break;
+        case kSoundBase: item = QStringLiteral("sound"); break;
+        default: item = QStringLiteral("poem"); break;
+        }
+    }
+    if (items == 0) return QStringLiteral("text");
+    return items == 1 && !text ? item : QStringLiteral("code");
+}
 
 ChipModel::ChipModel(ChipOptions options)
     : options_(std::move(options)), random_(options_.seed), rejectNext_(options_.rejectNext),
@@ -95,7 +139,9 @@ void ChipModel::send(const QByteArray& bytes, int switchToBaud) {
     else if (bytes == kRejected) ++replies_.rejected;
     else if (bytes == kFinished) ++replies_.finished;
     else reply = false;
-    output_.push_back(Output{withStrayBytes(bytes, reply), switchToBaud});
+    Output out{withStrayBytes(bytes, reply), switchToBaud};
+    if (options_.replyDelay > 0) delayed_.emplace_back(now_ + options_.replyDelay, std::move(out));
+    else output_.push_back(std::move(out));
 }
 
 std::vector<ChipModel::Output> ChipModel::takeOutput() { return std::exchange(output_, {}); }
@@ -104,13 +150,19 @@ std::vector<QString> ChipModel::takeNotes() { return std::exchange(notes_, {}); 
 
 double ChipModel::nextDeadline() const {
     double next = playEnd_;
+    if (!delayed_.empty()) next = std::min(next, delayed_.front().first);
     if (inFrame_ || discarding_) next = std::min(next, lastByte_ + gapLimit());
     return next;
 }
 
 void ChipModel::advance(double now) {
-    if (discarding_ && now - lastByte_ > gapLimit()) discarding_ = false;
-    if (inFrame_ && now - lastByte_ > gapLimit()) {
+    now_ = std::max(now_, now);
+    while (!delayed_.empty() && delayed_.front().first <= now) {
+        output_.push_back(std::move(delayed_.front().second));
+        delayed_.pop_front();
+    }
+    if (discarding_ && now >= lastByte_ + gapLimit()) discarding_ = false;
+    if (inFrame_ && now >= lastByte_ + gapLimit()) {
         const qsizetype n = frame_.size();
         QString why = QStringLiteral("frame cut short");
         if (uint8_t(frame_[0]) != kFrameHead) why = QStringLiteral("no frame head");
@@ -134,6 +186,7 @@ void ChipModel::finishPlay() {
 
 void ChipModel::hear(const QByteArray& bytes, double now) {
     advance(now);
+    now_ = std::max(now_, now);
     for (const char c : bytes) hearByte(uint8_t(c), now);
 }
 
@@ -177,27 +230,35 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
         }
         return;
     }
-    if (broken) {
-        send(kRejected);
-        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+    if (broken) return reject(frame, why);
+    if (options_.silentTo.contains(FrameKind(frame))) {
+        note(QStringLiteral("silent to %1: %2").arg(FrameKind(frame), Hex(frame)));
         return;
     }
     handleFrame(frame, now);
 }
 
 void ChipModel::reject(const QByteArray& frame, const QString& why) {
+    if (options_.acceptMalformed) {
+        send(kAccepted);
+        note(QStringLiteral("accepted though malformed (%1): %2").arg(why, Hex(frame)));
+        return;
+    }
     send(kRejected);
     note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
 }
 
 bool ChipModel::injectedRejection(const QByteArray& frame) {
+    QString why;
     if (rejectNext_ > 0) {
         --rejectNext_;
-        reject(frame, QStringLiteral("injected"));
-        return true;
+        why = QStringLiteral("injected");
+    } else if (rejectProbability_ > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < rejectProbability_) {
+        why = QStringLiteral("injected at random");
     }
-    if (rejectProbability_ > 0 && std::uniform_real_distribution<double>(0, 1)(random_) < rejectProbability_) {
-        reject(frame, QStringLiteral("injected at random"));
+    if (!why.isEmpty()) {
+        send(kRejected);
+        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
         return true;
     }
     return false;
@@ -227,7 +288,7 @@ void ChipModel::handleFrame(const QByteArray& frame, double now) {
 void ChipModel::applyModes(uint8_t mode) {
     if (const int out = (mode >> 4) & 0x03) outputMode_ = out;
     // The acceptance goes out at the old rate, then the chip switches.
-    if (const int baud = BaudOfModeByte(mode)) output_.back().switchToBaud = baud;
+    if (const int baud = BaudOfModeByte(mode)) lastOutput().switchToBaud = baud;
 }
 
 void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
@@ -321,7 +382,8 @@ double ChipModel::itemSeconds(const Item& item, bool lyrics, bool& lyricsSent) {
     if (item.index >= kKaraokePieceCount) return kMusicSeconds;
     const QByteArray stream = LyricStream(item.index, options_.speed);
     if (lyrics && !lyricsSent) {
-        send(stream);
+        // Cut short: its first third, without the end code.
+        send(options_.cutLyrics ? stream.left(stream.size() / 3) : stream);
         lyricsSent = true;
     }
     return LyricSeconds(stream) * options_.speed;

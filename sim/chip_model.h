@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <random>
 #include <vector>
@@ -43,7 +44,20 @@ struct ChipOptions {
     // by their audio (see WithVoice).
     VoiceFactory voice{};
     int baud = 1200;  // the line rate it starts at
+    // Faults a chip's tester must catch: frames of these kinds (FrameKind)
+    // are never answered; a malformed frame is accepted; a lyric stream is
+    // cut short without its end code; every answer goes this many seconds
+    // late.
+    QStringList silentTo{};
+    bool acceptMalformed = false;
+    bool cutLyrics = false;
+    double replyDelay = 0;
 };
+
+// What a frame asks for, in one word: stop, sleep, wake, output, baud,
+// text, music, phrase, poem, sound, code (several items) or other.
+QString FrameKind(const QByteArray& frame);
+const QStringList& FrameKinds();
 
 class ChipModel {
 public:
@@ -120,6 +134,7 @@ private:
     void stopAudio();
     double gapLimit() const;
     void send(const QByteArray& bytes, int switchToBaud = 0);
+    Output& lastOutput() { return options_.replyDelay > 0 ? delayed_.back().second : output_.back(); }
     QByteArray withStrayBytes(const QByteArray& bytes, bool reply);
     char strayByte();
     void note(const QString& line) { notes_.push_back(line); }
@@ -144,6 +159,8 @@ private:
     bool recordFrames_ = false;
     std::vector<QByteArray> recorded_;
     std::vector<Output> output_;
+    std::deque<std::pair<double, Output>> delayed_;  // (when it goes, what): answers sent late
+    double now_ = 0;
     std::vector<QString> notes_;
     std::vector<AudioEvent> audio_;
     int audioId_ = 0;             // the last job handed out

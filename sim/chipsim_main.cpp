@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "sim/chip_host.h"
+#include "sim/chip_options.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_voice.h"
 #endif
@@ -35,23 +36,17 @@ const char* kUsage =
     "\n"
     "  --link PATH             also make PATH a symbolic link to the device\n"
     "  --speed F               play F times faster (default 1)\n"
-    "  --reject-next N         reject the next N frames\n"
-    "  --reject-rate P         reject frames with probability P (0..1)\n"
-    "  --seed N                seed for --reject-rate and noise (default 1)\n"
-    "  --drop-finish-reports   never send the playback-finished report\n"
-    "  --back-to-back          plays end as they start: the acceptance and the\n"
-    "                          finish report follow each other on the line\n"
     "  --line KIND             how bytes reach the port: uart (default; one at a\n"
     "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
     "                          usb (packets every 16 ms) or burst\n"
     "  --noise N               send N noise bytes every second\n"
-    "  --stray-bytes P         a stray byte before or after a reply and inside a\n"
-    "                          lyric stream, each with probability P (0..1)\n"
     "  --mute                  never use the sound output (timing stays the same)\n"
     "  --record DIR            write every utterance to DIR as a 16-bit mono WAV\n"
     "                          file: 0001.wav, 0002.wav, ...\n"
     "  --help                  show this text\n"
-    "  --version               show the version\n";
+    "  --version               show the version\n"
+    "\n"
+    "Faults, for testing a chip's tester:\n";
 
 struct Settings {
     vorla::sim::ChipOptions chip;
@@ -65,11 +60,8 @@ bool SetValue(const QString& a, const QString& value, Settings& s) {
     if (a == QStringLiteral("--link")) s.link = value;
     else if (a == QStringLiteral("--record")) s.chip.recordDir = value;
     else if (a == QStringLiteral("--speed")) s.chip.speed = value.toDouble(&ok);
-    else if (a == QStringLiteral("--reject-next")) s.chip.rejectNext = value.toInt(&ok);
-    else if (a == QStringLiteral("--reject-rate")) s.chip.rejectProbability = value.toDouble(&ok);
-    else if (a == QStringLiteral("--seed")) s.chip.seed = value.toUInt(&ok);
     else if (a == QStringLiteral("--noise")) s.noise = value.toInt(&ok);
-    else if (a == QStringLiteral("--stray-bytes")) s.chip.strayBytes = value.toDouble(&ok);
+    else if (vorla::sim::ChipValueOptions().contains(a)) ok = vorla::sim::SetChipValue(a, value, s.chip);
     else if (const auto kind = vorla::sim::ParseLineKind(value)) s.chip.line = *kind;
     else ok = false;
     return ok && s.chip.speed > 0;
@@ -81,23 +73,25 @@ int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
     const QString& a = args[i];
     if (a == QStringLiteral("--help")) {
         std::fputs(kUsage, stdout);
+        std::fputs(qPrintable(vorla::sim::ChipFaultUsage()), stdout);
         return 0;
     }
     if (a == QStringLiteral("--version")) {
         std::puts("vorla-chipsim " VORLA_VERSION);
         return 0;
     }
-    if (a == QStringLiteral("--drop-finish-reports") || a == QStringLiteral("--back-to-back") ||
-        a == QStringLiteral("--mute")) {
-        (a == QStringLiteral("--back-to-back") ? s.chip.backToBack
-         : a == QStringLiteral("--mute")       ? s.chip.mute
-                                               : s.chip.dropFinishReports) = true;
+    if (a == QStringLiteral("--mute")) {
+        s.chip.mute = true;
         return -1;
     }
-    static const QStringList withValue{
-        QStringLiteral("--link"),        QStringLiteral("--speed"),  QStringLiteral("--reject-next"),
-        QStringLiteral("--reject-rate"), QStringLiteral("--seed"),   QStringLiteral("--line"),
-        QStringLiteral("--noise"),       QStringLiteral("--record"), QStringLiteral("--stray-bytes")};
+    if (vorla::sim::ChipFlags().contains(a)) {
+        vorla::sim::SetChipFlag(a, s.chip);
+        return -1;
+    }
+    static const QStringList withValue =
+        QStringList{QStringLiteral("--link"), QStringLiteral("--speed"), QStringLiteral("--line"),
+                    QStringLiteral("--noise"), QStringLiteral("--record")} +
+        vorla::sim::ChipValueOptions();
     if (!withValue.contains(a)) {
         std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
         return 2;

@@ -5,7 +5,7 @@
 //   vorla_bench --quick    shorter waits and lyric stream
 //   vorla_bench --replies  only the reply-to-status latency
 //   vorla_bench --voice    only the virtual chip's synthesis times
-//   vorla_bench --selftest only a quick self-test run against the virtual chip
+//   vorla_bench --selftest only self-test runs against the virtual chip
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +23,8 @@
 #include <QTimer>
 
 #include "chip_rig.h"
-#include "codes/self_test.h"
+#include "selftest/report.h"
+#include "selftest/runner.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_audio.h"
 #endif
@@ -238,29 +239,37 @@ void StartUp(const char* self) {
                 double(t.nsecsElapsed()) / 1e6, double(usage.ru_maxrss) / 1024.0);
 }
 
-// A quick self-test of the whole table against the virtual chip at 9600
-// baud, over a pseudo-terminal: how long it takes, and its reply latencies.
-void SelfTestRun() {
+// Self-test runs of the whole table against the virtual chip over a
+// pseudo-terminal: quick and full, at 1200 and 9600 baud; their time next to
+// the wire time of what went over the line, and the reply latencies. Full
+// runs play ten times faster, their play limits scaled to match.
+void SelfTestRun(int16_t baudIndex, bool full) {
     sim::ChipOptions options;
-    options.baud = 9600;
+    options.baud = BaudRateAt(baudIndex)->baud;
+    if (full) options.speed = 10;
     ChipRig b(options);
-    b.port->setSettings(QStringLiteral("9600,N,8,1"));
+    b.port->setSettings(*BaudSettingsFor(baudIndex));
     SelfTest test(b.conv(), b.clock);
-    SelfTestOptions o;
-    o.startBaudIndex = 3;
-    QElapsedTimer t;
-    t.start();
+    RunOptions o;
+    o.startBaudIndex = baudIndex;
+    o.info.full = full;
+    if (full) o.limits.playScale = 0.1;
     test.start(o);
-    Spin(600000, [&] { return !test.running(); });
+    Spin(3600000, [&] { return !test.running(); });
+    const RunRecord& r = test.record();
     std::vector<double> latencies;
-    for (const SelfTestResult& r : test.report().results)
-        if (r.latencyMs >= 0 && !r.words.contains(QStringLiteral("波特率"))) latencies.push_back(r.latencyMs);
+    for (const StepRecord& s : r.steps)
+        if (s.measured.latencyMs >= 0) latencies.push_back(s.measured.latencyMs);
     const Stats s = Summarise(latencies);
-    std::printf(
-        "self-test, quick, whole table (%zu steps, %d passed) at 9600 baud, uart line: %.1f s; reply latency "
-        "median %.2f ms, p99 %.2f ms (frame written to reply read, baud switches left out)\n",
-        test.report().steps.size(), test.report().count(SelfTestResult::Verdict::Pass), double(t.elapsed()) / 1000.0,
-        s.median, s.p99);
+    std::printf("self-test, %s, %d baud, uart line: %s; reply latency median %.2f ms, p99 %.2f ms\n",
+                full ? "full (plays 10x faster)" : "quick", options.baud, qPrintable(SummaryLine(r)), s.median, s.p99);
+}
+
+void SelfTestRuns(bool withFull) {
+    for (const bool full : {false, true}) {
+        if (full && !withFull) continue;
+        for (const int16_t baud : {int16_t(0), int16_t(3)}) SelfTestRun(baud, full);
+    }
 }
 
 int StartUpChild(int argc, char** argv) {
@@ -326,7 +335,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--selftest") {
-        SelfTestRun();
+        SelfTestRuns(true);
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--voice") {
@@ -340,7 +349,7 @@ int main(int argc, char** argv) {
     PlaybackWait(quick ? 5 : 60);
     Lyrics(quick ? 20 : 180);
     ReplyLatency(quick ? 50 : 300);
-    SelfTestRun();
+    SelfTestRuns(!quick);
     VoiceSynthesis();
     return 0;
 }

@@ -60,6 +60,20 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
          {QStringLiteral("--device"), QStringLiteral("/dev/null"), QStringLiteral("--speed"), QStringLiteral("2")},
          2,
          "the virtual chip's options go with --simulate"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--limits"), QStringLiteral("/nonexistent/limits.json")},
+         2,
+         "cannot read the limits /nonexistent/limits.json"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--silent-to"), QStringLiteral("radio")},
+         2,
+         "bad value for --silent-to: radio"},
+        // The station fails before the chip is tested: exit 3.
+        {VORLA_SELFTEST_PATH, {QStringLiteral("--device"), QStringLiteral("/nonexistent/ttyUSB9")}, 3, "打开失败"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--report"), QStringLiteral("/nonexistent/report.json")},
+         3,
+         "cannot write /nonexistent/report.json"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QString::fromLatin1(c.program).section(u'/', -1).toStdString() + " " +

@@ -111,7 +111,9 @@ void frm_7711::connectControls() {
 }
 
 void frm_7711::connectConversation() {
-    connect(&conv_, &ChipConversation::statusChanged, ui_->Label11, &QLabel::setText);
+    connect(&conv_, &ChipConversation::statusChanged, this, [this](const QString& text) {
+        if (!lineTaken_) ui_->Label11->setText(text);
+    });
     connect(&conv_.log(), &FrameLog::appended, this,
             [this](const QString& chunk) { AppendToLogView(*ui_->Text4, chunk); });
     connect(&conv_.log(), &FrameLog::cleared, ui_->Text4, &QPlainTextEdit::clear);
@@ -160,6 +162,7 @@ Controls frm_7711::readControls() const {
 }
 
 void frm_7711::send(Command command) {
+    if (lineTaken_) return;
     pushControls();
     conv_.send(command);
 }
@@ -168,9 +171,25 @@ void frm_7711::send(Command command) {
 
 void frm_7711::showSleeping(bool asleep) {
     ui_->Command11->setText(asleep ? QStringLiteral("唤  醒") : QStringLiteral("睡  眠"));
-    QPushButton* buttons[] = {ui_->Command1,  ui_->Command3,  ui_->Command4,  ui_->Command5,  ui_->Command6,
+    enableSending();
+}
+
+void frm_7711::enableSending() {
+    const bool asleep = conv_.sleeping();
+    // Asleep, the chip hears only the wake frame.
+    QPushButton* playing[] = {ui_->Command1,  ui_->Command3,  ui_->Command4,  ui_->Command5,  ui_->Command6,
                               ui_->Command12, ui_->Command13, ui_->Command10, ui_->Command26, ui_->Command27};
-    for (QPushButton* button : buttons) button->setEnabled(!asleep);
+    for (QPushButton* button : playing) button->setEnabled(!asleep && !lineTaken_);
+    QWidget* line[] = {ui_->Command11, ui_->btn_fasong, ui_->btn_fasong2, ui_->Command22, ui_->Command23,
+                       ui_->Command24, ui_->Command25,  ui_->Option11,    ui_->Option12};
+    for (QWidget* control : line) control->setEnabled(!lineTaken_);
+}
+
+void frm_7711::setLineTaken(bool taken) {
+    lineTaken_ = taken;
+    enableSending();
+    ui_->Label11->setText(taken ? QStringLiteral("芯片自检进行中，发送已停用") : conv_.status());
+    if (!taken) pushControls();
 }
 
 void frm_7711::showSnapshotMarks() {
@@ -209,7 +228,11 @@ std::unique_ptr<QMenu> frm_7711::logMenu(const QPoint& at) {
 }
 
 SelfTestWindow* frm_7711::openSelfTest() {
-    if (!selfTest_) selfTest_ = new SelfTestWindow(conv_, this);
+    if (!selfTest_) {
+        selfTest_ = new SelfTestWindow(conv_, this);
+        connect(&selfTest_->selfTest(), &SelfTest::started, this, [this] { setLineTaken(true); });
+        connect(&selfTest_->selfTest(), &SelfTest::finished, this, [this] { setLineTaken(false); });
+    }
     selfTest_->show();
     selfTest_->raise();
     return selfTest_;
@@ -221,7 +244,7 @@ void frm_7711::saveLog() {
 }
 
 std::unique_ptr<QMenu> frm_7711::deviceMenu(int16_t port) {
-    if (!conv_.devicesChoosable()) return nullptr;
+    if (!conv_.devicesChoosable() || lineTaken_) return nullptr;
     const QString current = conv_.device(port);
     return DeviceMenu(
         this, current, deviceList_ ? deviceList_() : std::vector<SerialDeviceInfo>(),

@@ -102,12 +102,19 @@ private:
     void connectConversation();
     void setUpMenus();
     void fillLists();
-    void pushControls() { conv_.setControls(readControls()); }
+    void pushControls() {
+        if (!lineTaken_) conv_.setControls(readControls());
+    }
     void send(vorla::Command command);
     vorla::CodeListSet codeListSet();
     // List1..List8.
     const vorla::ListBox* listBox(int n) const;
     void showSleeping(bool asleep);
+    // While the self-test runs it owns the line: nothing here sends, and
+    // the controls are not pushed to the conversation (the run sends with
+    // its own); at its end they are pushed as they stand then.
+    void setLineTaken(bool taken);
+    void enableSending();
     void showSnapshotMarks();
     void showPortToolTips();
     void endProgram();
@@ -120,4 +127,5 @@ private:
     std::function<QString(int16_t, const QString&)> devicePath_;
     std::function<void()> exit_;
     vorla::SelfTestWindow* selfTest_ = nullptr;
+    bool lineTaken_ = false;
 };

@@ -11,24 +11,26 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSvgGenerator>
+#include <QSysInfo>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "codes/self_test_report.h"
+#include "protocol/frame_words.h"
+#include "selftest/report.h"
 
 namespace vorla {
 
 namespace {
-using Verdict = SelfTestResult::Verdict;
+enum Column { kStep, kFrame, kWords, kReply, kLatency, kPlay, kVerdict, kColumns };
 
-QColor VerdictColour(Verdict v) {
-    switch (v) {
-    case Verdict::Pass: return QColor(0, 140, 0);
-    case Verdict::Warning: return QColor(200, 120, 0);
-    case Verdict::Fail: return QColor(200, 0, 0);
-    case Verdict::NotRun: return QColor(128, 128, 128);
+QColor OutcomeColour(Outcome o) {
+    switch (o) {
+    case Outcome::Pass: return QColor(0, 140, 0);
+    case Outcome::Marginal: return QColor(200, 120, 0);
+    case Outcome::Fail: return QColor(200, 0, 0);
+    case Outcome::Error: return QColor(150, 0, 150);
+    case Outcome::NotRun: return QColor(128, 128, 128);
     }
     return Qt::black;
 }
@@ -48,57 +50,67 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.fillRect(rect(), Qt::white);
-        DrawTimeline(painter, test_.report(), QRectF(rect()));
+        DrawTimeline(painter, test_.record(), QRectF(rect()));
     }
 
 private:
     const SelfTest& test_;
 };
+
+// A cell whose text may be cut by its column: the whole text in its tooltip.
+void SetCell(QTableWidget& table, int row, int column, const QString& text) {
+    QTableWidgetItem* item = table.item(row, column);
+    item->setText(text);
+    item->setToolTip(text);
+}
 }  // namespace
 
-void DrawTimeline(QPainter& painter, const SelfTestReport& report, const QRectF& area) {
-    const size_t n = report.steps.size();
+void DrawTimeline(QPainter& painter, const RunRecord& record, const QRectF& area) {
+    const size_t n = record.steps.size();
     if (n == 0) return;
     double end = 0.001;
-    for (const SelfTestResult& r : report.results) end = std::max({end, r.sentAt, r.acceptedAt, r.finishedAt});
+    for (const StepRecord& s : record.steps)
+        end = std::max({end, s.measured.sentAt, s.measured.repliedAt + std::max(0.0, s.measured.playSeconds)});
     const double row = std::min(kRowHeight, area.height() / double(n));
     const double scale = (area.width() - kLabelWidth - 10) / end;
     QFont font = painter.font();
     font.setPixelSize(std::max(6, int(row) - 2));
     painter.setFont(font);
     for (size_t i = 0; i < n; ++i) {
-        const SelfTestResult& r = report.results[i];
+        const Measured& m = record.steps[i].measured;
+        const QColor colour = OutcomeColour(record.steps[i].verdict.outcome);
         const double y = area.top() + double(i) * row;
         painter.setPen(Qt::black);
-        painter.drawText(QRectF(area.left(), y, kLabelWidth - 4, row), Qt::AlignRight | Qt::AlignVCenter,
-                         report.steps[i].name.left(16));
-        if (r.sentAt < 0) continue;
+        painter.drawText(
+            QRectF(area.left(), y, kLabelWidth - 4, row), Qt::AlignRight | Qt::AlignVCenter,
+            painter.fontMetrics().elidedText(record.steps[i].step.name, Qt::ElideRight, int(kLabelWidth) - 4));
+        if (m.sentAt < 0) continue;
         const auto x = [&](double t) { return area.left() + kLabelWidth + t * scale; };
-        const double accepted = r.acceptedAt >= 0 ? r.acceptedAt : r.sentAt;
-        // Sent to accepted, then accepted to finished (lighter).
-        painter.fillRect(QRectF(x(r.sentAt), y + 1, std::max(1.0, x(accepted) - x(r.sentAt)), row - 2),
-                         VerdictColour(r.verdict));
-        if (r.finishedAt >= 0)
-            painter.fillRect(QRectF(x(accepted), y + row / 4, std::max(1.0, x(r.finishedAt) - x(accepted)), row / 2),
-                             VerdictColour(r.verdict).lighter(160));
-        if (r.resends > 0 || r.reply.startsWith(QStringLiteral("rejected"))) {
+        const double answered = m.repliedAt >= 0 ? m.repliedAt : m.sentAt;
+        // Sent to answered, then the play (lighter).
+        painter.fillRect(QRectF(x(m.sentAt), y + 1, std::max(1.0, x(answered) - x(m.sentAt)), row - 2), colour);
+        if (m.playSeconds > 0)
+            painter.fillRect(
+                QRectF(x(answered), y + row / 4, std::max(1.0, x(answered + m.playSeconds) - x(answered)), row / 2),
+                colour.lighter(160));
+        if (m.rejections > 0) {
             painter.setPen(QPen(Qt::red, 2));
-            painter.drawLine(QPointF(x(r.sentAt), y), QPointF(x(r.sentAt), y + row));  // a rejection
+            painter.drawLine(QPointF(x(m.sentAt), y), QPointF(x(m.sentAt), y + row));  // a rejection
         }
     }
 }
 
-bool SaveTimelineSvg(const SelfTestReport& report, const QString& path) {
+bool SaveTimelineSvg(const RunRecord& record, const QString& path) {
     QSvgGenerator svg;
     svg.setFileName(path);
-    const QSize size(900, int(20 + kRowHeight * double(report.steps.size())));
+    const QSize size(900, int(20 + kRowHeight * double(record.steps.size())));
     svg.setSize(size);
     svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setTitle(QStringLiteral("芯片自检 %1").arg(report.options.dut));
+    svg.setTitle(QStringLiteral("芯片自检 %1").arg(record.info.dut));
     QPainter painter;
     if (!painter.begin(&svg)) return false;
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-    DrawTimeline(painter, report, QRectF(0, 10, size.width(), size.height() - 20));
+    DrawTimeline(painter, record, QRectF(0, 10, size.width(), size.height() - 20));
     return painter.end();
 }
 
@@ -110,19 +122,26 @@ SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
       summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineView(test_, this)) {
     setWindowTitle(QStringLiteral("芯片自检"));
     setObjectName(QStringLiteral("SelfTestWindow"));
-    resize(900, 640);
+    resize(980, 640);
     dut_->setPlaceholderText(QStringLiteral("被测芯片编号"));
     mode_->addItems({QStringLiteral("快速（播放受理后即停止）"), QStringLiteral("完整（等待播完报告）")});
     auto* bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("芯片："), this));
     for (QWidget* w : std::initializer_list<QWidget*>{dut_, mode_, start_, stop_, save_, saveTimeline_})
         bar->addWidget(w);
-    table_->setColumnCount(7);
+    table_->setColumnCount(kColumns);
     table_->setHorizontalHeaderLabels({QStringLiteral("步骤"), QStringLiteral("帧"), QStringLiteral("内容"),
                                        QStringLiteral("应答"), QStringLiteral("时延 ms"), QStringLiteral("播放 s"),
                                        QStringLiteral("结果")});
+    // Names and frames keep widths that fit most of them; the rest shows in tooltips.
+    const int widths[kColumns] = {170, 150, 220, 90, 60, 60, 0};
+    for (int c = 0; c + 1 < kColumns; ++c) table_->setColumnWidth(c, widths[c]);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setWordWrap(false);
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(progress_);
@@ -139,65 +158,77 @@ SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
     connect(stop_, &QPushButton::clicked, this, &SelfTestWindow::stopRun);
     connect(save_, &QPushButton::clicked, this, &SelfTestWindow::saveReport);
     connect(saveTimeline_, &QPushButton::clicked, this, &SelfTestWindow::saveTimeline);
+    connect(&test_, &SelfTest::stepStarted, this, &SelfTestWindow::showStarted);
     connect(&test_, &SelfTest::stepFinished, this, &SelfTestWindow::showStep);
     connect(&test_, &SelfTest::finished, this, &SelfTestWindow::showFinished);
 }
 
+QString SelfTestWindow::summary() const { return summary_->text(); }
+
 void SelfTestWindow::startRun() {
     if (test_.running()) return;
-    SelfTestOptions options;
-    options.full = mode_->currentIndex() == 1;
-    options.dut = dut_->text().trimmed();
-    options.port = conv_.portName();
-    options.version = QCoreApplication::applicationVersion();
+    RunOptions options;
+    options.info.full = mode_->currentIndex() == 1;
+    options.info.dut = dut_->text().trimmed();
+    options.info.port = conv_.portName();
+    options.info.version = QCoreApplication::applicationVersion();
+    options.info.station = QSysInfo::machineHostName();
+    options.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
     options.startBaudIndex = conv_.portBaudIndex();
     test_.start(options);
-    const SelfTestReport& report = test_.report();
-    table_->setRowCount(int(report.steps.size()));
-    for (int i = 0; i < int(report.steps.size()); ++i) {
-        table_->setItem(i, 0,
-                        new QTableWidgetItem(report.steps[size_t(i)].group + u' ' + report.steps[size_t(i)].name));
-        for (int c = 1; c < 7; ++c) table_->setItem(i, c, new QTableWidgetItem);
+    const RunRecord& record = test_.record();
+    table_->setRowCount(int(record.steps.size()));
+    for (int i = 0; i < int(record.steps.size()); ++i) {
+        for (int c = 0; c < kColumns; ++c) table_->setItem(i, c, new QTableWidgetItem);
+        const Step& s = record.steps[size_t(i)].step;
+        SetCell(*table_, i, kStep, s.group + u' ' + s.name);
+        table_->item(i, kStep)->setToolTip(s.describe());
     }
-    progress_->setRange(0, int(report.steps.size()));
+    progress_->setRange(0, int(record.steps.size()));
     progress_->setValue(0);
-    summary_->clear();
+    summary_->setText(QStringLiteral("%1 步，进行中…").arg(record.steps.size()));
     start_->setEnabled(false);
     stop_->setEnabled(true);
 }
 
 void SelfTestWindow::stopRun() { test_.stop(); }
 
+void SelfTestWindow::showStarted(int index) {
+    if (index >= table_->rowCount()) return;
+    table_->selectRow(index);
+    table_->scrollToItem(table_->item(index, kStep), QAbstractItemView::PositionAtCenter);
+}
+
 void SelfTestWindow::showStep(int index) {
-    const SelfTestResult& r = test_.report().results[size_t(index)];
-    const QString cells[] = {
-        Hex(r.frame),
-        r.words,
-        r.reply + (r.resends > 0 ? QStringLiteral("（重发%1次）").arg(r.resends) : QString()),
-        r.latencyMs >= 0 ? QString::number(r.latencyMs, 'f', 1) : QString(),
-        r.playSeconds >= 0 ? QString::number(r.playSeconds, 'f', 2) : QString(),
-        VerdictText(r.verdict) + (r.message.isEmpty() ? QString() : QStringLiteral("：") + r.message)};
-    for (int c = 0; c < 6; ++c) table_->item(index, c + 1)->setText(cells[c]);
-    table_->item(index, 6)->setForeground(VerdictColour(r.verdict));
+    if (index >= table_->rowCount()) return;
+    const StepRecord& s = test_.record().steps[size_t(index)];
+    const Measured& m = s.measured;
+    SetCell(*table_, index, kFrame, Hex(m.frame));
+    SetCell(*table_, index, kWords, m.frame.isEmpty() ? QString() : DescribeFrame(m.frame));
+    const QString reply = !m.answer                            ? QStringLiteral("无")
+                          : *m.answer == reply::Kind::Accepted ? QStringLiteral("受理")
+                                                               : QStringLiteral("拒绝");
+    SetCell(*table_, index, kReply,
+            reply + (m.resends() > 0 ? QStringLiteral("（重发%1次）").arg(m.resends()) : QString()));
+    SetCell(*table_, index, kLatency, m.latencyMs >= 0 ? QString::number(m.latencyMs, 'f', 1) : QString());
+    SetCell(*table_, index, kPlay, m.playSeconds >= 0 ? QString::number(m.playSeconds, 'f', 2) : QString());
+    SetCell(*table_, index, kVerdict,
+            OutcomeName(s.verdict.outcome) +
+                (s.verdict.reasons.isEmpty() ? QString()
+                                             : QStringLiteral("：") + s.verdict.reasons.join(QStringLiteral("；"))));
+    table_->item(index, kVerdict)->setForeground(OutcomeColour(s.verdict.outcome));
     progress_->setValue(index + 1);
     timeline_->update();
 }
 
 void SelfTestWindow::showFinished() {
-    const SelfTestReport& report = test_.report();
-    for (int i = 0; i < int(report.results.size()); ++i) {
-        if (report.results[size_t(i)].verdict != Verdict::NotRun) continue;
-        table_->item(i, 6)->setText(VerdictText(Verdict::NotRun) + QStringLiteral("：") +
-                                    report.results[size_t(i)].message);
-        table_->item(i, 6)->setForeground(VerdictColour(Verdict::NotRun));
-    }
-    summary_->setText(QStringLiteral("%1 步，%2 秒：通过 %3，警告 %4，失败 %5，未运行 %6")
-                          .arg(report.steps.size())
-                          .arg(report.seconds, 0, 'f', 1)
-                          .arg(report.count(Verdict::Pass))
-                          .arg(report.count(Verdict::Warning))
-                          .arg(report.count(Verdict::Fail))
-                          .arg(report.count(Verdict::NotRun)));
+    const RunRecord& record = test_.record();
+    for (int i = 0; i < int(record.steps.size()) && i < table_->rowCount(); ++i)
+        if (record.steps[size_t(i)].verdict.outcome == Outcome::NotRun ||
+            record.steps[size_t(i)].verdict.outcome == Outcome::Error)
+            showStep(i);
+    summary_->setText(SummaryLine(record));
+    summary_->setStyleSheet(QStringLiteral("color: %1").arg(OutcomeColour(record.verdict.outcome).name()));
     start_->setEnabled(true);
     stop_->setEnabled(false);
     save_->setEnabled(true);
@@ -206,21 +237,22 @@ void SelfTestWindow::showFinished() {
 }
 
 void SelfTestWindow::saveReport() {
-    const QString path = savePath_ ? savePath_(DefaultReportName(test_.report(), QStringLiteral("xml"))) : QString();
+    const QString path = savePath_ ? savePath_(DefaultReportName(test_.record(), QStringLiteral("xml"))) : QString();
     if (path.isEmpty()) return;
-    QSaveFile file(path);
-    const bool ok =
-        file.open(QIODevice::WriteOnly) && file.write(ReportFor(path, test_.report())) >= 0 && file.commit();
-    summary_->setText(ok ? QStringLiteral("报告已保存：%1").arg(path)
-                         : QStringLiteral("报告保存失败：%1：%2").arg(path, file.errorString()));
+    ReportFile file;
+    const bool ok = file.open(path, test_.record());
+    summary_->setText(SummaryLine(test_.record()) + u'\n' +
+                      (ok ? QStringLiteral("报告已保存：%1").arg(file.path())
+                          : QStringLiteral("报告保存失败：%1").arg(file.error())));
 }
 
 void SelfTestWindow::saveTimeline() {
-    const QString path = savePath_ ? savePath_(DefaultReportName(test_.report(), QStringLiteral("svg"))) : QString();
+    const QString path = savePath_ ? savePath_(DefaultReportName(test_.record(), QStringLiteral("svg"))) : QString();
     if (path.isEmpty()) return;
-    const bool ok = SaveTimelineSvg(test_.report(), path);
-    summary_->setText(ok ? QStringLiteral("时间线已保存：%1").arg(path)
-                         : QStringLiteral("时间线保存失败：%1").arg(path));
+    const bool ok = SaveTimelineSvg(test_.record(), path);
+    summary_->setText(
+        SummaryLine(test_.record()) + u'\n' +
+        (ok ? QStringLiteral("时间线已保存：%1").arg(path) : QStringLiteral("时间线保存失败：%1").arg(path)));
 }
 
 }  // namespace vorla

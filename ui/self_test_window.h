@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The self-test window "芯片自检": the chip under test, quick or full, the
-// steps as a table with their verdicts in colour, progress, Stop, the report
-// saved as JUnit XML or JSON, and the run's timeline drawn as a picture that
-// can be saved as SVG. It runs on the main window's conversation, so the
-// main window's log records every frame as usual.
+// verdict summary, the steps as a table that follows the running step with
+// their verdicts in colour, progress, Stop, the report saved as JUnit XML or
+// JSON, and the run's timeline drawn as a picture that can be saved as SVG.
+// It runs on the main window's conversation, so the main window's log
+// records every frame as usual; the main window sends nothing meanwhile.
 #pragma once
 
 #include <functional>
 
 #include <QWidget>
 
-#include "codes/self_test.h"
+#include "selftest/runner.h"
 
 class QComboBox;
 class QLabel;
@@ -23,10 +24,10 @@ class QPainter;
 namespace vorla {
 
 // Draws a run's timeline into `area`: a row a step, a bar from the frame
-// sent to its acceptance and on to its finish report, rejections marked.
-void DrawTimeline(QPainter& painter, const SelfTestReport& report, const QRectF& area);
+// sent to its answer and on through its play, rejections marked.
+void DrawTimeline(QPainter& painter, const RunRecord& record, const QRectF& area);
 // Writes the timeline as an SVG file; false when it cannot.
-bool SaveTimelineSvg(const SelfTestReport& report, const QString& path);
+bool SaveTimelineSvg(const RunRecord& record, const QString& path);
 
 class SelfTestWindow : public QWidget {
     Q_OBJECT
@@ -37,6 +38,8 @@ public:
     // Where the reports and the picture go (a file dialog by default); tests
     // replace it. An empty path saves nothing.
     void setSavePathSource(std::function<QString(const QString& suggested)> source) { savePath_ = std::move(source); }
+    QTableWidget& table() { return *table_; }
+    QString summary() const;
 
 public slots:
     void startRun();
@@ -45,6 +48,7 @@ public slots:
     void saveTimeline();
 
 private:
+    void showStarted(int index);
     void showStep(int index);
     void showFinished();
 

@@ -36,6 +36,7 @@ bool FakeSerial::output(const QByteArray& bytes) {
     ops.push_back(Op{Op::Output, port_, settings_, bytes, deviceName()});
     if (journal) journal->push_back("send");
     frameWritten(bytes);
+    if (onOutput) onOutput(bytes);
     return true;
 }
 

@@ -35,6 +35,8 @@ public:
     // Arrival times from this clock; with one, the line's quiet times end
     // batches as the clock moves past them.
     Clock* timeSource = nullptr;
+    // Sees every output that went out (a chip on the other end).
+    std::function<void(const QByteArray&)> onOutput;
 
     void setCommPort(int16_t port) override { port_ = port; }
     int16_t commPort() const override { return port_; }

@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// One record of a self-test run: what was measured in each step, the
+// verdict the judge gave it, and who ran it where and when. The judge is a
+// pure function of a step, its measurements and the limits; the reports are
+// written from this record alone.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include "protocol/replies.h"
+#include "selftest/limits.h"
+#include "selftest/step.h"
+
+namespace vorla {
+
+enum class Outcome { Pass, Marginal, Fail, Error, NotRun };
+QString OutcomeName(Outcome outcome);  // "pass", "marginal", "fail", "error", "not run"
+
+// What the runner saw in one step, and nothing it concluded.
+struct Measured {
+    bool ran = false;
+    int baud = 0;        // the line rate it ran at
+    QByteArray frame;    // the first frame it sent
+    int framesSent = 0;  // with its resends, not the stop after it
+    int rejections = 0;
+    std::optional<reply::Kind> answer;  // the well-formed reply its frame got last
+    double sentAt = -1;                 // seconds from the run's start: the frame handed to the port
+    double repliedAt = -1;              // the reply's last byte read
+    double latencyMs = -1;              // from the frame's last byte on the wire to the reply's last byte read
+    bool finishReported = false;
+    double playSeconds = -1;  // the acceptance to the finish report
+    bool lyricsRead = false;
+    double lyricsSeconds = -1;  // the acceptance to the stream read whole
+    bool lyricsEnded = false;   // by its end code
+    QStringList lyricLines;     // the lines it shows
+    bool stopSent = false;
+    bool stopAccepted = false;
+    bool stopReported = false;  // a finish report after the stop was sent
+    int codesSent = 0;          // a code run: frames, acceptances and reports
+    int codesAccepted = 0;
+    int codesReported = 0;
+    int codesExpected = 0;
+    QStringList malformedReplies;  // reply-sized answers with a wrong head or tail
+    QStringList unknownReplies;    // 01 xx 14 with a code no reply has
+    QStringList lateReplies;       // replies that came when nothing waited for them
+    QStringList unexpected;        // replies and lyric data the step did not ask for
+    QStringList strayBytes;        // characters dropped as noise
+    QString timeout;               // what the step waited for when its deadline passed
+    QString fault;                 // the port fault that ended the run in this step
+    QString notRun;                // why it did not run
+
+    int resends() const { return framesSent > 0 ? framesSent - 1 : 0; }
+};
+
+struct Verdict {
+    Outcome outcome = Outcome::NotRun;
+    QStringList reasons;
+};
+
+// The verdict of one step: every reason it is not a pass. `strict` turns
+// warnings into failures.
+Verdict Judge(const Step& step, const Measured& measured, const Limits& limits, bool full, bool strict);
+
+struct StepRecord {
+    Step step;
+    Measured measured;
+    Verdict verdict;
+};
+
+// Who ran the test, on what, with what.
+struct RunInfo {
+    QString dut;           // the chip under test
+    QString station;       // the test station (host name by default)
+    QString operatorName;  // who ran it (user name by default)
+    QString version;       // of this program
+    QString port;
+    bool full = false;
+    bool strict = false;
+    bool stopOnFail = false;
+    int repeat = 1;
+};
+
+struct RunRecord {
+    RunInfo info;
+    Limits limits;
+    int baud = 0;  // the rate the run started at
+    QDateTime started;
+    QDateTime ended;
+    double seconds = 0;
+    std::vector<StepRecord> steps;
+    QString fault;       // a port fault ended the run
+    QString endedEarly;  // why the run ended before its last step, if it did
+    QStringList notes;   // what the run found out (the chip's rate, a restart)
+    int framesSent = 0;
+    int framesRejected = 0;
+    double wireSeconds = 0;  // every frame, reply and lyric byte on the wire
+    bool finished = false;
+    Verdict verdict;
+
+    int count(Outcome outcome) const;
+};
+
+// The verdict of a whole run from its steps: an error when a port fault
+// ended it, a failure when a step failed or did not run or too many frames
+// were rejected, marginal when a step warned.
+Verdict JudgeRun(const RunRecord& record);
+// 0 passed (warnings too), 1 the chip failed, 3 the station failed.
+int ExitStatus(const Verdict& verdict);
+
+}  // namespace vorla

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// The self-test's steps as values: what a step sends (a command and the
+// controls it is sent with, exactly as the window sends it), what the chip
+// is expected to do with it, and how much it plays, from which its limits
+// follow. The table is built once from the chip's catalog.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+#include "codes/code_lists.h"
+#include "codes/conversation.h"
+
+namespace vorla {
+
+// What a step's frame must lead to.
+enum class Expect {
+    Reply,     // an acceptance
+    Play,      // an acceptance, then a play
+    Lyrics,    // an acceptance, a lyric stream, then a play
+    Refused,   // a frame the chip must reject or ignore; a stop after it is accepted
+    NoEffect,  // any answer or none, as long as a stop after it is accepted at the same rate
+    CodeRun,   // the window's code playback: every code's frame accepted and its play reported
+};
+QString ExpectName(Expect expect);
+
+// The kinds of what a chip plays, for the play-time limits.
+enum class PlayKind { Character, Phrase, Sound, Poem, Music, Count };
+QString PlayKindName(PlayKind kind);  // "character", "phrase", ...
+
+// How much a step plays: items of each kind.
+using PlayAmount = std::array<int, size_t(PlayKind::Count)>;
+
+struct Step {
+    QString group;
+    QString name;
+    Command command = Command::Stop;
+    Controls controls;  // what the window's controls hold when it is sent
+    Expect expect = Expect::Reply;
+    PlayAmount amount{};     // what it plays, once
+    int passes = 1;          // how often the play repeats; 0 until stopped
+    bool report = false;     // the play asks for a finish report
+    bool stopAfter = false;  // a stop at the step's rate follows its acceptance (a new rate)
+    bool fullOnly = false;   // left out of quick runs (it waits for plays by design)
+
+    int16_t baudIndex() const { return controls.baudIndex; }
+    bool plays() const { return expect == Expect::Play || expect == Expect::Lyrics; }
+    QString id() const { return group + u'/' + name; }
+    // One line: group, name, command, what it expects.
+    QString describe() const;
+    friend bool operator==(const Step&, const Step&) = default;
+};
+
+// The whole table for a chip running at `startBaudIndex`: link, controls,
+// baud, text, music, phrases, poems, sounds, codes, robustness.
+std::vector<Step> StepTable(int16_t startBaudIndex = kStartBaudIndex);
+QStringList StepGroups();
+
+// A code list as the window opens with it, read-only: the self-test's code
+// frames and code runs are built from these.
+class InitialCodeListBox : public ListBox {
+public:
+    explicit InitialCodeListBox(int list);
+    int listCount() const override { return int(items_.size()); }
+    int listIndex() const override { return -1; }
+    void setListIndex(int) override {}
+    QString itemText(int i) const override { return valid(i) ? items_[size_t(i)].text : QString(); }
+    int32_t itemData(int i) const override { return valid(i) ? items_[size_t(i)].code : 0; }
+    void setItemData(int, int32_t) override {}
+    void addItem(const QString&, int) override {}
+    void removeItem(int) override {}
+    void clear() override {}
+    bool isEnabled() const override { return true; }
+    void setEnabled(bool) override {}
+
+private:
+    bool valid(int i) const { return i >= 0 && i < listCount(); }
+    std::vector<CodeListItem> items_;
+};
+const std::array<InitialCodeListBox, kCodeLists>& InitialCodeListBoxes();
+
+// What the codes of a code list play, from their item codes (0 for typed
+// text, whose characters count).
+PlayAmount CodeListAmount(int list);
+
+}  // namespace vorla
