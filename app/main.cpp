@@ -16,6 +16,7 @@
 #include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
 #include "ui/frm_7711.h"
+#include "ui/widget_helpers.h"
 
 int main(int argc, char** argv) {
     // The command line is read before the window system is touched, so that
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("vorla"));
     QApplication::setApplicationName(QStringLiteral("vorla-demo"));
     QApplication::setStyle(QStringLiteral("Fusion"));
+    // Qt's own texts in the window's language.
+    if (!InstallChineseQtTexts(app))
+        std::fprintf(stderr, "vorla-demo: Qt's Chinese translations are missing (qt6-translations-l10n)\n");
     // Without the GBK converter every text frame would carry wrong bytes.
     if (!vorla::GbkAvailable()) {
         const QString text = QStringLiteral("本机的GBK编码转换不可用，程序无法发送正确的文本帧，即将退出。");

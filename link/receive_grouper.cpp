@@ -32,7 +32,7 @@ void ReceiveGrouper::feed(QByteArrayView bytes, double now) {
 void ReceiveGrouper::add(const RxChar& c, double now) {
     lastArrival_ = now;
     if (streaming_) {
-        addToStream(c, now);
+        addToStream(c);
         return;
     }
     pending_.push_back(c);
@@ -40,27 +40,11 @@ void ReceiveGrouper::add(const RxChar& c, double now) {
 }
 
 // The rest of a stream handed over: kept for the handler's second read, up
-// to the end code, or up to a reply where a code is due.
-void ReceiveGrouper::addToStream(const RxChar& c, double now) {
-    RxText& more = streaming_->more;
-    if (c.code == reply::kHead && scanner_.atCode()) streamReplyAt_ = more.size();
-    more.push_back(c);
-    if (streamReplyAt_ != kNoReply) {
-        const size_t n = more.size() - streamReplyAt_;
-        const bool stillReply = (n < 2 || reply::KindOf(more[streamReplyAt_ + 1].code)) &&
-                                (n < 3 || more[streamReplyAt_ + 2].code == reply::kTail);
-        if (!stillReply) {
-            streamReplyAt_ = kNoReply;
-        } else if (n == reply::kChars) {
-            // The stream was cut short: the reply is a batch of its own.
-            pending_.assign(more.begin() + qsizetype(streamReplyAt_), more.end());
-            arrivals_.assign(pending_.size(), now);
-            more.resize(streamReplyAt_);
-            closeStream();
-            return;
-        }
-    }
-    if (scanner_.atEnd(c)) closeStream();
+// to the end code. Inside a stream every byte is lyric data, also bytes
+// shaped like a reply (a tempo code's operands may be any byte).
+void ReceiveGrouper::addToStream(const RxChar& c) {
+    streaming_->more.push_back(c);
+    if (scanner_.atEnd(c)) streaming_.reset();
 }
 
 double ReceiveGrouper::deadline() const {
@@ -75,7 +59,7 @@ void ReceiveGrouper::poll(double now) {
     // already handed over, whose rest the handler reads when its wait is over.
     for (const RxChar& c : splitter_.flush()) add(c, lastArrival_);
     settle(true);
-    if (pending_.empty()) dataMessage_ = continuation_ = false;
+    if (pending_.empty()) dataMessage_ = false;
 }
 
 ReceiveGrouper::At ReceiveGrouper::at(size_t p) const {
@@ -102,7 +86,12 @@ ReceiveGrouper::Shape ReceiveGrouper::classifyAcceptance(bool quiet, size_t& dat
     if (pending_.size() == reply::kChars) return lyricsExpected_ && !quiet ? Shape::NeedMore : Shape::Acceptance;
     switch (at(reply::kChars)) {
     case At::Partial: return quiet ? Shape::Acceptance : Shape::NeedMore;
-    case At::Reply: return Shape::Acceptance;
+    case At::Reply:
+        // Lyrics asked for may open with a tempo code whose operands look
+        // like a reply: what follows it at once tells them apart.
+        if (!lyricsExpected_) return Shape::Acceptance;
+        if (pending_.size() == 2 * reply::kChars) return quiet ? Shape::Acceptance : Shape::NeedMore;
+        break;
     case At::Data: break;
     }
     dataFrom = reply::kChars;
@@ -136,11 +125,11 @@ void ReceiveGrouper::settle(bool quiet) {
 // characters are in (its stream goes on arriving), or as it stands when the
 // line is quiet.
 bool ReceiveGrouper::settleData(bool quiet) {
-    // Only a lyric stream the frame asked for has a grammar that can hold a
-    // reply's bytes as operands; in anything else a reply is a reply.
-    const bool stream = continuation_ || (dataFrom_ > 0 && lyricsExpected_);
+    // A lyric stream the frame asked for is lyric data up to its end code,
+    // whatever its bytes look like; in anything else a reply is a reply.
+    const bool stream = dataFrom_ > 0 && lyricsExpected_;
     while (scanned_ < pending_.size()) {
-        const At here = !stream || scanner_.atCode() ? at(scanned_) : At::Data;
+        const At here = stream ? At::Data : at(scanned_);
         if (here == At::Reply) {
             splitBeforeReply(scanned_);
             return true;
@@ -157,7 +146,7 @@ bool ReceiveGrouper::settleData(bool quiet) {
 }
 
 void ReceiveGrouper::splitBeforeReply(size_t p) {
-    if (dataFrom_ == 0 && !continuation_) {
+    if (dataFrom_ == 0) {
         // Nothing came before these characters that they could belong to.
         for (size_t k = 0; k < p; ++k) release(1, false);
         return;
@@ -175,18 +164,9 @@ void ReceiveGrouper::release(size_t count, bool streaming, bool lyricsEnded) {
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(count));
     dataMessage_ = false;
-    continuation_ = false;
     dataFrom_ = scanned_ = 0;
-    if (streaming) {
-        streaming_ = message;
-        streamReplyAt_ = kNoReply;
-    }
+    if (streaming) streaming_ = message;
     ready_.push_back(std::move(message));
-}
-
-void ReceiveGrouper::closeStream() {
-    streaming_.reset();
-    streamReplyAt_ = kNoReply;
 }
 
 RxBatch ReceiveGrouper::take() {
@@ -200,13 +180,8 @@ RxText ReceiveGrouper::takeMore() {
     if (!current_ || current_->moreTaken) return {};
     current_->moreTaken = true;
     RxText more = std::exchange(current_->more, {});
-    if (streaming_ == current_) {
-        // What still comes of this stream is lyric data of its own.
-        closeStream();
-        dataMessage_ = true;
-        continuation_ = true;
-        dataFrom_ = scanned_ = 0;
-    }
+    // What still comes after the second read is grouped by its shape again.
+    if (streaming_ == current_) streaming_.reset();
     return more;
 }
 
@@ -215,10 +190,9 @@ void ReceiveGrouper::dropPartial() {
     pending_.clear();
     arrivals_.clear();
     dataMessage_ = false;
-    continuation_ = false;
     dataFrom_ = scanned_ = 0;
     scanner_.reset();
-    closeStream();
+    streaming_.reset();
 }
 
 }  // namespace vorla

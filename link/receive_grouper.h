@@ -14,13 +14,15 @@
 //   not start with a reply, form one batch, handed over once more than ten
 //   characters are in, at the lyric stream's end code, or when the line has
 //   been quiet for longer than a real line pauses inside one message;
-// - the rest of such a lyric stream, up to its end code, is what the
-//   handler's second read takes, however long the line pauses inside it; a
-//   reply after the end code is a batch again;
-// - a reply where the stream has a code due ends the data before it: the
-//   chip replies only between messages, so the data was cut short, or was
-//   line noise (stray characters before a reply are handed over one at a
-//   time, as a line that hands bytes over singly would);
+// - a lyric stream the frame asked for is lyric data up to its end code,
+//   whatever its bytes look like (a tempo code's operands may be any byte,
+//   01 10 14 too); its rest is what the handler's second read takes, however
+//   long the line pauses inside it; after the end code, or after the second
+//   read, bytes are grouped by their shape again;
+// - in other data a reply ends the data before it: the chip replies only
+//   between messages, so the data was cut short, or was line noise (stray
+//   characters before a reply are handed over one at a time, as a line that
+//   hands bytes over singly would);
 // - anything else waits for more for that bounded time, then goes as it is.
 //
 // Free of I/O and of any clock: the caller passes the time of every arrival
@@ -118,8 +120,7 @@ private:
     Shape classifyAcceptance(bool quiet, size_t& dataFrom) const;
     void splitBeforeReply(size_t p);
     void release(size_t count, bool streaming, bool lyricsEnded = false);
-    void addToStream(const RxChar& c, double now);
-    void closeStream();
+    void addToStream(const RxChar& c);
 
     int baud_ = 1200;
     bool lyricsExpected_ = false;
@@ -127,13 +128,10 @@ private:
     RxText pending_;
     std::vector<double> arrivals_;  // of each pending character
     double lastArrival_ = 0;
-    bool dataMessage_ = false;   // pending_ is lyric data (from dataFrom_)
-    bool continuation_ = false;  // ... the rest of a stream handed over before
+    bool dataMessage_ = false;  // pending_ is lyric data (from dataFrom_)
     size_t dataFrom_ = 0;
     size_t scanned_ = 0;
     LyricEndScanner scanner_;
-    size_t streamReplyAt_ = kNoReply;  // where a reply may start in the stream's rest
-    static constexpr size_t kNoReply = size_t(-1);
     std::deque<std::shared_ptr<Message>> ready_;
     std::shared_ptr<Message> current_;    // taken last
     std::shared_ptr<Message> streaming_;  // handed over, its stream still arriving

@@ -161,7 +161,7 @@ QString LimitsText(const Limits& l) {
     QStringList play;
     for (size_t k = 0; k < l.play.size(); ++k)
         play << QStringLiteral("%1 %2-%3 s").arg(PlayKindName(PlayKind(k))).arg(l.play[k].min).arg(l.play[k].max);
-    lines << QStringLiteral("play time per item (full runs; times passes, maximum plus %1 s, all times %2):")
+    lines << QStringLiteral("play time per item (full runs), times the passes, the maximum plus %1 s, scaled by %2:")
                  .arg(l.playBaseSeconds)
                  .arg(l.playScale)
           << QStringLiteral("  ") + play.join(QStringLiteral(", "))

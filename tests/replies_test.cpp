@@ -145,3 +145,19 @@ TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
     EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
     EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
 }
+
+// A tempo code's operands may look like a reply: inside lyrics the frame
+// asked for they are lyrics, never a rejection or a finish report.
+TEST(Replies, ReplyShapedBytesInsideLyricsAreLyrics) {
+    for (const char* tempo : {"01 10 14", "01 12 14"}) {
+        SCOPED_TRACE(tempo);
+        ConversationRig r;
+        r.set([](Controls& c) { c.play.lyricsBack = 1; });
+        r.send(Command::Music);
+        r.serial.receive(Hex((std::string("01 11 14 ") + tempo + " 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04").c_str()));
+        r.clock.advance(10);
+        EXPECT_EQ(r.sent().size(), 1u);  // nothing sent again
+        EXPECT_FALSE(r.log().contains(QStringLiteral("播放完毕")));
+        EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("我们你好啊"));
+    }
+}

@@ -18,6 +18,7 @@
 #include <QToolTip>
 
 #include "ui/self_test_window.h"
+#include "ui/widget_helpers.h"
 #include "window_rig.h"
 
 using namespace vorla;
@@ -499,6 +500,25 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     EXPECT_FALSE(test->selfTest().running());
     EXPECT_EQ(record.count(Outcome::NotRun), int(record.steps.size()));
     EXPECT_TRUE(table->item(5, 6)->text().startsWith(QStringLiteral("not run")));
+}
+
+TEST(Window, ASnapshotTakesTheSettingsTheControlsHoldNow) {
+    WindowRig r;
+    {
+        const QSignalBlocker quiet(r.ui().Option8);  // a change the window has not passed on yet
+        r.ui().Option8->setChecked(true);
+    }
+    r.ui().Command22->click();
+    EXPECT_EQ(r.conv().codePlayer().snapshot(0), PlayHeaderFor(r.window->readControls().play));
+    EXPECT_EQ(r.conv().codePlayer().snapshot(0)->sound & 0x07, 5);
+}
+
+TEST(Window, QtsOwnTextsAreInChinese) {
+    ASSERT_TRUE(InstallChineseQtTexts(*QCoreApplication::instance()));
+    WindowRig r;
+    const std::unique_ptr<QMenu> menu = r.window->logMenu(QPoint());
+    EXPECT_TRUE(menu->actions().first()->text().startsWith(QStringLiteral("复制")))
+        << menu->actions().first()->text().toStdString();
 }
 
 TEST(Window, ASentFramesRecordShowsTheFrameInWordsAsItsTooltip) {

@@ -82,10 +82,10 @@ public slots:
     void Command18_Click() { InsertStoredItem(codeListSet(), *listBox(3), vorla::kPoemBase); }
     void Command19_Click() { InsertStoredItem(codeListSet(), *listBox(4), vorla::kSoundBase); }
     void Command20_Click() { InsertText(codeListSet(), Text3Text()); }
-    void Command22_Click() { conv_.takeSnapshot(0); }
-    void Command23_Click() { conv_.takeSnapshot(1); }
-    void Command24_Click() { conv_.takeSnapshot(2); }
-    void Command25_Click() { conv_.takeSnapshot(3); }
+    void Command22_Click() { snapshot(0); }
+    void Command23_Click() { snapshot(1); }
+    void Command24_Click() { snapshot(2); }
+    void Command25_Click() { snapshot(3); }
     void Command26_Click() { send(vorla::Command::OutputMode); }
     void Command27_Click() { send(vorla::Command::BaudAndOutput); }
     void Option11_Click() { conv_.choosePort(1); }
@@ -106,6 +106,11 @@ private:
         if (!lineTaken_) conv_.setControls(readControls());
     }
     void send(vorla::Command command);
+    // A code's parameter snapshot of the settings the controls hold now.
+    void snapshot(int code) {
+        pushControls();
+        conv_.takeSnapshot(code);
+    }
     vorla::CodeListSet codeListSet();
     // List1..List8.
     const vorla::ListBox* listBox(int n) const;

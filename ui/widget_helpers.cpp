@@ -4,9 +4,11 @@
 #include <algorithm>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QInputDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -16,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QToolTip>
+#include <QTranslator>
 
 #include "protocol/frame_words.h"
 
@@ -147,4 +150,14 @@ void MarkSnapshot(QPushButton& button, bool held) {
     QFont font = button.font();
     font.setUnderline(held);
     button.setFont(font);
+}
+
+bool InstallChineseQtTexts(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }

@@ -14,6 +14,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QCoreApplication;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -53,3 +54,8 @@ QString AskDevicePath(QWidget* parent, int16_t port, const QString& current);
 
 // A code button whose parameters hold a snapshot: blue and underlined.
 void MarkSnapshot(QPushButton& button, bool held);
+
+// Qt's own texts (the text boxes' context menus, the file dialogs' buttons)
+// in Chinese, as the window's own are, whatever the system's language; false
+// when Qt's Chinese translations are not installed.
+bool InstallChineseQtTexts(QCoreApplication& app);
