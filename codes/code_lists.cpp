@@ -28,6 +28,19 @@ std::vector<CodeListItem> InitialCodeList(int list) {
     }
 }
 
+CodeListItems ItemsOf(const ListBox& list) {
+    CodeListItems items;
+    items.reserve(size_t(std::max(list.listCount(), 0)));
+    for (int i = 0; i < list.listCount(); ++i) items.push_back(CodeListItem{list.itemText(i), list.itemData(i)});
+    return items;
+}
+
+CodeListValues InitialCodeLists() {
+    CodeListValues lists;
+    for (int k = 0; k < kCodeLists; ++k) lists[size_t(k)] = InitialCodeList(k);
+    return lists;
+}
+
 void InsertIntoCodeList(const CodeListSet& set, const QString& text, int32_t code) {
     for (int k = 0; k < kCodeLists; ++k) {
         ListBox* list = set.lists[size_t(k)];

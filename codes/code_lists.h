@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "codes/list_box.h"
 #include "protocol/frame.h"
@@ -28,6 +29,36 @@ struct CodeListItem {
     int32_t code = 0;
 };
 std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
+
+// The four code lists as values: what the conversation with the chip plays.
+using CodeListItems = std::vector<CodeListItem>;
+using CodeListValues = std::array<CodeListItems, kCodeLists>;
+CodeListItems ItemsOf(const ListBox& list);
+CodeListValues InitialCodeLists();
+
+// A read-only list box over items held by value, as code frames are built
+// from list boxes.
+class ItemsListBox : public ListBox {
+public:
+    ItemsListBox() = default;
+    explicit ItemsListBox(CodeListItems items) : items_(std::move(items)) {}
+    const CodeListItems& items() const { return items_; }
+    int listCount() const override { return int(items_.size()); }
+    int listIndex() const override { return -1; }
+    void setListIndex(int) override {}
+    QString itemText(int i) const override { return valid(i) ? items_[size_t(i)].text : QString(); }
+    int32_t itemData(int i) const override { return valid(i) ? items_[size_t(i)].code : 0; }
+    void setItemData(int, int32_t) override {}
+    void addItem(const QString&, int) override {}
+    void removeItem(int) override {}
+    void clear() override {}
+    bool isEnabled() const override { return true; }
+    void setEnabled(bool) override {}
+
+private:
+    bool valid(int i) const { return i >= 0 && i < listCount(); }
+    CodeListItems items_;
+};
 
 // Inserts below the selected item of every chosen list and selects it.
 void InsertIntoCodeList(const CodeListSet& set, const QString& text, int32_t code);

@@ -56,12 +56,7 @@ ChipConversation::ChipConversation(SerialControl& port, Clock& clock, QObject* p
     connect(&lyrics_, &LyricPlayer::selectionCleared, this, &ChipConversation::lyricSelectionCleared);
 }
 
-ChipConversation::~ChipConversation() {
-    disconnect(&port_, nullptr, this, nullptr);
-    // The port outlives this: it is left raising its events again.
-    if (lyricWait_) port_.releaseEvents();
-    if (baudSwitch_) port_.releaseEvents();
-}
+ChipConversation::~ChipConversation() { disconnect(&port_, nullptr, this, nullptr); }
 
 int16_t ChipConversation::portBaudIndex() const {
     const auto settings = ParseLineSettings(port_.settings());
@@ -81,16 +76,14 @@ void ChipConversation::submit(std::function<void()> input) {
     input();
 }
 
-// A wait that held input is over: what was given meanwhile is acted on in
-// order (up to a command that starts another such wait), then the receive
-// event may run again.
+// A wait that held input is over: what was given and received meanwhile is
+// acted on in the order it came, up to what starts another such wait.
 void ChipConversation::releaseHeld() {
     while (!holdsInput() && !held_.empty()) {
         const std::function<void()> input = std::move(held_.front());
         held_.pop_front();
         input();
     }
-    port_.releaseEvents();
 }
 
 void ChipConversation::setControls(const Controls& controls) {
@@ -119,6 +112,22 @@ void ChipConversation::chooseDevice(int16_t port, const QString& device) {
         if (portNumber_ == port && port_.portOpen()) port_.setPortOpen(false);
         emit devicesChanged();
     });
+}
+
+void ChipConversation::setCodeLists(const CodeListValues& lists) {
+    submit([this, lists] {
+        for (size_t k = 0; k < lists_.size(); ++k) lists_[k] = ItemsListBox(lists[k]);
+    });
+}
+
+CodeListValues ChipConversation::codeLists() const {
+    CodeListValues values;
+    for (size_t k = 0; k < lists_.size(); ++k) values[k] = lists_[k].items();
+    return values;
+}
+
+void ChipConversation::clearLog() {
+    submit([this] { log_.clear(); });
 }
 
 void ChipConversation::useRate(int16_t baudIndex) {
@@ -292,7 +301,6 @@ void ChipConversation::startBaudSwitch(const Frame& frame) {
     if (!sendFrame(frame)) return;
     baudFrame_ = frame;
     baudSwitch_ = true;
-    port_.holdEvents();
     baudAlarm_->setAt(clock_.now() + kBaudSwitchSeconds);
 }
 
@@ -314,7 +322,7 @@ void ChipConversation::finishBaudSwitch() {
 void ChipConversation::playCodes() {
     lastCommand_ = Command::CodePlayback;
     const bool waiting = player_.running();
-    player_.start(lists_);
+    player_.start({&lists_[0], &lists_[1], &lists_[2], &lists_[3]});
     if (!waiting) emit codeRunChanged(true);
     advanceCodeRun();
 }
@@ -330,7 +338,7 @@ void ChipConversation::advanceCodeRun() {
         clearLyricLines();
         const auto code = player_.due();
         if (!code) return;
-        const Frame frame = CodeFrame(FrameEnds{}, *lists_[size_t(*code)], player_.snapshot(*code), controls_.play);
+        const Frame frame = CodeFrame(FrameEnds{}, lists_[size_t(*code)], player_.snapshot(*code), controls_.play);
         if (!sendFrame(frame)) {
             endCodeRun();  // the fault has been reported
             return;
@@ -348,8 +356,18 @@ void ChipConversation::endCodeRun() {
 
 // ---- replies
 
+// A batch was received: handled now, or, during a wait that holds input,
+// in its place in the queue.
 void ChipConversation::onCommEvent() {
     if (ended_ || port_.commEvent() != kCommEventReceive) return;
+    if (holdsInput()) {
+        held_.push_back([this] { handleReceived(); });
+        return;
+    }
+    handleReceived();
+}
+
+void ChipConversation::handleReceived() {
     lastBatch_ = port_.input();
     const RxBatch& batch = lastBatch_;
     const RxText& first = batch.text;
@@ -418,7 +436,6 @@ void ChipConversation::startLyricRead(const RxText& first, size_t drop, bool who
     const bool arrived = readLyricsToEnd_ && (whole || port_.inputComplete());
     if (waitMs > 0 && ms > 0 && !arrived) {
         lyricWait_ = true;
-        port_.holdEvents();
         lyricAlarm_->setAt(clock_.now() + ms / 1000.0);
         return;
     }

@@ -9,8 +9,9 @@
 // arrival ends: the code run waiting for a finish report, the lyric display
 // between two characters, and two waits that hold the operator's input (the
 // lyric data's arrival and the 100 ms a baud-rate frame takes to leave).
-// Input given during those two is kept and acted on afterwards, in order;
-// the receive event waits with it.
+// What the operator gives during those two (commands, controls, code-list
+// edits, clearing the log) and what the chip sends are kept in one queue and
+// acted on afterwards, in the order they came.
 #pragma once
 
 #include <array>
@@ -22,6 +23,7 @@
 #include <QObject>
 #include <QString>
 
+#include "codes/code_lists.h"
 #include "codes/code_playback.h"
 #include "link/clock.h"
 #include "link/frame_log.h"
@@ -90,9 +92,10 @@ public:
     // search for the rate the chip runs at).
     void useRate(int16_t baudIndex);
 
-    // The lists code playback reads, each when its turn comes.
-    void setCodeLists(const CodePlayer::Lists& lists) { lists_ = lists; }
-    const CodePlayer::Lists& codeLists() const { return lists_; }
+    // The code lists as they stand after an edit; code playback reads each
+    // list when its turn comes. Held with the rest of the input.
+    void setCodeLists(const CodeListValues& lists);
+    CodeListValues codeLists() const;
     // Lyric data is read as soon as its stream has arrived whole, rather
     // than after the lyric wait of the baud rate (the self-test reads so;
     // the window keeps the wait).
@@ -100,9 +103,10 @@ public:
     // Where device choices are remembered (nowhere by default).
     void setDeviceMemory(QSettings* settings) { deviceMemory_ = settings; }
 
+    // Held with the rest of the input.
+    void clearLog();
     // At once.
     bool saveLog(const QString& path);
-    void clearLog() { log_.clear(); }
     void appendNote(const QString& line) { log_.appendLine(line); }
     // The program ends: the port is closed and nothing more is sent.
     void shutdown();
@@ -176,6 +180,7 @@ private:
     void onRejected();
     void startLyricRead(const RxText& first, size_t drop, bool whole);
     void emitReplied(reply::Kind kind);
+    void handleReceived();
     void finishLyricRead();
 
     SerialControl& port_;
@@ -183,7 +188,7 @@ private:
     FrameLog log_;
     LyricPlayer lyrics_;
     CodePlayer player_;
-    CodePlayer::Lists lists_{};
+    std::array<ItemsListBox, kCodeLists> lists_{};
     Controls controls_;
     QSettings* deviceMemory_ = nullptr;
     std::unique_ptr<Alarm> baudAlarm_;

@@ -23,7 +23,7 @@ struct Script {
         conv = std::make_unique<vorla::ChipConversation>(port, clock);
         list.addItem(QStringLiteral("雨蝶"), 0);
         list.setItemData(0, 24755);
-        conv->setCodeLists({&list, &list, nullptr, nullptr});
+        conv->setCodeLists({vorla::ItemsOf(list), vorla::ItemsOf(list), {}, {}});
         // The lyric lines are two boxes, highlights within what they show.
         QObject::connect(
             conv.get(), &vorla::ChipConversation::lyricHighlighted, [this](int box, int start, int length) {

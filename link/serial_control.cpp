@@ -113,21 +113,18 @@ void SerialControl::raiseEventSoon() {
 }
 
 void SerialControl::raiseEvents() {
-    // One event a batch; a handler that holds events (a wait of the
-    // conversation) stops the loop, and the release raises the rest.
-    for (size_t n = grouper_.readyCount(); n > 0 && holds_ == 0 && grouper_.readyCount() > 0; --n) {
+    // One event a batch, once: a handler that keeps the event for later
+    // takes its batch then, in order.
+    while (announced_ < grouper_.readyCount()) {
+        ++announced_;
         commEvent_ = kCommEventReceive;
         emit commEventRaised();
     }
 }
 
-void SerialControl::releaseEvents() {
-    if (holds_ > 0) --holds_;
-    if (holds_ == 0 && grouper_.readyCount() > 0) raiseEventSoon();
-}
-
 RxBatch SerialControl::input() {
     collectPending();
+    if (grouper_.readyCount() > 0 && announced_ > 0) --announced_;
     RxBatch batch = grouper_.take();
     inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock() - batch.dataStart);
     return batch;

@@ -99,10 +99,6 @@ public:
     // The lyric stream of the batch input() returned last has arrived
     // whole and waits for inputMore().
     bool inputComplete() const { return grouper_.streamComplete(); }
-    // While held, the receive event is not raised; it is raised after the
-    // last release if data is waiting. Holds nest.
-    void holdEvents() { ++holds_; }
-    void releaseEvents();
     // Monotonic seconds: the time base of arrivals.
     virtual double clock() const;
 
@@ -130,7 +126,7 @@ protected:
     virtual void raiseEventSoon();
     // Asks for checkQuiet() at `at` (ReceiveGrouper::kNever: not at all).
     virtual void wakeAt(double at);
-    // Raises the receive event once for every batch waiting, unless held.
+    // Raises the receive event once for every batch not announced yet.
     void raiseEvents();
     void checkQuiet();
 
@@ -139,7 +135,7 @@ private:
 
     ReceiveGrouper grouper_;
     QTimer* quiet_ = nullptr;
-    int holds_ = 0;
+    size_t announced_ = 0;  // batches the receive event was raised for, not yet taken
     int commEvent_ = 0;
     double inputAge_ = 0;
     bool raiseQueued_ = false;

@@ -93,8 +93,7 @@ void SelfTest::start(const RunOptions& options) {
     previousReadToEnd_ = false;
     previousLists_ = conv_.codeLists();
     conv_.setReadLyricsToEnd(true);
-    conv_.setCodeLists({&InitialCodeListBoxes()[0], &InitialCodeListBoxes()[1], &InitialCodeListBoxes()[2],
-                        &InitialCodeListBoxes()[3]});
+    conv_.setCodeLists(InitialCodeLists());
     connectConversation();
     emit started();
     if (options.findBaud) soon([this] { startProbe(false); });
@@ -129,9 +128,11 @@ void SelfTest::startStep() {
     measured = std::exchange(between_, Measured{});
     measured.ran = true;
     measured.baud = BaudRateAt(conv_.portBaudIndex())->baud;
-    if (step().expect == Expect::CodeRun)
-        measured.codesExpected = int(std::count_if(InitialCodeListBoxes().begin(), InitialCodeListBoxes().end(),
-                                                   [](const ListBox& l) { return l.listCount() > 0; }));
+    if (step().expect == Expect::CodeRun) {
+        const CodeListValues lists = InitialCodeLists();
+        measured.codesExpected =
+            int(std::count_if(lists.begin(), lists.end(), [](const CodeListItems& l) { return !l.empty(); }));
+    }
     acceptedAt_ = -1;
     codeRunEnded_ = false;
     emit stepStarted(int(current_));

@@ -115,7 +115,7 @@ private:
     int silentSteps_ = 0;  // steps in a row that got no answer at all
     Measured between_;     // what arrived between two steps, for the next one
     bool previousReadToEnd_ = false;
-    CodePlayer::Lists previousLists_{};
+    CodeListValues previousLists_{};
     // The probe: rates to try, in order, and whether a wake frame has been tried at this one.
     std::vector<int16_t> probeRates_;
     bool probeWoke_ = false;

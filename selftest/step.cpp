@@ -182,7 +182,7 @@ void AddStoredItemSteps(TableBuilder& t) {
 void AddCodeSteps(TableBuilder& t) {
     // Each code's frame as the window builds it with the start-up settings.
     for (int k = 0; k < kCodeLists; ++k) {
-        const InitialCodeListBox& list = InitialCodeListBoxes()[size_t(k)];
+        const ItemsListBox list(InitialCodeList(k));
         const Frame frame = CodeFrame(FrameEnds{}, list, std::nullopt, Controls::startUp().play);
         Step& s = t.raw(QStringLiteral("codes"), QStringLiteral("代码%1").arg(k + 1), HexOf(frame),
                         list.listCount() > 0 ? Expect::Play : Expect::Reply);
@@ -254,14 +254,6 @@ QString Step::describe() const {
     }
     if (stopAfter) line += QStringLiteral(", then a stop");
     return line;
-}
-
-InitialCodeListBox::InitialCodeListBox(int list) : items_(InitialCodeList(list)) {}
-
-const std::array<InitialCodeListBox, kCodeLists>& InitialCodeListBoxes() {
-    static const std::array<InitialCodeListBox, kCodeLists> lists{InitialCodeListBox(0), InitialCodeListBox(1),
-                                                                  InitialCodeListBox(2), InitialCodeListBox(3)};
-    return lists;
 }
 
 PlayAmount CodeListAmount(int list) {

@@ -59,29 +59,6 @@ struct Step {
 std::vector<Step> StepTable(int16_t startBaudIndex = kStartBaudIndex);
 QStringList StepGroups();
 
-// A code list as the window opens with it, read-only: the self-test's code
-// frames and code runs are built from these.
-class InitialCodeListBox : public ListBox {
-public:
-    explicit InitialCodeListBox(int list);
-    int listCount() const override { return int(items_.size()); }
-    int listIndex() const override { return -1; }
-    void setListIndex(int) override {}
-    QString itemText(int i) const override { return valid(i) ? items_[size_t(i)].text : QString(); }
-    int32_t itemData(int i) const override { return valid(i) ? items_[size_t(i)].code : 0; }
-    void setItemData(int, int32_t) override {}
-    void addItem(const QString&, int) override {}
-    void removeItem(int) override {}
-    void clear() override {}
-    bool isEnabled() const override { return true; }
-    void setEnabled(bool) override {}
-
-private:
-    bool valid(int i) const { return i >= 0 && i < listCount(); }
-    std::vector<CodeListItem> items_;
-};
-const std::array<InitialCodeListBox, kCodeLists>& InitialCodeListBoxes();
-
 // What the codes of a code list play, from their item codes (0 for typed
 // text, whose characters count).
 PlayAmount CodeListAmount(int list);

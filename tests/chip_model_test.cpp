@@ -155,6 +155,31 @@ namespace {
 double Char(int baud) { return 10.0 / baud; }  // one character's time on the line
 }  // namespace
 
+// A play timed by its audio reports its end when the audio has sounded
+// whole, counted from when it began to sound; a stop cuts it at once.
+TEST(ChipModel, APlayTimedByItsAudioEndsWithIt) {
+    ChipOptions options;
+    options.audioTimed = true;
+    Chip c(options);
+    // 欢迎, finish report asked for.
+    EXPECT_EQ(c.hear("01 80 80 C5 BB B6 D3 AD 04 B3", 10), "01 11 14");
+    const auto events = c.model.takeAudioEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_TRUE(events[0].start);
+    EXPECT_EQ(c.model.nextDeadline(), ChipModel::kNever);  // not before its audio is ready
+    c.model.audioReady(events[0].job.id, 1.25, 10.3);
+    EXPECT_DOUBLE_EQ(c.model.nextDeadline(), 11.55);
+    EXPECT_EQ(c.at(11.549), "");
+    EXPECT_EQ(c.at(11.55), "01 12 14");
+    EXPECT_FALSE(c.model.takeAudioEvents()[0].start);  // its audio stops
+
+    c.hear("01 80 80 C5 BB B6 D3 AD 04 B3", 20);
+    c.model.audioReady(c.model.takeAudioEvents()[0].job.id, 5, 20.1);
+    EXPECT_EQ(c.hear("01 C0 80 80 04 C5", 20.6), "01 11 14 01 12 14");
+    EXPECT_FALSE(c.model.takeAudioEvents()[0].start);
+    EXPECT_EQ(c.at(25.1), "");  // cut: nothing more when its audio would have ended
+}
+
 TEST(LineModel, HandsBytesOverAsRealLinesDo) {
     struct LineCase {
         LineKind kind;

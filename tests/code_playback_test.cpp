@@ -41,6 +41,7 @@ TEST(CodePlayback, BodiesAndTheirLimits) {
     auto playOnly = [&](std::initializer_list<std::pair<QString, int32_t>> items) {
         for (int k = 0; k < 3; ++k) r.lists[size_t(k)].clear();
         Fill(r.lists[3], items);
+        r.pushLists();
         const size_t before = r.sent().size();
         r.send(Command::CodePlayback);
         EXPECT_EQ(r.sent().size(), before + 1);
@@ -50,6 +51,7 @@ TEST(CodePlayback, BodiesAndTheirLimits) {
     EXPECT_EQ(ToHex(playOnly({{QString(), 0}})), "01 80 87 E1 04 E3");
     r.lists[3].clear();
     for (int i = 0; i < 26; ++i) r.fill(3, QStringLiteral("x"), 0x60C0 + (i % 10));
+    r.pushLists();
     r.send(Command::CodePlayback);
     const QByteArray many = r.sent().back();
     EXPECT_EQ(many.size(), 56);
@@ -106,6 +108,7 @@ TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
     r.clock.at(101, [&] {
         r.lists[1].clear();                                // emptied: still sent, without body
         Fill(r.lists[2], {{QStringLiteral("x"), 24739}});  // filled: not played
+        r.pushLists();
         r.finished();
     });
     r.send(Command::CodePlayback);
@@ -116,6 +119,7 @@ TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
     ConversationRig none;  // all four empty: nothing sent, the run ends at once
     none.lists[0].clear();
     none.lists[1].clear();
+    none.pushLists();
     none.send(Command::CodePlayback);
     EXPECT_TRUE(none.sent().empty());
     EXPECT_EQ(none.conv->lastCommand(), Command::CodePlayback);
@@ -125,6 +129,7 @@ TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
 TEST(CodePlayback, RejectedCodeAndPlayGivenWhileWaiting) {
     ConversationRig r;
     Fill(r.lists[2], {{QStringLiteral("c3"), 24739}});
+    r.pushLists();
     r.clock.at(101, [&] {
         r.reject();
         EXPECT_EQ(r.sent().size(), 1u);  // nothing resent
@@ -186,6 +191,7 @@ TEST(CodePlayback, AKaraokeCodeShowsItsLyricsAndPlayTakesOverAtOnce) {
         c.baudIndex = 3;
     });
     Fill(r.lists[0], {{QStringLiteral("雨蝶"), 24755}});
+    r.pushLists();
     r.send(Command::CodePlayback);
     QByteArray stream = Hex("01 11 14 01 00 24 05 BA C3 20 08");
     for (int i = 0; i < 8; ++i) stream += Hex("BA C3 34");
@@ -195,4 +201,21 @@ TEST(CodePlayback, AKaraokeCodeShowsItsLyricsAndPlayTakesOverAtOnce) {
     r.send(Command::CodePlayback);  // at once, while the lyrics play
     EXPECT_EQ(r.sent().size(), 2u);
     EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+}
+
+// Play then an edit of its list during the lyric wait: Play acts first, on
+// the list as it was when it was clicked.
+TEST(CodePlayback, AnEditAfterPlayDuringAWaitComesAfterIt) {
+    ConversationRig r;
+    r.set([](Controls& c) { c.play.lyricsBack = 1; });
+    r.send(Command::Music);
+    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 20"));  // lyrics: the wait holds input
+    ASSERT_TRUE(r.conv->holdsInput());
+    r.send(Command::CodePlayback);
+    r.lists[0].removeItem(0);  // 删除, as the window pushes it
+    r.pushLists();
+    r.clock.advance(10);
+    ASSERT_EQ(r.sent().size(), 2u);
+    EXPECT_EQ(r.sent()[1],
+              CodeFrame(FrameEnds{}, ItemsListBox(InitialCodeList(0)), std::nullopt, r.controls.play).toByteArray());
 }

@@ -30,13 +30,17 @@ struct ConversationRig {
         for (int k = 0; k < kCodeLists; ++k)
             for (const CodeListItem& item : InitialCodeList(k)) fill(k, item.text, item.code);
         conv = std::make_unique<ChipConversation>(serial, clock);
-        conv->setCodeLists({&lists[0], &lists[1], &lists[2], &lists[3]});
+        pushLists();
         conv->setControls(controls);
         QObject::connect(&conv->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
         QObject::connect(conv.get(), &ChipConversation::formatRejected,
                          [this](const QString& m) { messages.push_back(m); });
     }
     void fill(int k, const QString& text, int32_t code) { lists[size_t(k)].append(text, code); }
+    // The lists as they stand, handed to the conversation as the window does after an edit.
+    void pushLists() {
+        conv->setCodeLists({ItemsOf(lists[0]), ItemsOf(lists[1]), ItemsOf(lists[2]), ItemsOf(lists[3])});
+    }
     // Changes the controls as the window would, then gives the command.
     void send(Command command) { conv->send(command); }
     void set(const std::function<void(Controls&)>& change) {

@@ -93,9 +93,9 @@ TEST(Replies, LyricDataWaitsByBaudRateHoldingInputThenPlays) {
     r.journal.clear();
     r.clock.advance(0.11);  // 9.6 s after the data began to arrive
     EXPECT_FALSE(r.conv->holdsInput());
-    // The lines were shown, then the held stop emptied them and went out,
-    // then the report was handled.
-    EXPECT_EQ(r.journal, (std::vector<std::string>{"log", "send", "log"}));
+    // In the order they came: the lines were shown, the report that arrived
+    // during the wait was handled, then the stop clicked after it went out.
+    EXPECT_EQ(r.journal, (std::vector<std::string>{"log", "log", "send"}));
     EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
     EXPECT_EQ(r.status(), QStringLiteral("        播放完毕"));
 
@@ -138,12 +138,28 @@ TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
     EXPECT_EQ(r.sent().size(), 1u);
     r.clock.advance(0.1);
     EXPECT_EQ(r.serial.settings(), QStringLiteral("9600,N,8,1"));
-    // The switch's record, then the held stop, then the acceptance.
+    // The switch's record, then in the order they came the acceptance and
+    // the held stop.
     EXPECT_TRUE(
-        r.log().endsWith(QStringLiteral("0x1 0x88 0x80 0x80 0x4 0x8D \r\n发出一帧，字节数  6\r\n"
-                                        "-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n->0x01 0x11 0x14 接受成功\r\n")));
+        r.log().endsWith(QStringLiteral("0x1 0x88 0x80 0x80 0x4 0x8D \r\n->0x01 0x11 0x14 接受成功\r\n"
+                                        "发出一帧，字节数  6\r\n-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n")))
+        << r.log().toStdString();
     EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
     EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
+}
+
+// A rejection that arrives during the switch is the baud frame's: it is
+// sent again before what was clicked after the rejection came.
+TEST(Replies, ARejectionDuringTheBaudSwitchResendsTheBaudFrameFirst) {
+    ConversationRig r;
+    r.set([](Controls& c) { c.baudIndex = 3; });
+    r.send(Command::Baud);
+    r.reject();
+    r.send(Command::Stop);
+    r.clock.advance(0.25);
+    std::vector<std::string> sent;
+    for (const QByteArray& frame : r.sent()) sent.push_back(ToHex(frame));
+    EXPECT_EQ(sent, (std::vector<std::string>{"01 88 80 80 04 8D", "01 88 80 80 04 8D", "01 C0 80 80 04 C5"}));
 }
 
 // A tempo code's operands may look like a reply: inside lyrics the frame

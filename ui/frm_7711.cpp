@@ -40,14 +40,18 @@ frm_7711::frm_7711(ChipConversation& conversation, QWidget* parent)
     setUpMenus();
     Form_Load();
     for (QComboBox* box : {ui_->Combo1, ui_->Combo2, ui_->Combo3, ui_->Combo5}) box->lineEdit()->setCursorPosition(0);
-    conv_.setCodeLists({ui_->List5, ui_->List6, ui_->List7, ui_->List8});
     connectControls();
     connectConversation();
     pushControls();
+    pushCodeLists();
     showPortToolTips();
 }
 
-frm_7711::~frm_7711() = default;
+frm_7711::~frm_7711() {
+    // The lists empty themselves as they go: nothing is pushed then.
+    for (ListBoxWidget* list : {ui_->List5, ui_->List6, ui_->List7, ui_->List8})
+        disconnect(list->model(), nullptr, this, nullptr);
+}
 
 void frm_7711::fillLists() {
     const std::pair<ListBoxWidget*, ItemKind> stored[] = {{ui_->List1, ItemKind::Music},
@@ -107,6 +111,15 @@ void frm_7711::connectControls() {
     for (ListBoxWidget* list : {ui_->List1, ui_->List2, ui_->List3, ui_->List4})
         connect(list, &QListWidget::currentRowChanged, this, &frm_7711::pushControls);
     connect(ui_->Text3, &QPlainTextEdit::textChanged, this, &frm_7711::pushControls);
+    // Every edit of a code list, whichever button or menu made it.
+    for (ListBoxWidget* list : {ui_->List5, ui_->List6, ui_->List7, ui_->List8}) {
+        const QAbstractItemModel* model = list->model();
+        const auto push = [this] { pushCodeLists(); };
+        connect(model, &QAbstractItemModel::rowsInserted, this, push);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, push);
+        connect(model, &QAbstractItemModel::modelReset, this, push);
+        connect(model, &QAbstractItemModel::dataChanged, this, push);
+    }
     connect(ui_->Text5, &QLineEdit::textChanged, this, &frm_7711::pushControls);
 }
 
@@ -161,6 +174,11 @@ Controls frm_7711::readControls() const {
     return c;
 }
 
+void frm_7711::pushCodeLists() {
+    if (lineTaken_) return;
+    conv_.setCodeLists({ItemsOf(*ui_->List5), ItemsOf(*ui_->List6), ItemsOf(*ui_->List7), ItemsOf(*ui_->List8)});
+}
+
 void frm_7711::send(Command command) {
     if (lineTaken_) return;
     pushControls();
@@ -189,7 +207,9 @@ void frm_7711::setLineTaken(bool taken) {
     lineTaken_ = taken;
     enableSending();
     ui_->Label11->setText(taken ? QStringLiteral("芯片自检进行中，发送已停用") : conv_.status());
-    if (!taken) pushControls();
+    if (taken) return;
+    pushControls();
+    pushCodeLists();
 }
 
 void frm_7711::showSnapshotMarks() {

@@ -105,6 +105,8 @@ private:
     void pushControls() {
         if (!lineTaken_) conv_.setControls(readControls());
     }
+    // The code lists as they stand, after every edit.
+    void pushCodeLists();
     void send(vorla::Command command);
     // A code's parameter snapshot of the settings the controls hold now.
     void snapshot(int code) {
