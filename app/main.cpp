@@ -11,10 +11,10 @@
 #ifdef VORLA_VOICE
 #include "sim/chip_voice.h"
 #endif
-#include "link/clock.h"
-#include "link/device_choice.h"
-#include "link/qt_serial_control.h"
+#include "conversation/clock.h"
 #include "protocol/text_encoding.h"
+#include "serial/device_choice.h"
+#include "serial/qt_serial_control.h"
 #include "ui/frm_7711.h"
 #include "ui/widget_helpers.h"
 
@@ -55,10 +55,7 @@ int main(int argc, char** argv) {
     QSettings settings;  // ~/.config/vorla/vorla-demo.conf
     std::unique_ptr<vorla::SerialControl> port;
     if (options.simulate) {
-        vorla::sim::ChipOptions chipOptions;
-        chipOptions.line = options.line;
-        chipOptions.mute = options.mute;
-        chipOptions.recordDir = options.recordDir;
+        vorla::sim::ChipOptions chipOptions = options.chip;
 #ifdef VORLA_VOICE
         vorla::sim::WithVoice(chipOptions);  // the chip speaks; its plays last as long as their audio
 #endif
@@ -84,8 +81,9 @@ int main(int argc, char** argv) {
                          });
     }
     if (options.simulate)
-        window.setWindowTitle(window.windowTitle() +
-                              QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.line)));
+        window.setWindowTitle(
+            window.windowTitle() +
+            QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.chip.line)));
     window.show();
     return app.exec();
 }

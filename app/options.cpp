@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/options.h"
 
+#include <QCommandLineParser>
+
+#include "sim/chip_options.h"
+
 namespace vorla {
 
 QString UsageText() {
@@ -32,72 +36,24 @@ QString UsageText() {
         .arg(PortMap().device(1), PortMap().device(2));
 }
 
-namespace {
-// The option at arguments[i] that takes a value (moving i on to it); false
-// with options.error set when the value is missing or wrong.
-bool ReadValueOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& chipGiven) {
-    const QString& arg = arguments[i];
-    const QString value = i + 1 < arguments.size() ? arguments[i + 1] : QString();
-    if (arg == QStringLiteral("--record")) {
-        if (value.isEmpty()) {
-            options.error = QStringLiteral("--record needs a folder");
-            return false;
-        }
-        options.recordDir = value;
-        chipGiven = true;
-    } else if (arg == QStringLiteral("--line")) {
-        const auto kind = sim::ParseLineKind(value);
-        if (!kind) {
-            options.error = QStringLiteral("--line needs one of uart, usb, burst");
-            return false;
-        }
-        options.line = *kind;
-        chipGiven = true;
-    } else {
-        if (value.isEmpty()) {
-            options.error = QStringLiteral("%1 needs a device").arg(arg);
-            return false;
-        }
-        options.ports.setDevice(arg == QStringLiteral("--com1") ? 1 : 2, value);
-    }
-    ++i;
-    return true;
-}
-
-// Reads the option at arguments[i] (and its value, moving i on); false with
-// options.error set when it cannot be used.
-bool ReadOption(const QStringList& arguments, qsizetype& i, ProgramOptions& options, bool& chipGiven) {
-    const QString& arg = arguments[i];
-    if (arg == QStringLiteral("--help") || arg == QStringLiteral("-h")) {
-        options.help = true;
-        return true;
-    }
-    if (arg == QStringLiteral("--version")) {
-        options.version = true;
-        return true;
-    }
-    if (arg == QStringLiteral("--simulate")) {
-        options.simulate = true;
-        return true;
-    }
-    if (arg == QStringLiteral("--mute")) {
-        options.mute = true;
-        chipGiven = true;
-        return true;
-    }
-    if (arg == QStringLiteral("--line") || arg == QStringLiteral("--record") || arg == QStringLiteral("--com1") ||
-        arg == QStringLiteral("--com2"))
-        return ReadValueOption(arguments, i, options, chipGiven);
-    options.error = QStringLiteral("unknown option %1").arg(arg);
-    return false;
-}
-}  // namespace
-
 ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     ProgramOptions options;
-    bool chipGiven = false;  // an option of the virtual chip
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        if (!ReadOption(arguments, i, options, chipGiven)) return options;
+    QCommandLineParser parser;
+    parser.addOptions({QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
+                       QCommandLineOption(QStringLiteral("version")), QCommandLineOption(QStringLiteral("simulate")),
+                       QCommandLineOption(QStringLiteral("com1"), QString(), QStringLiteral("DEVICE")),
+                       QCommandLineOption(QStringLiteral("com2"), QString(), QStringLiteral("DEVICE"))});
+    constexpr unsigned kChip = sim::kChipLine | sim::kChipVoice;
+    sim::AddChipOptions(parser, kChip);
+    if (!sim::ParseCommandLine(parser, arguments, &options.error)) return options;
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.version = parser.isSet(QStringLiteral("version"));
+    options.simulate = parser.isSet(QStringLiteral("simulate"));
+    for (const auto& [name, port] :
+         {std::pair{QStringLiteral("com1"), int16_t(1)}, std::pair{QStringLiteral("com2"), int16_t(2)}})
+        if (parser.isSet(name)) options.ports.setDevice(port, parser.value(name));
+    bool chipGiven = false;
+    if (!sim::ReadChipOptions(parser, kChip, options.chip, &options.error, &chipGiven)) return options;
     if (chipGiven && !options.simulate && !options.help && !options.version)
         options.error = QStringLiteral("--line, --mute and --record go with --simulate");
     return options;

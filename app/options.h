@@ -4,8 +4,8 @@
 
 #include <QStringList>
 
-#include "link/serial_control.h"
-#include "sim/line_model.h"
+#include "serial/serial_control.h"
+#include "sim/chip_model.h"
 
 namespace vorla {
 
@@ -13,11 +13,11 @@ struct ProgramOptions {
     PortMap ports;
     bool help = false;
     bool version = false;
-    bool simulate = false;                     // run the virtual chip in-process on COM1
-    sim::LineKind line = sim::LineKind::Uart;  // the virtual chip's line
-    bool mute = false;                         // the virtual chip never uses the sound output
-    QString recordDir;                         // the virtual chip records every utterance here
-    QString error;                             // set when the command line cannot be used
+    bool simulate = false;  // run the virtual chip in-process on COM1
+    // The virtual chip's line, whether it never uses the sound output, and
+    // where it records every utterance.
+    sim::ChipOptions chip;
+    QString error;  // set when the command line cannot be used
 };
 
 ProgramOptions ParseProgramOptions(const QStringList& arguments);

@@ -12,9 +12,9 @@
 
 #include "app/selftest_options.h"
 #include "app/simulated_port.h"
-#include "link/qt_serial_control.h"
 #include "protocol/text_encoding.h"
 #include "selftest/report.h"
+#include "serial/qt_serial_control.h"
 
 using namespace vorla;
 

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <functional>
-#include <map>
+#include <vector>
+
+#include <QCommandLineParser>
 
 #include <QFile>
 #include <QSysInfo>
@@ -57,12 +59,12 @@ QString SelfTestUsage() {
 }
 
 namespace {
-using Setter = std::function<bool(SelfTestCommandLine&, const QString&)>;
-
 bool Number(const QString& text, double& out, double min) {
     bool ok = false;
-    out = text.toDouble(&ok);
-    return ok && out >= min && out <= 1e9;
+    const double v = text.toDouble(&ok);
+    if (!ok || v < min || v > 1e9) return false;
+    out = v;
+    return true;
 }
 
 bool Groups(SelfTestCommandLine& c, const QString& v) {
@@ -81,12 +83,6 @@ bool Baud(SelfTestCommandLine& c, const QString& v) {
     return false;
 }
 
-bool Line(SelfTestCommandLine& c, const QString& v) {
-    const auto kind = sim::ParseLineKind(v);
-    if (kind) c.chip.line = *kind;
-    return kind.has_value();
-}
-
 // The limits file; a file that cannot be used says why.
 bool LimitsFile(SelfTestCommandLine& c, const QString& path) {
     QFile file(path);
@@ -95,88 +91,68 @@ bool LimitsFile(SelfTestCommandLine& c, const QString& path) {
         return false;
     }
     QString why;
-    const double scale = c.run.limits.playScale;
     const auto limits = LimitsFromJson(file.readAll(), &why);
     if (!limits) {
         c.error = QStringLiteral("the limits in %1: %2").arg(path, why);
         return false;
     }
     c.run.limits = *limits;
-    if (scale != 1.0) c.run.limits.playScale = scale;  // --play-scale given before --limits still holds
     return true;
 }
 
-const std::map<QString, Setter>& ValueOptions() {
-    static const std::map<QString, Setter> options{
-        {QStringLiteral("--device"),
-         [](SelfTestCommandLine& c, const QString& v) { return !(c.device = v).isEmpty(); }},
-        {QStringLiteral("--report"),
+using Setter = std::function<bool(SelfTestCommandLine&, const QString&)>;
+// The options with a value, in the order they are read: --limits before
+// --play-scale, which scales the limits read.
+const std::vector<std::pair<QString, Setter>>& ValueOptions() {
+    static const std::vector<std::pair<QString, Setter>> options{
+        {QStringLiteral("device"), [](SelfTestCommandLine& c, const QString& v) { return !(c.device = v).isEmpty(); }},
+        {QStringLiteral("report"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.reportPath = v).isEmpty(); }},
-        {QStringLiteral("--dut"),
+        {QStringLiteral("dut"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.run.info.dut = v).isEmpty(); }},
-        {QStringLiteral("--station"),
+        {QStringLiteral("station"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.run.info.station = v).isEmpty(); }},
-        {QStringLiteral("--operator"),
+        {QStringLiteral("operator"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.run.info.operatorName = v).isEmpty(); }},
-        {QStringLiteral("--only"), Groups},
-        {QStringLiteral("--repeat"),
+        {QStringLiteral("only"), Groups},
+        {QStringLiteral("repeat"),
          [](SelfTestCommandLine& c, const QString& v) {
              bool ok = false;
              c.run.info.repeat = v.toInt(&ok);
              return ok && c.run.info.repeat >= 1;
          }},
-        {QStringLiteral("--baud"), Baud},
-        {QStringLiteral("--limits"), LimitsFile},
-        {QStringLiteral("--play-scale"),
+        {QStringLiteral("baud"), Baud},
+        {QStringLiteral("limits"), LimitsFile},
+        {QStringLiteral("play-scale"),
          [](SelfTestCommandLine& c, const QString& v) { return Number(v, c.run.limits.playScale, 0.0001); }},
-        {QStringLiteral("--speed"),
-         [](SelfTestCommandLine& c, const QString& v) { return Number(v, c.chip.speed, 0.01); }},
-        {QStringLiteral("--line"), Line},
     };
     return options;
 }
 
-const std::map<QString, std::function<void(SelfTestCommandLine&)>>& Flags() {
-    static const std::map<QString, std::function<void(SelfTestCommandLine&)>> flags{
-        {QStringLiteral("--help"), [](SelfTestCommandLine& o) { o.help = true; }},
-        {QStringLiteral("--version"), [](SelfTestCommandLine& o) { o.version = true; }},
-        {QStringLiteral("--simulate"), [](SelfTestCommandLine& o) { o.simulate = true; }},
-        {QStringLiteral("--quick"), [](SelfTestCommandLine& o) { o.run.info.full = false; }},
-        {QStringLiteral("--full"), [](SelfTestCommandLine& o) { o.run.info.full = true; }},
-        {QStringLiteral("--strict"), [](SelfTestCommandLine& o) { o.run.info.strict = true; }},
-        {QStringLiteral("--stop-on-fail"), [](SelfTestCommandLine& o) { o.run.info.stopOnFail = true; }},
-        {QStringLiteral("--find-baud"), [](SelfTestCommandLine& o) { o.run.findBaud = true; }}};
+const std::vector<std::pair<QString, std::function<void(SelfTestCommandLine&)>>>& Flags() {
+    static const std::vector<std::pair<QString, std::function<void(SelfTestCommandLine&)>>> flags{
+        {QStringLiteral("help"), [](SelfTestCommandLine& o) { o.help = true; }},
+        {QStringLiteral("version"), [](SelfTestCommandLine& o) { o.version = true; }},
+        {QStringLiteral("simulate"), [](SelfTestCommandLine& o) { o.simulate = true; }},
+        {QStringLiteral("quick"), [](SelfTestCommandLine& o) { o.run.info.full = false; }},
+        {QStringLiteral("full"), [](SelfTestCommandLine& o) { o.run.info.full = true; }},
+        {QStringLiteral("strict"), [](SelfTestCommandLine& o) { o.run.info.strict = true; }},
+        {QStringLiteral("stop-on-fail"), [](SelfTestCommandLine& o) { o.run.info.stopOnFail = true; }},
+        {QStringLiteral("find-baud"), [](SelfTestCommandLine& o) { o.run.findBaud = true; }}};
     return flags;
 }
 
-// One option at arguments[i] (moving i past its value); false with the
-// error set when it cannot be used.
-bool ReadOption(const QStringList& arguments, qsizetype& i, SelfTestCommandLine& c, bool& chipGiven) {
-    const QString& arg = arguments[i];
-    if (const auto flag = Flags().find(arg); flag != Flags().end()) {
-        flag->second(c);
-        return true;
-    }
-    if (sim::ChipFlags().contains(arg)) {
-        chipGiven = true;
-        sim::SetChipFlag(arg, c.chip);
-        return true;
-    }
-    const auto it = ValueOptions().find(arg);
-    const bool chipValue = sim::ChipValueOptions().contains(arg);
-    if (it == ValueOptions().end() && !chipValue) {
-        c.error = QStringLiteral("unknown option %1").arg(arg);
+constexpr unsigned kChip = sim::kChipSpeed | sim::kChipLine | sim::kChipFaults;
+
+bool ReadValues(const QCommandLineParser& parser, SelfTestCommandLine& c) {
+    for (const auto& [name, read] : ValueOptions()) {
+        if (!parser.isSet(name)) continue;
+        const QString value = parser.value(name);
+        if (read(c, value)) continue;
+        if (c.error.isEmpty()) c.error = QStringLiteral("bad value for --%1: %2").arg(name, value);
         return false;
     }
-    if (i + 1 >= arguments.size()) {
-        c.error = QStringLiteral("%1 needs a value").arg(arg);
-        return false;
-    }
-    const QString& value = arguments[++i];
-    chipGiven = chipGiven || chipValue || arg == QStringLiteral("--speed") || arg == QStringLiteral("--line");
-    const bool ok = chipValue ? sim::SetChipValue(arg, value, c.chip) : it->second(c, value);
-    if (!ok && c.error.isEmpty()) c.error = QStringLiteral("bad value for %1: %2").arg(arg, value);
-    return ok;
+    return true;
 }
 }  // namespace
 
@@ -184,9 +160,16 @@ SelfTestCommandLine ParseSelfTestCommandLine(const QStringList& arguments) {
     SelfTestCommandLine c;
     c.run.info.station = QSysInfo::machineHostName();
     c.run.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    QCommandLineParser parser;
+    for (const auto& [name, set] : Flags()) parser.addOption(QCommandLineOption(name));
+    for (const auto& [name, read] : ValueOptions())
+        parser.addOption(QCommandLineOption(name, QString(), QStringLiteral("VALUE")));
+    sim::AddChipOptions(parser, kChip);
+    if (!sim::ParseCommandLine(parser, arguments, &c.error)) return c;
+    for (const auto& [name, set] : Flags())
+        if (parser.isSet(name)) set(c);
     bool chipGiven = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        if (!ReadOption(arguments, i, c, chipGiven)) return c;
+    if (!ReadValues(parser, c) || !sim::ReadChipOptions(parser, kChip, c.chip, &c.error, &chipGiven)) return c;
     if (c.help || c.version) return c;
     if (c.simulate == !c.device.isEmpty()) c.error = QStringLiteral("give either --device PATH or --simulate");
     else if (chipGiven && !c.simulate) c.error = QStringLiteral("the virtual chip's options go with --simulate");

@@ -8,7 +8,7 @@
 
 #include <QThread>
 
-#include "link/serial_control.h"
+#include "serial/serial_control.h"
 #include "sim/chip_core.h"
 
 namespace vorla {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codes/conversation.h"
+#include "conversation/conversation.h"
 #include "support/fakes.h"
 
 namespace {

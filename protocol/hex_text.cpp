@@ -42,4 +42,6 @@ Frame RawFrame(std::vector<uint8_t> typed, bool appendCheckByte) {
     return appendCheckByte ? Frame::Sealed(std::move(typed)) : Frame::AsTyped(std::move(typed));
 }
 
+QString HexBytes(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+
 }  // namespace vorla

@@ -23,6 +23,8 @@ struct HexText {
 
 // A text of one character cannot hold a pair and counts as not hexadecimal.
 HexText ParseHexText(const QString& text);
+// Bytes as the tool shows them: "01 C0 80 80 04 C5".
+QString HexBytes(const QByteArray& bytes);
 
 // The raw sender's frame from typed bytes: with appendCheckByte the typed
 // bytes are the frame up to its tail and the check byte is computed and

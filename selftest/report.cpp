@@ -16,13 +16,12 @@
 #include <QXmlStreamWriter>
 
 #include "protocol/frame_words.h"
+#include "protocol/hex_text.h"
 
 namespace vorla {
 
 namespace {
 constexpr auto kSchema = "vorla-selftest-report/1";
-
-QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
 QString CountName(Outcome o) { return o == Outcome::NotRun ? QStringLiteral("notRun") : OutcomeName(o); }
 
@@ -96,7 +95,7 @@ QJsonObject StepJson(int index, const StepRecord& s, const Limits& limits) {
         {QStringLiteral("command"), CommandName(s.step.command)},
         {QStringLiteral("expect"), ExpectName(s.step.expect)},
         {QStringLiteral("description"), s.step.describe()},
-        {QStringLiteral("frame"), Hex(m.frame)},
+        {QStringLiteral("frame"), HexBytes(m.frame)},
         {QStringLiteral("words"), m.frame.isEmpty() ? QString() : DescribeFrame(m.frame)},
         {QStringLiteral("baud"), m.baud},
         {QStringLiteral("reply"), ReplyWords(m)},
@@ -129,7 +128,7 @@ QString StepOutput(const StepRecord& s, const Limits& limits) {
     QStringList lines;
     lines << QStringLiteral("step: %1").arg(s.step.describe());
     if (!m.frame.isEmpty()) {
-        lines << QStringLiteral("frame: %1").arg(Hex(m.frame))
+        lines << QStringLiteral("frame: %1").arg(HexBytes(m.frame))
               << QStringLiteral("in words: %1").arg(DescribeFrame(m.frame));
     }
     lines << QStringLiteral("reply: %1").arg(ReplyWords(m));

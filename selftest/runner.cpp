@@ -6,12 +6,12 @@
 
 #include "protocol/commands.h"
 #include "protocol/frame_words.h"
+#include "protocol/hex_text.h"
 #include "protocol/lyric_grammar.h"
 
 namespace vorla {
 
 namespace {
-QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
 QByteArray Bytes(const RxText& chars) { return ToBytes(chars); }
 
@@ -269,7 +269,7 @@ void SelfTest::onReply(reply::Kind kind, const RxText& chars, double at) {
     if (kind == reply::Kind::Rejected && !refusable) ++record_.framesRejected;
     Measured& target = inStep ? m() : between_;
     if (!WellFormedReply(chars)) {
-        target.malformedReplies << Hex(Bytes(chars));
+        target.malformedReplies << HexBytes(Bytes(chars));
         return;
     }
     if (state_ == State::Probe) {
@@ -278,7 +278,7 @@ void SelfTest::onReply(reply::Kind kind, const RxText& chars, double at) {
     }
     if (!inStep || state_ == State::Settle) {
         target.lateReplies << QStringLiteral("%1, %2 ms after the last frame")
-                                  .arg(Hex(Bytes(chars)))
+                                  .arg(HexBytes(Bytes(chars)))
                                   .arg(std::lround((at - lastWireEnd_) * 1000.0));
         return;
     }
@@ -386,11 +386,11 @@ void SelfTest::onLyrics(const RxText& stream) {
     const bool inStep = current_ < record_.steps.size() && state_ != State::Idle;
     Measured& target = inStep ? m() : between_;
     if (UnknownReply(stream)) {
-        target.unknownReplies << Hex(Bytes(stream));
+        target.unknownReplies << HexBytes(Bytes(stream));
         return;
     }
     if (state_ != State::AwaitLyrics || target.lyricsRead) {
-        target.unexpected << QStringLiteral("lyric data %1").arg(Hex(Bytes(stream).left(16)));
+        target.unexpected << QStringLiteral("lyric data %1").arg(HexBytes(Bytes(stream).left(16)));
         return;
     }
     // Parsed as the window plays it: every line shown, ended by its end code.
@@ -407,7 +407,7 @@ void SelfTest::onLyrics(const RxText& stream) {
 void SelfTest::onDropped(const RxText& chars) {
     if (!running_) return;
     const bool inStep = current_ < record_.steps.size() && state_ != State::Idle && state_ != State::Probe;
-    (inStep ? m() : between_).strayBytes << Hex(Bytes(chars));
+    (inStep ? m() : between_).strayBytes << HexBytes(Bytes(chars));
 }
 
 void SelfTest::onFault(const PortFault& fault) {
@@ -501,7 +501,7 @@ void SelfTest::probeNext() {
     waitFor(State::Probe, options_.limits.replyDeadlineSeconds);
     Controls c = Controls::startUp();
     c.baudIndex = probeRates_.back();
-    c.rawText = Hex(probeWoke_ ? WakeFrame() : StopFrame());
+    c.rawText = HexBytes(probeWoke_ ? WakeFrame() : StopFrame());
     if (probeWoke_) probeRates_.pop_back();
     conv_.setControls(c);
     conv_.send(Command::RawAsTyped);

@@ -16,7 +16,7 @@
 
 #include <QObject>
 
-#include "codes/conversation.h"
+#include "conversation/conversation.h"
 #include "selftest/record.h"
 
 namespace vorla {

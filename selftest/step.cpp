@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "selftest/step.h"
 
+#include "protocol/hex_text.h"
+
 #include <functional>
 
 namespace vorla {
@@ -11,7 +13,7 @@ const char16_t* const kTuneNames[] = {u"无",       u"梦里水乡",   u"雨蝶"
                                       u"北国之春", u"秋日的私语", u"同桌的你", u"秋雨蒙蒙"};
 constexpr int16_t kEndlessRepeat = 7;
 
-QString HexOf(const Frame& frame) { return QString::fromLatin1(frame.toByteArray().toHex(' ').toUpper()); }
+QString HexOf(const Frame& frame) { return HexBytes(frame.toByteArray()); }
 
 PlayAmount Characters(const QString& text) {
     PlayAmount a{};

@@ -11,8 +11,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "codes/code_lists.h"
-#include "codes/conversation.h"
+#include "conversation/code_lists.h"
+#include "conversation/conversation.h"
 
 namespace vorla {
 

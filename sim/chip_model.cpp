@@ -11,6 +11,7 @@
 #include "protocol/commands.h"
 #include "protocol/frame.h"
 #include "protocol/frame_words.h"
+#include "protocol/hex_text.h"
 #include "protocol/replies.h"
 #include "sim/lyric_pieces.h"
 
@@ -26,8 +27,6 @@ constexpr double kPhraseSeconds = 1.5;
 constexpr double kSoundSeconds = 1.0;
 constexpr double kPoemSeconds = 8.0;
 constexpr double kMusicSeconds = 20.0;
-
-QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
 // The one-byte characters a text frame carries as A3 xx: printable ASCII
 // and the line breaks and tab the text box sends.
@@ -224,15 +223,15 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
         if (!broken && frame == ControlFrame(FrameEnds{}, kWakeMode).toByteArray()) {
             asleep_ = false;
             send(kAccepted);
-            note(QStringLiteral("wake: %1").arg(Hex(frame)));
+            note(QStringLiteral("wake: %1").arg(HexBytes(frame)));
         } else {
-            note(QStringLiteral("asleep, ignored: %1").arg(Hex(frame)));
+            note(QStringLiteral("asleep, ignored: %1").arg(HexBytes(frame)));
         }
         return;
     }
     if (broken) return reject(frame, why);
     if (options_.silentTo.contains(FrameKind(frame))) {
-        note(QStringLiteral("silent to %1: %2").arg(FrameKind(frame), Hex(frame)));
+        note(QStringLiteral("silent to %1: %2").arg(FrameKind(frame), HexBytes(frame)));
         return;
     }
     handleFrame(frame, now);
@@ -241,11 +240,11 @@ void ChipModel::endFrame(double now, bool broken, const QString& why) {
 void ChipModel::reject(const QByteArray& frame, const QString& why) {
     if (options_.acceptMalformed) {
         send(kAccepted);
-        note(QStringLiteral("accepted though malformed (%1): %2").arg(why, Hex(frame)));
+        note(QStringLiteral("accepted though malformed (%1): %2").arg(why, HexBytes(frame)));
         return;
     }
     send(kRejected);
-    note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+    note(QStringLiteral("rejected (%1): %2").arg(why, HexBytes(frame)));
 }
 
 bool ChipModel::injectedRejection(const QByteArray& frame) {
@@ -258,7 +257,7 @@ bool ChipModel::injectedRejection(const QByteArray& frame) {
     }
     if (!why.isEmpty()) {
         send(kRejected);
-        note(QStringLiteral("rejected (%1): %2").arg(why, Hex(frame)));
+        note(QStringLiteral("rejected (%1): %2").arg(why, HexBytes(frame)));
         return true;
     }
     return false;
@@ -339,7 +338,7 @@ bool ChipModel::parsePair(const QByteArray& pair, std::vector<Item>& items, QStr
     const uint8_t lo = uint8_t(pair[1]);
     if (hi >= 0x60 && hi <= 0x6F) {
         if (parseItem(hi, lo, items)) return true;
-        why = QStringLiteral("unknown item code %1").arg(Hex(pair));
+        why = QStringLiteral("unknown item code %1").arg(HexBytes(pair));
         return false;
     }
     if (hi == 0xA3 && lo >= 0x80 && SpeakableAscii(uint8_t(lo - 0x80))) {
@@ -352,10 +351,10 @@ bool ChipModel::parsePair(const QByteArray& pair, std::vector<Item>& items, QStr
             items.push_back(Item{Item::Char, 0, std::move(ch)});
             return true;
         }
-        why = QStringLiteral("not a GBK character: %1").arg(Hex(pair));
+        why = QStringLiteral("not a GBK character: %1").arg(HexBytes(pair));
         return false;
     }
-    why = QStringLiteral("not a character or item code: %1").arg(Hex(pair));
+    why = QStringLiteral("not a character or item code: %1").arg(HexBytes(pair));
     return false;
 }
 

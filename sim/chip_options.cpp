@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
-#include <map>
+#include <vector>
 
 namespace vorla::sim {
 
@@ -26,22 +26,36 @@ bool Whole(const QString& text, Int& out) {
     return true;
 }
 
-using Setter = std::function<bool(const QString&, ChipOptions&)>;
-const std::map<QString, Setter>& Setters() {
-    static const std::map<QString, Setter> setters{
-        {QStringLiteral("--reject-next"), [](const QString& v, ChipOptions& c) { return Whole(v, c.rejectNext); }},
-        {QStringLiteral("--reject-rate"),
+struct ValueOption {
+    ChipOptionSet set;
+    const char* name;
+    const char* valueName;
+    std::function<bool(const QString&, ChipOptions&)> read;
+};
+
+const std::vector<ValueOption>& ValueOptions() {
+    static const std::vector<ValueOption> options{
+        {kChipSpeed, "speed", "F", [](const QString& v, ChipOptions& c) { return Number(v, c.speed, 0.01, 1e6); }},
+        {kChipLine, "line", "KIND",
+         [](const QString& v, ChipOptions& c) {
+             const auto kind = ParseLineKind(v);
+             if (kind) c.line = *kind;
+             return kind.has_value();
+         }},
+        {kChipVoice, "record", "DIR", [](const QString& v, ChipOptions& c) { return !(c.recordDir = v).isEmpty(); }},
+        {kChipFaults, "reject-next", "N", [](const QString& v, ChipOptions& c) { return Whole(v, c.rejectNext); }},
+        {kChipFaults, "reject-rate", "P",
          [](const QString& v, ChipOptions& c) { return Number(v, c.rejectProbability, 0, 1); }},
-        {QStringLiteral("--seed"), [](const QString& v, ChipOptions& c) { return Whole(v, c.seed); }},
-        {QStringLiteral("--stray-bytes"),
+        {kChipFaults, "seed", "N", [](const QString& v, ChipOptions& c) { return Whole(v, c.seed); }},
+        {kChipFaults, "stray-bytes", "P",
          [](const QString& v, ChipOptions& c) { return Number(v, c.strayBytes, 0, 1); }},
-        {QStringLiteral("--silent-to"),
+        {kChipFaults, "silent-to", "KIND,...",
          [](const QString& v, ChipOptions& c) {
              c.silentTo = v.split(u',', Qt::SkipEmptyParts);
              return !c.silentTo.isEmpty() && std::all_of(c.silentTo.begin(), c.silentTo.end(),
                                                          [](const QString& k) { return FrameKinds().contains(k); });
          }},
-        {QStringLiteral("--reply-delay"),
+        {kChipFaults, "reply-delay", "MS",
          [](const QString& v, ChipOptions& c) {
              double ms = 0;
              if (!Number(v, ms, 0, 600000)) return false;
@@ -49,35 +63,63 @@ const std::map<QString, Setter>& Setters() {
              return true;
          }},
     };
-    return setters;
-}
-}  // namespace
-
-const QStringList& ChipFlags() {
-    static const QStringList flags{QStringLiteral("--drop-finish-reports"), QStringLiteral("--back-to-back"),
-                                   QStringLiteral("--accept-malformed"), QStringLiteral("--cut-lyrics")};
-    return flags;
-}
-
-const QStringList& ChipValueOptions() {
-    static const QStringList options = [] {
-        QStringList names;
-        for (const auto& [name, setter] : Setters()) names << name;
-        return names;
-    }();
     return options;
 }
 
-void SetChipFlag(const QString& option, ChipOptions& chip) {
-    if (option == QStringLiteral("--drop-finish-reports")) chip.dropFinishReports = true;
-    else if (option == QStringLiteral("--back-to-back")) chip.backToBack = true;
-    else if (option == QStringLiteral("--accept-malformed")) chip.acceptMalformed = true;
-    else if (option == QStringLiteral("--cut-lyrics")) chip.cutLyrics = true;
+struct Flag {
+    ChipOptionSet set;
+    const char* name;
+    bool ChipOptions::*field;
+};
+
+const std::vector<Flag>& Flags() {
+    static const std::vector<Flag> flags{{kChipVoice, "mute", &ChipOptions::mute},
+                                         {kChipFaults, "drop-finish-reports", &ChipOptions::dropFinishReports},
+                                         {kChipFaults, "back-to-back", &ChipOptions::backToBack},
+                                         {kChipFaults, "accept-malformed", &ChipOptions::acceptMalformed},
+                                         {kChipFaults, "cut-lyrics", &ChipOptions::cutLyrics}};
+    return flags;
+}
+}  // namespace
+
+void AddChipOptions(QCommandLineParser& parser, unsigned sets) {
+    for (const ValueOption& o : ValueOptions())
+        if (sets & o.set)
+            parser.addOption(
+                QCommandLineOption(QString::fromLatin1(o.name), QString(), QString::fromLatin1(o.valueName)));
+    for (const Flag& f : Flags())
+        if (sets & f.set) parser.addOption(QCommandLineOption(QString::fromLatin1(f.name)));
 }
 
-bool SetChipValue(const QString& option, const QString& value, ChipOptions& chip) {
-    const auto it = Setters().find(option);
-    return it != Setters().end() && it->second(value, chip);
+bool ReadChipOptions(const QCommandLineParser& parser, unsigned sets, ChipOptions& chip, QString* error, bool* given) {
+    *given = false;
+    for (const Flag& f : Flags()) {
+        if (!(sets & f.set) || !parser.isSet(QString::fromLatin1(f.name))) continue;
+        chip.*f.field = true;
+        *given = true;
+    }
+    for (const ValueOption& o : ValueOptions()) {
+        const QString name = QString::fromLatin1(o.name);
+        if (!(sets & o.set) || !parser.isSet(name)) continue;
+        *given = true;
+        const QString value = parser.value(name);
+        if (!o.read(value, chip)) {
+            *error = QStringLiteral("bad value for --%1: %2").arg(name, value);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, QString* error) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (parser.parse(arguments)) {
+        if (parser.positionalArguments().isEmpty()) return true;
+        *error = QStringLiteral("unknown argument %1").arg(parser.positionalArguments().first());
+        return false;
+    }
+    *error = parser.errorText();
+    return false;
 }
 
 QString ChipFaultUsage() {

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The virtual chip's fault options on a command line, shared by the
-// programs that run it (vorla-chipsim, and vorla-selftest --simulate).
+// The virtual chip's options on a command line, one set shared by the
+// programs that run it (vorla-demo --simulate, vorla-chipsim and
+// vorla-selftest --simulate), each value checked here once.
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
@@ -10,16 +12,23 @@
 
 namespace vorla::sim {
 
-// Options without a value: --drop-finish-reports, --back-to-back,
-// --accept-malformed, --cut-lyrics.
-const QStringList& ChipFlags();
-// Options with one: --reject-next, --reject-rate, --seed, --stray-bytes,
-// --silent-to, --reply-delay.
-const QStringList& ChipValueOptions();
-void SetChipFlag(const QString& option, ChipOptions& chip);
-// False for a value the option cannot take.
-bool SetChipValue(const QString& option, const QString& value, ChipOptions& chip);
-// Their lines of a program's --help.
+// Which of the chip's options a program takes.
+enum ChipOptionSet : unsigned {
+    kChipSpeed = 1,   // --speed
+    kChipLine = 2,    // --line
+    kChipVoice = 4,   // --mute, --record
+    kChipFaults = 8,  // --reject-next ... --reply-delay
+};
+
+void AddChipOptions(QCommandLineParser& parser, unsigned sets);
+// What the command line gives, into `chip`. False, with `error` set, for a
+// value an option cannot take; `given` tells whether any of them was given.
+bool ReadChipOptions(const QCommandLineParser& parser, unsigned sets, ChipOptions& chip, QString* error, bool* given);
+// The fault options' lines of a program's --help.
 QString ChipFaultUsage();
+
+// A program's command line parsed as its options say; false with `error`
+// set (an unknown option, a value missing) when it cannot be.
+bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, QString* error);
 
 }  // namespace vorla::sim

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -54,58 +55,39 @@ struct Settings {
     int noise = 0;
 };
 
-// Sets the option `a` from its value; false for a value it cannot take.
-bool SetValue(const QString& a, const QString& value, Settings& s) {
-    bool ok = true;
-    if (a == QStringLiteral("--link")) s.link = value;
-    else if (a == QStringLiteral("--record")) s.chip.recordDir = value;
-    else if (a == QStringLiteral("--speed")) s.chip.speed = value.toDouble(&ok);
-    else if (a == QStringLiteral("--noise")) s.noise = value.toInt(&ok);
-    else if (vorla::sim::ChipValueOptions().contains(a)) ok = vorla::sim::SetChipValue(a, value, s.chip);
-    else if (const auto kind = vorla::sim::ParseLineKind(value)) s.chip.line = *kind;
-    else ok = false;
-    return ok && s.chip.speed > 0;
-}
-
-// Reads the option at args[i] (and its value, moving i on). Returns an exit
-// status when the program must end here (--help, a wrong option), or -1.
-int ReadOption(const QStringList& args, qsizetype& i, Settings& s) {
-    const QString& a = args[i];
-    if (a == QStringLiteral("--help")) {
+// Reads the command line into `s`. Returns an exit status when the program
+// must end here (--help, --version, a wrong option), or -1.
+int ReadCommandLine(const QStringList& arguments, Settings& s) {
+    using vorla::sim::kChipFaults, vorla::sim::kChipLine, vorla::sim::kChipSpeed, vorla::sim::kChipVoice;
+    constexpr unsigned kChip = kChipSpeed | kChipLine | kChipVoice | kChipFaults;
+    QCommandLineParser parser;
+    parser.addOptions({QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
+                       QCommandLineOption(QStringLiteral("version")),
+                       QCommandLineOption(QStringLiteral("link"), QString(), QStringLiteral("PATH")),
+                       QCommandLineOption(QStringLiteral("noise"), QString(), QStringLiteral("N"))});
+    vorla::sim::AddChipOptions(parser, kChip);
+    QString error;
+    bool given = false;
+    bool ok = vorla::sim::ParseCommandLine(parser, arguments, &error);
+    if (ok && parser.isSet(QStringLiteral("help"))) {
         std::fputs(kUsage, stdout);
         std::fputs(qPrintable(vorla::sim::ChipFaultUsage()), stdout);
         return 0;
     }
-    if (a == QStringLiteral("--version")) {
+    if (ok && parser.isSet(QStringLiteral("version"))) {
         std::puts("vorla-chipsim " VORLA_VERSION);
         return 0;
     }
-    if (a == QStringLiteral("--mute")) {
-        s.chip.mute = true;
-        return -1;
+    ok = ok && vorla::sim::ReadChipOptions(parser, kChip, s.chip, &error, &given);
+    s.link = parser.value(QStringLiteral("link"));
+    if (ok && parser.isSet(QStringLiteral("noise"))) {
+        s.noise = parser.value(QStringLiteral("noise")).toInt(&ok);
+        ok = ok && s.noise >= 0;
+        if (!ok) error = QStringLiteral("bad value for --noise: %1").arg(parser.value(QStringLiteral("noise")));
     }
-    if (vorla::sim::ChipFlags().contains(a)) {
-        vorla::sim::SetChipFlag(a, s.chip);
-        return -1;
-    }
-    static const QStringList withValue =
-        QStringList{QStringLiteral("--link"), QStringLiteral("--speed"), QStringLiteral("--line"),
-                    QStringLiteral("--noise"), QStringLiteral("--record")} +
-        vorla::sim::ChipValueOptions();
-    if (!withValue.contains(a)) {
-        std::fprintf(stderr, "vorla-chipsim: unknown option %s\n\n%s", qPrintable(a), kUsage);
-        return 2;
-    }
-    if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "vorla-chipsim: %s needs a value\n", qPrintable(a));
-        return 2;
-    }
-    const bool ok = SetValue(a, args[++i], s);
-    if (!ok) {
-        std::fprintf(stderr, "vorla-chipsim: bad value for %s\n", qPrintable(a));
-        return 2;
-    }
-    return -1;
+    if (ok) return -1;
+    std::fprintf(stderr, "vorla-chipsim: %s\n(vorla-chipsim --help lists the options)\n", qPrintable(error));
+    return 2;
 }
 }  // namespace
 
@@ -115,9 +97,7 @@ int main(int argc, char** argv) {
 #ifdef VORLA_VOICE
     vorla::sim::WithVoice(settings.chip);  // the chip speaks; its plays last as long as their audio
 #endif
-    const QStringList args = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < args.size(); ++i)
-        if (const int status = ReadOption(args, i, settings); status >= 0) return status;
+    if (const int status = ReadCommandLine(QCoreApplication::arguments(), settings); status >= 0) return status;
     const vorla::sim::ChipOptions& options = settings.chip;
     const QString& link = settings.link;
     const int noise = settings.noise;

@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenu>
-#include <QMetaMethod>
 
 #include "ui/self_test_window.h"
 #include "ui/widget_helpers.h"
@@ -66,29 +65,53 @@ void frm_7711::fillLists() {
     }
 }
 
+// The window opens with the controls' start-up values, the one place they are
+// written down.
 void frm_7711::Form_Load() {
-    ui_->Check2->setChecked(true);
-    ui_->Check3->setChecked(true);
-    ui_->List1->setListIndex(0);
-    ui_->List2->setListIndex(3);
-    ui_->List3->setListIndex(0);
-    ui_->List4->setListIndex(2);
+    writeControls(Controls::startUp());
     ChooseCodeList(codeListSet(), 0);
-    ui_->Combo1->setCurrentIndex(4);
-    ui_->Combo5->setCurrentIndex(0);
-    ui_->Combo2->setCurrentIndex(kStartBaudIndex);
-    ui_->Combo3->setCurrentIndex(1);
     ui_->Label11->setText(QString());
 }
 
+void frm_7711::writeControls(const Controls& c) {
+    const PlaySettings& s = c.play;
+    const std::pair<QAbstractButton*, int16_t> checks[] = {{ui_->Check4, s.readOneAsYao},
+                                                           {ui_->Check3, s.readPunctuation},
+                                                           {ui_->Check2, s.readAsName},
+                                                           {ui_->Check5, s.lyricsBack},
+                                                           {ui_->Check1, s.finishReport}};
+    for (const auto& [box, on] : checks) box->setChecked(on != 0);
+    QRadioButton* volumes[] = {ui_->Option3, ui_->Option4, ui_->Option5, ui_->Option6, ui_->Option7, ui_->Option8};
+    if (s.volumeLevel >= 0 && s.volumeLevel < 6) volumes[s.volumeLevel]->setChecked(true);
+    ui_->Combo5->setCurrentIndex(s.repeatIndex);
+    ui_->Combo1->setCurrentIndex(s.musicIndex);
+    ui_->Combo2->setCurrentIndex(c.baudIndex);
+    ui_->Combo3->setCurrentIndex(c.outputIndex);
+    ListBoxWidget* items[] = {ui_->List1, ui_->List2, ui_->List3, ui_->List4};  // in ItemKind order
+    for (size_t k = 0; k < 4; ++k) items[k]->setListIndex(c.itemIndex[k]);
+    QString text = c.text;
+    ui_->Text3->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ui_->Text5->setText(c.rawText);
+}
+
 void frm_7711::connectControls() {
-    // Every button runs the handler named after it (Command6 → Command6_Click).
-    for (QPushButton* button : findChildren<QPushButton*>()) {
-        const int slot = metaObject()->indexOfSlot(qPrintable(button->objectName() + QStringLiteral("_Click()")));
-        if (slot < 0) continue;
-        connect(button, &QAbstractButton::clicked, this,
-                [this, handler = metaObject()->method(slot)] { handler.invoke(this); });
-    }
+    // Every button runs the handler named after it (Command6 → Command6_Click),
+    // connected here by name in code, so a renamed button fails to build.
+    const std::pair<QAbstractButton*, void (frm_7711::*)()> buttons[] = {
+        {ui_->Command1, &frm_7711::Command1_Click},       {ui_->Command2, &frm_7711::Command2_Click},
+        {ui_->Command3, &frm_7711::Command3_Click},       {ui_->Command4, &frm_7711::Command4_Click},
+        {ui_->Command5, &frm_7711::Command5_Click},       {ui_->Command6, &frm_7711::Command6_Click},
+        {ui_->Command10, &frm_7711::Command10_Click},     {ui_->Command11, &frm_7711::Command11_Click},
+        {ui_->Command12, &frm_7711::Command12_Click},     {ui_->Command13, &frm_7711::Command13_Click},
+        {ui_->Command14, &frm_7711::Command14_Click},     {ui_->Command15, &frm_7711::Command15_Click},
+        {ui_->Command16, &frm_7711::Command16_Click},     {ui_->Command17, &frm_7711::Command17_Click},
+        {ui_->Command18, &frm_7711::Command18_Click},     {ui_->Command19, &frm_7711::Command19_Click},
+        {ui_->Command20, &frm_7711::Command20_Click},     {ui_->Command22, &frm_7711::Command22_Click},
+        {ui_->Command23, &frm_7711::Command23_Click},     {ui_->Command24, &frm_7711::Command24_Click},
+        {ui_->Command25, &frm_7711::Command25_Click},     {ui_->Command26, &frm_7711::Command26_Click},
+        {ui_->Command27, &frm_7711::Command27_Click},     {ui_->btn_fasong, &frm_7711::btn_fasong_Click},
+        {ui_->btn_fasong2, &frm_7711::btn_fasong2_Click}, {ui_->Clr, &frm_7711::Clr_Click}};
+    for (const auto& [button, handler] : buttons) connect(button, &QAbstractButton::clicked, this, handler);
     // Option buttons act when they become selected.
     const std::pair<QAbstractButton*, std::function<void()>> options[] = {
         {ui_->Option1, [this] { ChooseCodeList(codeListSet(), 0); }},

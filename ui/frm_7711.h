@@ -11,9 +11,9 @@
 
 #include <QWidget>
 
-#include "codes/code_lists.h"
-#include "codes/conversation.h"
-#include "link/device_choice.h"
+#include "conversation/code_lists.h"
+#include "conversation/conversation.h"
+#include "serial/device_choice.h"
 
 class QComboBox;
 class QMenu;
@@ -59,6 +59,8 @@ public:
 
     // What the controls hold; the text of Text3 with its line breaks as CR LF.
     vorla::Controls readControls() const;
+    // Sets the controls to hold these values.
+    void writeControls(const vorla::Controls& controls);
     QString Text3Text() const;
     // A combo box's list index; -1 when typed text is not the selected item.
     static int16_t ListIndexOf(const QComboBox* box);

@@ -7,7 +7,7 @@
 
 #include <QListWidget>
 
-#include "codes/list_box.h"
+#include "conversation/list_box.h"
 
 class ListBoxWidget : public QListWidget, public vorla::ListBox {
     Q_OBJECT

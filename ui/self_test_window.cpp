@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "protocol/frame_words.h"
+#include "protocol/hex_text.h"
 #include "selftest/report.h"
 
 namespace vorla {
@@ -34,8 +35,6 @@ QColor OutcomeColour(Outcome o) {
     }
     return Qt::black;
 }
-
-QString Hex(const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
 
 constexpr double kLabelWidth = 160;
 constexpr double kRowHeight = 12;
@@ -203,7 +202,7 @@ void SelfTestWindow::showStep(int index) {
     if (index >= table_->rowCount()) return;
     const StepRecord& s = test_.record().steps[size_t(index)];
     const Measured& m = s.measured;
-    SetCell(*table_, index, kFrame, Hex(m.frame));
+    SetCell(*table_, index, kFrame, HexBytes(m.frame));
     SetCell(*table_, index, kWords, m.frame.isEmpty() ? QString() : DescribeFrame(m.frame));
     const QString reply = !m.answer                            ? QStringLiteral("无")
                           : *m.answer == reply::Kind::Accepted ? QStringLiteral("受理")

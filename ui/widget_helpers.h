@@ -10,7 +10,7 @@
 
 #include <QString>
 
-#include "link/device_choice.h"
+#include "serial/device_choice.h"
 
 class QComboBox;
 class QLineEdit;

@@ -13,9 +13,9 @@
 
 #include <QByteArray>
 
-#include "codes/list_box.h"
-#include "link/clock.h"
-#include "link/serial_control.h"
+#include "conversation/clock.h"
+#include "conversation/list_box.h"
+#include "serial/serial_control.h"
 #include "support/hex.h"
 
 namespace vorla::test {

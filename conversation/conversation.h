@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+// The conversation with the chip: every frame built, logged and written,
+// every reply shown and acted on (resends, lyrics, the end of a play), the
+// baud-rate switch and code playback. Free of widgets: the window hands it
+// what its controls hold and its clicks as commands, and shows what it
+// reports through its signals.
+//
+// Nothing here waits inside a handler. A wait is a state that an alarm or an
+// arrival ends: the code run waiting for a finish report, the lyric display
+// between two characters, and two waits that hold the operator's input (the
+// lyric data's arrival and the 100 ms a baud-rate frame takes to leave).
+// What the operator gives during those two (commands, controls, code-list
+// edits, clearing the log) and what the chip sends are kept in one queue and
+// acted on afterwards, in the order they came.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QString>
+
+#include "conversation/clock.h"
+#include "conversation/code_lists.h"
+#include "conversation/code_playback.h"
+#include "conversation/frame_log.h"
+#include "conversation/lyric_player.h"
+#include "protocol/baud.h"
+#include "protocol/catalog.h"
+#include "protocol/frame.h"
+#include "protocol/replies.h"
+#include "serial/serial_control.h"
+
+class QSettings;
+
+namespace vorla {
+
+// The commands that send a frame. A rejected frame is sent again by giving
+// the same command again, rebuilt from the controls as they are then.
+enum class Command {
+    None,
+    Stop,
+    Music,
+    Phrase,
+    Poem,
+    Sound,
+    Text,
+    Baud,
+    SleepWake,
+    OutputMode,
+    BaudAndOutput,
+    RawWithCheckByte,  // the typed bytes and their check byte
+    RawAsTyped,        // the typed bytes, the last one as the check byte
+    CodePlayback,
+};
+
+// What the window's controls hold, as a command reads them.
+struct Controls {
+    PlaySettings play;
+    QString text;  // the text to read aloud, line breaks as CR LF
+    // The selected item of each stored-item list (by ItemKind), -1 for none.
+    std::array<int16_t, 4> itemIndex{0, 0, 0, 0};
+    int16_t baudIndex = kStartBaudIndex;  // -1: no rate chosen
+    int16_t outputIndex = 1;
+    QString rawText;  // the raw sender's hexadecimal text
+
+    // What the window's controls hold when it opens: every reading option
+    // but the lyrics, a finish report, 北国之春 under it, volume 2级, the
+    // selected stored items, 1200 baud, PWM output.
+    static Controls startUp();
+    friend bool operator==(const Controls&, const Controls&) = default;
+};
+
+class ChipConversation : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int16_t kStartPort = 1;
+
+    ChipConversation(SerialControl& port, Clock& clock, QObject* parent = nullptr);
+    ~ChipConversation() override;
+
+    // Input; held while a wait holds input.
+    void setControls(const Controls& controls);
+    void send(Command command);
+    void choosePort(int16_t port);
+    void chooseDevice(int16_t port, const QString& device);
+    void takeSnapshot(int code);
+    // The port runs at this rate from now on, without telling the chip (a
+    // search for the rate the chip runs at).
+    void useRate(int16_t baudIndex);
+
+    // The code lists as they stand after an edit; code playback reads each
+    // list when its turn comes. Held with the rest of the input.
+    void setCodeLists(const CodeListValues& lists);
+    CodeListValues codeLists() const;
+    // Lyric data is read as soon as its stream has arrived whole, rather
+    // than after the lyric wait of the baud rate (the self-test reads so;
+    // the window keeps the wait).
+    void setReadLyricsToEnd(bool on) { readLyricsToEnd_ = on; }
+    // Where device choices are remembered (nowhere by default).
+    void setDeviceMemory(QSettings* settings) { deviceMemory_ = settings; }
+
+    // Held with the rest of the input.
+    void clearLog();
+    // At once.
+    bool saveLog(const QString& path);
+    void appendNote(const QString& line) { log_.appendLine(line); }
+    // The program ends: the port is closed and nothing more is sent.
+    void shutdown();
+
+    const FrameLog& log() const { return log_; }
+    const Controls& controls() const { return controls_; }
+    QString status() const { return status_; }
+    QString lyricLine(int box) const { return lines_[box == 2 ? 1 : 0]; }
+    bool sleeping() const { return sleeping_; }
+    bool hasSnapshot(int code) const { return player_.snapshot(code).has_value(); }
+    const CodePlayer& codePlayer() const { return player_; }
+    Command lastCommand() const { return lastCommand_; }
+    int retryCount() const { return retryCount_; }
+    // Where the conversation stands: at rest (a code run may be waiting for
+    // a finish report, which holds nothing), or in one of the two waits that
+    // hold input.
+    enum class State { Idle, SwitchingBaud, ReadingLyrics };
+    State state() const { return state_; }
+    bool holdsInput() const { return state_ != State::Idle; }
+    int16_t portNumber() const { return portNumber_; }
+    QString device(int16_t port) const { return port_.device(port); }
+    QString portName() const { return port_.device(portNumber_); }
+    // The baud-rate list index of the rate the port runs at.
+    int16_t portBaudIndex() const;
+    Clock& clock() const { return clock_; }
+    bool devicesChoosable() const { return port_.devicesChoosable(); }
+
+signals:
+    void statusChanged(const QString& text);
+    void lyricLineChanged(int box, const QString& text);
+    void lyricHighlighted(int box, int start, int length);
+    void lyricSelectionCleared(int box);
+    void sleepingChanged(bool asleep);
+    void snapshotsChanged();
+    void codeRunChanged(bool running);
+    void devicesChanged();
+    // The raw sender's text is not hexadecimal: shown to the operator.
+    void formatRejected(const QString& message);
+    // What went over the line, for those who watch it closely (the
+    // self-test): a frame handed to the port, a reply of the chip, a lyric
+    // stream read whole, received characters dropped as noise, a port fault.
+    void frameWritten(const QByteArray& frame);
+    // A reply: its kind by its code, the characters it came as, and when its
+    // last character arrived (on the conversation's clock).
+    void replied(vorla::reply::Kind kind, const vorla::RxText& characters, double arrivedAt);
+    void lyricsRead(const vorla::RxText& stream);
+    void dropped(const vorla::RxText& characters);
+    void portFaulted(const vorla::PortFault& fault);
+
+private:
+    void submit(std::function<void()> input);
+    void releaseHeld();
+    void execute(Command command, bool resend);
+    void begin(Command command);
+    void sendPlayFrame(Command command);
+    void sendControlFrame(Command command, bool resend);
+    void sendRaw(Command command);
+    bool sendFrame(const Frame& frame);
+    void logFrame(const Frame& frame) { log_.append(FormatSentRecord(frame.bytes())); }
+    void reportFault(const PortFault& fault);
+    void setStatus(const QString& text);
+    void clearLyricLines();
+
+    // The baud-rate switch: the frame leaves at the old rate, then the port
+    // is switched.
+    void startBaudSwitch(const Frame& frame);
+    void finishBaudSwitch();
+
+    // Code playback.
+    void playCodes();
+    void advanceCodeRun();
+    void endCodeRun();
+
+    // Replies.
+    void onCommEvent();
+    void onRejected();
+    void startLyricRead(const RxText& first, size_t drop, bool whole);
+    void emitReplied(reply::Kind kind);
+    void handleReceived();
+    void finishLyricRead();
+
+    SerialControl& port_;
+    Clock& clock_;
+    FrameLog log_;
+    LyricPlayer lyrics_;
+    CodePlayer player_;
+    std::array<ItemsListBox, kCodeLists> lists_{};
+    Controls controls_;
+    QSettings* deviceMemory_ = nullptr;
+    std::unique_ptr<Alarm> baudAlarm_;
+    std::unique_ptr<Alarm> lyricAlarm_;
+    std::deque<std::function<void()>> held_;
+    QString status_;
+    QString lines_[2];
+    Command lastCommand_ = Command::None;
+    int retryCount_ = 0;
+    int16_t portNumber_ = kStartPort;
+    bool sleeping_ = false;
+    bool ended_ = false;
+    State state_ = State::Idle;
+    Frame baudFrame_;    // the frame of the switch under way
+    RxText lyricFirst_;  // the first read of the lyric data waited for
+    bool readLyricsToEnd_ = false;
+    RxBatch lastBatch_;  // the batch handled last, for the reply's characters and time
+};
+
+}  // namespace vorla

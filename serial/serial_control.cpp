@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: MIT
+#include "serial/serial_control.h"
+
+#include <chrono>
+#include <cmath>
+
+#include <QStringList>
+
+namespace vorla {
+
+std::optional<LineSettings> ParseLineSettings(const QString& text) {
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 4) return std::nullopt;
+    bool okBaud = false, okData = false, okStop = false;
+    LineSettings s;
+    s.baud = parts[0].trimmed().toInt(&okBaud);
+    const QString parity = parts[1].trimmed().toUpper();
+    s.dataBits = parts[2].trimmed().toInt(&okData);
+    s.stopBits = parts[3].trimmed().toInt(&okStop);
+    if (!okBaud || !okData || !okStop || parity.size() != 1 || s.baud <= 0) return std::nullopt;
+    s.parity = char(parity[0].unicode());
+    if (QStringLiteral("NEOMS").indexOf(parity[0]) < 0) return std::nullopt;
+    if (s.dataBits < 5 || s.dataBits > 8 || (s.stopBits != 1 && s.stopBits != 2)) return std::nullopt;
+    return s;
+}
+
+QString FormatLineSettings(const LineSettings& s) {
+    return QStringLiteral("%1,%2,%3,%4").arg(s.baud).arg(QChar(s.parity)).arg(s.dataBits).arg(s.stopBits);
+}
+
+namespace {
+QString Reason(PortFault::Kind kind) {
+    switch (kind) {
+    case PortFault::Kind::NotFound: return QStringLiteral("设备不存在");
+    case PortFault::Kind::NoPermission: return QStringLiteral("没有访问该设备的权限");
+    case PortFault::Kind::Busy: return QStringLiteral("端口已被其他程序占用");
+    case PortFault::Kind::Settings: return QStringLiteral("无法设置端口参数");
+    case PortFault::Kind::WriteFailed: return QStringLiteral("数据无法写入端口");
+    case PortFault::Kind::Disconnected: return QStringLiteral("设备已断开或拔出");
+    case PortFault::Kind::Other: return QStringLiteral("端口出错");
+    }
+    return QString();
+}
+
+QString StageText(PortFault::Stage stage) {
+    switch (stage) {
+    case PortFault::Stage::Open: return QStringLiteral("打开失败");
+    case PortFault::Stage::Write: return QStringLiteral("发送失败");
+    case PortFault::Stage::Line: return QStringLiteral("连接中断");
+    }
+    return QString();
+}
+}  // namespace
+
+QString FaultStatusText(const PortFault& fault) {
+    return QStringLiteral("COM%1 %2").arg(fault.port).arg(StageText(fault.stage));
+}
+
+QString FaultLogLine(const PortFault& fault) {
+    QString line = QStringLiteral("COM%1 (%2) %3：%4")
+                       .arg(fault.port)
+                       .arg(fault.device, StageText(fault.stage), Reason(fault.kind));
+    if (fault.stage != PortFault::Stage::Open) line += QStringLiteral("，端口已关闭");
+    return line;
+}
+
+SerialControl::SerialControl(QObject* parent) : QObject(parent), quiet_(new QTimer(this)) {
+    quiet_->setSingleShot(true);
+    quiet_->setTimerType(Qt::PreciseTimer);
+    connect(quiet_, &QTimer::timeout, this, &SerialControl::checkQuiet);
+}
+
+double SerialControl::clock() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SerialControl::bytesReceived(const QByteArray& bytes) {
+    grouper_.feed(bytes, clock());
+    grouped();
+}
+
+void SerialControl::checkQuiet() {
+    collectPending();
+    grouper_.poll(clock());
+    grouped();
+}
+
+// After the grouping moved on: wake at its next deadline, and raise the
+// event for what it handed over.
+void SerialControl::grouped() {
+    wakeAt(grouper_.deadline());
+    if (grouper_.readyCount() > 0) raiseEventSoon();
+    emit grouping();
+}
+
+void SerialControl::wakeAt(double at) {
+    if (at == ReceiveGrouper::kNever) {
+        quiet_->stop();
+        return;
+    }
+    // Whole milliseconds, rounded up: a wake-up a little early finds nothing
+    // due and asks again.
+    quiet_->start(int(std::max(0.0, std::ceil((at - clock()) * 1000.0))));
+}
+
+void SerialControl::raiseEventSoon() {
+    if (raiseQueued_) return;
+    raiseQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        raiseQueued_ = false;
+        raiseEvents();
+    });
+}
+
+void SerialControl::raiseEvents() {
+    // One event a batch, once: a handler that keeps the event for later
+    // takes its batch then, in order.
+    while (announced_ < grouper_.readyCount()) {
+        ++announced_;
+        commEvent_ = kCommEventReceive;
+        emit commEventRaised();
+    }
+}
+
+RxBatch SerialControl::input() {
+    collectPending();
+    if (grouper_.readyCount() > 0 && announced_ > 0) --announced_;
+    RxBatch batch = grouper_.take();
+    inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock() - batch.dataStart);
+    return batch;
+}
+
+RxText SerialControl::inputMore() {
+    collectPending();
+    return grouper_.takeMore();
+}
+
+QString PortMap::device(int16_t port) const {
+    const auto it = overrides_.find(port);
+    if (it != overrides_.end()) return it->second;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+}  // namespace vorla

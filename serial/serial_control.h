@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// The serial control the conversation with the chip talks to: port number, line settings,
+// open and close, output of a byte array, input as GBK characters, and a
+// receive event raised on its thread for every batch received.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "protocol/received_text.h"
+#include "serial/receive_grouper.h"
+
+namespace vorla {
+
+constexpr int kCommEventReceive = 2;
+
+// "1200,N,8,1": baud rate, parity, data bits, stop bits.
+struct LineSettings {
+    int baud = 1200;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+std::optional<LineSettings> ParseLineSettings(const QString& text);
+QString FormatLineSettings(const LineSettings& s);
+
+// What went wrong with a port, in words the operator understands.
+struct PortFault {
+    enum class Stage { Open, Write, Line };
+    enum class Kind { NotFound, NoPermission, Busy, Settings, WriteFailed, Disconnected, Other };
+    int16_t port = 0;
+    QString device;
+    Stage stage = Stage::Open;
+    Kind kind = Kind::Other;
+};
+QString FaultStatusText(const PortFault& fault);  // short, for the status label
+QString FaultLogLine(const PortFault& fault);     // one log line, without line end
+
+// Which device a port number opens. COM1 and COM2 default to the platform's
+// first two serial ports; either can be pointed at another device.
+class PortMap {
+public:
+    void setDevice(int16_t port, const QString& device) { overrides_[port] = device; }
+    QString device(int16_t port) const;
+    // Whether the port was pointed at a device rather than left at its default.
+    bool chosen(int16_t port) const { return overrides_.count(port) != 0; }
+
+private:
+    std::map<int16_t, QString> overrides_;
+};
+
+// The port operations are the driver's; the receive side is shared by every
+// driver: received bytes are split into GBK characters and grouped into
+// batches (see ReceiveGrouper) in one place, and the receive event is raised
+// once per batch on the window's thread.
+class SerialControl : public QObject {
+    Q_OBJECT
+public:
+    explicit SerialControl(QObject* parent = nullptr);
+
+    virtual void setCommPort(int16_t port) = 0;
+    virtual int16_t commPort() const = 0;
+    // Takes effect at once on an open port, otherwise at the next open.
+    // Returns false for a text that is not a valid setting.
+    virtual bool setSettings(const QString& settings) = 0;
+    virtual QString settings() const = 0;
+    virtual bool portOpen() const = 0;
+    // Opening returns false when the port cannot be opened (see lastFault);
+    // closing waits until everything handed to output has left. Received
+    // bytes that do not yet form a batch are dropped with the close.
+    virtual bool setPortOpen(bool open) = 0;
+    // Queues the bytes for sending whole; false (nothing queued) on failure.
+    virtual bool output(const QByteArray& bytes) = 0;
+    virtual PortFault lastFault() const = 0;
+    // The device a port number opens.
+    virtual QString device(int16_t port) const = 0;
+    // Whether port numbers can be pointed at other devices, and doing so;
+    // for the port in use it takes effect at the next open.
+    virtual bool devicesChoosable() const { return false; }
+    virtual void chooseDevice(int16_t /*port*/, const QString& /*device*/) {}
+    QString deviceName() const { return device(commPort()); }
+
+    int commEvent() const { return commEvent_; }
+    // The next batch of received characters; empty when none is waiting.
+    RxBatch input();
+    // Seconds since the lyric data of the batch input() returned last began
+    // to arrive.
+    double inputAge() const { return inputAge_; }
+    // The second read of a lyric batch: the rest of its stream that arrived
+    // since, never a reply that came after the stream's end.
+    RxText inputMore();
+    // The lyric stream of the batch input() returned last has arrived
+    // whole and waits for inputMore().
+    bool inputComplete() const { return grouper_.streamComplete(); }
+    // Monotonic seconds: the time base of arrivals.
+    virtual double clock() const;
+
+signals:
+    // CommEvent has been set: a batch of received data waits (the OnComm event).
+    void commEventRaised();
+    // A fault on an open port (the adapter vanished, a read failed); the
+    // port has been closed. Raised once per fault.
+    void faulted(const vorla::PortFault& fault);
+    // Bytes were received or the line's quiet ended a batch, also while
+    // the receive event is held.
+    void grouping();
+
+protected:
+    // For drivers: bytes from the line, a frame written, the port closed,
+    // the line rate in force.
+    void bytesReceived(const QByteArray& bytes);
+    void frameWritten(const QByteArray& frame) { grouper_.frameSent(frame); }
+    void receiverClosed() { grouper_.dropPartial(); }
+    void setLineRate(int baud) { grouper_.setBaud(baud); }
+    // Bytes the operating system holds that the driver has not yet taken.
+    virtual void collectPending() {}
+    // How the receive event is raised after a batch is formed: queued on the
+    // event loop (so it never runs inside the driver's own signal).
+    virtual void raiseEventSoon();
+    // Asks for checkQuiet() at `at` (ReceiveGrouper::kNever: not at all).
+    virtual void wakeAt(double at);
+    // Raises the receive event once for every batch not announced yet.
+    void raiseEvents();
+    void checkQuiet();
+
+private:
+    void grouped();
+
+    ReceiveGrouper grouper_;
+    QTimer* quiet_ = nullptr;
+    size_t announced_ = 0;  // batches the receive event was raised for, not yet taken
+    int commEvent_ = 0;
+    double inputAge_ = 0;
+    bool raiseQueued_ = false;
+};
+
+}  // namespace vorla
