@@ -68,80 +68,77 @@ int16_t ChipConversation::portBaudIndex() const {
 
 // ---- input
 
-void ChipConversation::submit(std::function<void()> input) {
+void ChipConversation::submit(Input input) {
     if (ended_) return;
     if (holdsInput()) {
         held_.push_back(std::move(input));
         return;
     }
-    input();
+    apply(input);
 }
 
 // A wait that held input is over: what was given and received meanwhile is
 // acted on in the order it came, up to what starts another such wait.
 void ChipConversation::releaseHeld() {
     while (!holdsInput() && !held_.empty()) {
-        const std::function<void()> input = std::move(held_.front());
+        const Input input = std::move(held_.front());
         held_.pop_front();
-        input();
+        apply(input);
     }
 }
 
-void ChipConversation::setControls(const Controls& controls) {
-    submit([this, controls] { controls_ = controls; });
+void ChipConversation::apply(const Input& input) {
+    struct Apply {
+        ChipConversation& c;
+        void operator()(const input::SetControls& i) const { c.controls_ = i.controls; }
+        void operator()(const input::Send& i) const { c.execute(i.command, false); }
+        void operator()(const input::ChoosePort& i) const { c.applyPort(i.port); }
+        void operator()(const input::ChooseDevice& i) const { c.applyDevice(i.port, i.device); }
+        void operator()(const input::SetCodeLists& i) const {
+            for (size_t k = 0; k < c.lists_.size(); ++k) c.lists_[k] = ItemsListBox(i.lists[k]);
+        }
+        void operator()(const input::ClearLog&) const { c.log_.clear(); }
+        void operator()(const input::UseRate& i) const {
+            if (const auto settings = BaudSettingsFor(i.baudIndex)) c.port_.setSettings(*settings);
+        }
+        void operator()(const input::TakeSnapshot& i) const {
+            c.player_.takeSnapshot(i.code, PlayHeaderFor(c.controls_.play));
+            emit c.snapshotsChanged();
+        }
+        void operator()(const input::Received&) const { c.handleReceived(); }
+    };
+    std::visit(Apply{*this}, input);
 }
 
-void ChipConversation::send(Command command) {
-    submit([this, command] { execute(command, false); });
+void ChipConversation::setControls(const Controls& controls) { submit(input::SetControls{controls}); }
+void ChipConversation::send(Command command) { submit(input::Send{command}); }
+void ChipConversation::choosePort(int16_t port) { submit(input::ChoosePort{port}); }
+void ChipConversation::chooseDevice(int16_t port, const QString& device) { submit(input::ChooseDevice{port, device}); }
+void ChipConversation::setCodeLists(const CodeListValues& lists) { submit(input::SetCodeLists{lists}); }
+void ChipConversation::clearLog() { submit(input::ClearLog{}); }
+void ChipConversation::useRate(int16_t baudIndex) { submit(input::UseRate{baudIndex}); }
+void ChipConversation::takeSnapshot(int code) { submit(input::TakeSnapshot{code}); }
+
+void ChipConversation::applyPort(int16_t port) {
+    if (port_.portOpen()) port_.setPortOpen(false);
+    portNumber_ = port;
+    port_.setCommPort(port);
+    emit devicesChanged();
 }
 
-void ChipConversation::choosePort(int16_t port) {
-    submit([this, port] {
-        if (port_.portOpen()) port_.setPortOpen(false);
-        portNumber_ = port;
-        port_.setCommPort(port);
-        emit devicesChanged();
-    });
-}
-
-void ChipConversation::chooseDevice(int16_t port, const QString& device) {
-    submit([this, port, device] {
-        if (!port_.devicesChoosable()) return;
-        port_.chooseDevice(port, device);
-        if (deviceMemory_) RememberDevice(*deviceMemory_, port, device);
-        // The port in use lets go of its old device; the next send opens the new one.
-        if (portNumber_ == port && port_.portOpen()) port_.setPortOpen(false);
-        emit devicesChanged();
-    });
-}
-
-void ChipConversation::setCodeLists(const CodeListValues& lists) {
-    submit([this, lists] {
-        for (size_t k = 0; k < lists_.size(); ++k) lists_[k] = ItemsListBox(lists[k]);
-    });
+void ChipConversation::applyDevice(int16_t port, const QString& device) {
+    if (!port_.devicesChoosable()) return;
+    port_.chooseDevice(port, device);
+    if (deviceMemory_) RememberDevice(*deviceMemory_, port, device);
+    // The port in use lets go of its old device; the next send opens the new one.
+    if (portNumber_ == port && port_.portOpen()) port_.setPortOpen(false);
+    emit devicesChanged();
 }
 
 CodeListValues ChipConversation::codeLists() const {
     CodeListValues values;
     for (size_t k = 0; k < lists_.size(); ++k) values[k] = lists_[k].items();
     return values;
-}
-
-void ChipConversation::clearLog() {
-    submit([this] { log_.clear(); });
-}
-
-void ChipConversation::useRate(int16_t baudIndex) {
-    submit([this, baudIndex] {
-        if (const auto settings = BaudSettingsFor(baudIndex)) port_.setSettings(*settings);
-    });
-}
-
-void ChipConversation::takeSnapshot(int code) {
-    submit([this, code] {
-        player_.takeSnapshot(code, PlayHeaderFor(controls_.play));
-        emit snapshotsChanged();
-    });
 }
 
 bool ChipConversation::saveLog(const QString& path) {
@@ -183,14 +180,14 @@ void ChipConversation::execute(Command command, bool resend) {
     case Command::Text: sendPlayFrame(command); break;
     }
     // Any other command that was given ends a code run that waits.
-    if (player_.running() && lastCommand_ != Command::CodePlayback) endCodeRun();
+    if (player_.running() && pending_.command != Command::CodePlayback) endCodeRun();
 }
 
 // What every sending command but the raw senders does before its frame goes
 // out: it becomes the command a rejection repeats, and the lyric lines are
 // emptied (which ends a lyric display).
 void ChipConversation::begin(Command command) {
-    lastCommand_ = command;
+    pending_.command = command;
     clearLyricLines();
 }
 
@@ -254,7 +251,7 @@ void ChipConversation::sendRaw(Command command) {
     }
     // Recorded only for a frame that goes out, so that a rejection of an
     // earlier frame never repeats a text that sends nothing.
-    lastCommand_ = command;
+    pending_.command = command;
     const Frame frame = RawFrame(parsed.bytes, command == Command::RawWithCheckByte);
     logFrame(frame);
     sendFrame(frame);
@@ -321,7 +318,7 @@ void ChipConversation::finishBaudSwitch() {
 // ---- code playback
 
 void ChipConversation::playCodes() {
-    lastCommand_ = Command::CodePlayback;
+    pending_.command = Command::CodePlayback;
     const bool waiting = player_.running();
     player_.start({&lists_[0], &lists_[1], &lists_[2], &lists_[3]});
     if (!waiting) emit codeRunChanged(true);
@@ -362,7 +359,7 @@ void ChipConversation::endCodeRun() {
 void ChipConversation::onCommEvent() {
     if (ended_ || port_.commEvent() != kCommEventReceive) return;
     if (holdsInput()) {
-        held_.push_back([this] { handleReceived(); });
+        held_.push_back(input::Received{});
         return;
     }
     handleReceived();
@@ -379,7 +376,7 @@ void ChipConversation::handleReceived() {
     const auto kind = reply::KindOf(first[1].code);
     if (!kind) {
         // Lyric data that did not start with a reply.
-        retryCount_ = 0;
+        pending_.rejections = 0;
         startLyricRead(first, 0, batch.lyricsEnded);
         return;
     }
@@ -387,7 +384,7 @@ void ChipConversation::handleReceived() {
         onRejected();
         return;
     }
-    retryCount_ = 0;
+    pending_.rejections = 0;
     setStatus(reply::StatusText(*kind));
     log_.appendLine(reply::LogLine(*kind));
     emitReplied(*kind);
@@ -404,20 +401,20 @@ void ChipConversation::handleReceived() {
 }
 
 void ChipConversation::onRejected() {
-    setStatus(reply::RejectedStatus(retryCount_ + 1));
+    setStatus(reply::RejectedStatus(pending_.rejections + 1));
     log_.appendLine(reply::LogLine(reply::Kind::Rejected));
     emitReplied(reply::Kind::Rejected);
-    if (retryCount_ >= reply::kMaxResends) {
-        retryCount_ = 0;
+    if (pending_.resendsLeft() <= 0) {
+        pending_.rejections = 0;
         return;
     }
-    if (lastCommand_ == Command::CodePlayback) {
+    if (pending_.command == Command::CodePlayback) {
         // A code frame is not sent again.
         if (!player_.rejected()) setStatus(QString());
     } else {
-        execute(lastCommand_, true);
+        execute(pending_.command, true);
     }
-    ++retryCount_;
+    ++pending_.rejections;
 }
 
 // Lyric data: the rest of it is given the lyric wait of the baud rate to

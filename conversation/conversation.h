@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <variant>
 
 #include <QObject>
 #include <QString>
@@ -74,6 +75,37 @@ struct Controls {
     friend bool operator==(const Controls&, const Controls&) = default;
 };
 
+// What the operator gives and the chip sends, as a value: acted on at once,
+// or held in one queue while a wait holds input.
+namespace input {
+struct SetControls {
+    Controls controls;
+};
+struct Send {
+    Command command = Command::None;
+};
+struct ChoosePort {
+    int16_t port = 0;
+};
+struct ChooseDevice {
+    int16_t port = 0;
+    QString device;
+};
+struct SetCodeLists {
+    CodeListValues lists;
+};
+struct ClearLog {};
+struct UseRate {
+    int16_t baudIndex = 0;
+};
+struct TakeSnapshot {
+    int code = 0;
+};
+struct Received {};  // a batch of received characters waits to be read
+}  // namespace input
+using Input = std::variant<input::SetControls, input::Send, input::ChoosePort, input::ChooseDevice, input::SetCodeLists,
+                           input::ClearLog, input::UseRate, input::TakeSnapshot, input::Received>;
+
 class ChipConversation : public QObject {
     Q_OBJECT
 public:
@@ -118,14 +150,22 @@ public:
     bool sleeping() const { return sleeping_; }
     bool hasSnapshot(int code) const { return player_.snapshot(code).has_value(); }
     const CodePlayer& codePlayer() const { return player_; }
-    Command lastCommand() const { return lastCommand_; }
-    int retryCount() const { return retryCount_; }
+    // The reply the line waits for: the command a rejection repeats (rebuilt
+    // from the controls), and the rejections in a row so far.
+    struct Pending {
+        Command command = Command::None;
+        int rejections = 0;
+        int resendsLeft() const { return reply::kMaxResends - rejections; }
+    };
+    const Pending& pending() const { return pending_; }
     // Where the conversation stands: at rest (a code run may be waiting for
     // a finish report, which holds nothing), or in one of the two waits that
     // hold input.
     enum class State { Idle, SwitchingBaud, ReadingLyrics };
     State state() const { return state_; }
     bool holdsInput() const { return state_ != State::Idle; }
+    // What a wait holds, in the order it came.
+    const std::deque<Input>& heldInput() const { return held_; }
     int16_t portNumber() const { return portNumber_; }
     QString device(int16_t port) const { return port_.device(port); }
     QString portName() const { return port_.device(portNumber_); }
@@ -157,7 +197,10 @@ signals:
     void portFaulted(const vorla::PortFault& fault);
 
 private:
-    void submit(std::function<void()> input);
+    void submit(Input input);
+    void apply(const Input& input);
+    void applyPort(int16_t port);
+    void applyDevice(int16_t port, const QString& device);
     void releaseHeld();
     void execute(Command command, bool resend);
     void begin(Command command);
@@ -198,11 +241,10 @@ private:
     QSettings* deviceMemory_ = nullptr;
     std::unique_ptr<Alarm> baudAlarm_;
     std::unique_ptr<Alarm> lyricAlarm_;
-    std::deque<std::function<void()>> held_;
+    std::deque<Input> held_;
     QString status_;
     QString lines_[2];
-    Command lastCommand_ = Command::None;
-    int retryCount_ = 0;
+    Pending pending_;
     int16_t portNumber_ = kStartPort;
     bool sleeping_ = false;
     bool ended_ = false;

@@ -122,7 +122,7 @@ TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
     none.pushLists();
     none.send(Command::CodePlayback);
     EXPECT_TRUE(none.sent().empty());
-    EXPECT_EQ(none.conv->lastCommand(), Command::CodePlayback);
+    EXPECT_EQ(none.conv->pending().command, Command::CodePlayback);
     EXPECT_TRUE(none.conv->codePlayer().sequenceDone());
 }
 

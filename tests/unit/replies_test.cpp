@@ -38,12 +38,12 @@ TEST(Replies, FourRejectionsInARowResendThreeTimesRebuiltFromTheControls) {
     ASSERT_EQ(sent.size(), 4u);
     EXPECT_EQ(sent[1], sent[0]);
     EXPECT_EQ(uint8_t(sent[3][3]), 0xE5);  // the volume as it was at the third rejection
-    EXPECT_EQ(r.conv->retryCount(), 0);
+    EXPECT_EQ(r.conv->pending().rejections, 0);
     EXPECT_TRUE(r.log().contains(QStringLiteral("->0x01 0x10 0x14 接受失败\r\n发出一帧")));
     r.reject();  // a new series
     EXPECT_EQ(r.sent().size(), 5u);
     r.accept();
-    EXPECT_EQ(r.conv->retryCount(), 0);
+    EXPECT_EQ(r.conv->pending().rejections, 0);
 }
 
 TEST(Replies, WhatARejectionRepeats) {
@@ -51,7 +51,7 @@ TEST(Replies, WhatARejectionRepeats) {
     r.reject();  // nothing sent yet: nothing to resend, the count still rises
     EXPECT_EQ(r.status(), QStringLiteral("接收失败 =  1"));
     EXPECT_TRUE(r.sent().empty());
-    EXPECT_EQ(r.conv->retryCount(), 1);
+    EXPECT_EQ(r.conv->pending().rejections, 1);
     r.accept();
 
     r.send(Command::SleepWake);  // sleep, then its rejection: the same frame, still asleep
@@ -72,7 +72,7 @@ TEST(Replies, WhatARejectionRepeats) {
     r.set([](Controls& c) { c.rawText = QStringLiteral("01 XY"); });
     r.send(Command::RawWithCheckByte);
     EXPECT_EQ(r.messages, std::vector<QString>{QStringLiteral("格式不匹配，不是16进制数值")});
-    EXPECT_EQ(r.conv->lastCommand(), Command::RawAsTyped);
+    EXPECT_EQ(r.conv->pending().command, Command::RawAsTyped);
     for (const QByteArray& f : r.sent()) EXPECT_NE(f.size(), 20);  // the text was never sent
 }
 
@@ -156,6 +156,10 @@ TEST(Replies, ARejectionDuringTheBaudSwitchResendsTheBaudFrameFirst) {
     r.send(Command::Baud);
     r.reject();
     r.send(Command::Stop);
+    // Held as data, in the order it came.
+    ASSERT_EQ(r.conv->heldInput().size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<input::Received>(r.conv->heldInput()[0]));
+    EXPECT_EQ(std::get<input::Send>(r.conv->heldInput()[1]).command, Command::Stop);
     r.clock.advance(0.25);
     std::vector<std::string> sent;
     for (const QByteArray& frame : r.sent()) sent.push_back(ToHex(frame));

@@ -83,7 +83,7 @@ TEST(Window, StartUpState) {
     EXPECT_EQ(c.baudIndex, 0);
     EXPECT_EQ(c.outputIndex, 1);
     EXPECT_EQ(r.conv().portNumber(), 1);
-    EXPECT_EQ(r.conv().lastCommand(), Command::None);
+    EXPECT_EQ(r.conv().pending().command, Command::None);
     EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
     EXPECT_EQ(r.serial.commPort(), 1);
     EXPECT_FALSE(r.serial.portOpen());
@@ -143,7 +143,7 @@ TEST(Window, PlayCommandsBytesAndOrderOfLogAndSend) {
     check(&frm_7711::Command12_Click, "01 80 87 E1 60 C2 04 41", kSendThenLog);
     check(&frm_7711::Command1_Click, "01 C0 80 80 04 C5", kLogThenSend);
     check(&frm_7711::Command26_Click, "01 A0 80 80 04 A5", kSendOnly);
-    EXPECT_EQ(r.conv().lastCommand(), Command::OutputMode);
+    EXPECT_EQ(r.conv().pending().command, Command::OutputMode);
     r.ui().Combo3->setCurrentIndex(0);
     check(&frm_7711::Command26_Click, "01 90 80 80 04 95", kSendOnly);
 
@@ -247,10 +247,10 @@ TEST(Window, RawSender) {
         r.log().endsWith(QStringLiteral("字节数  18\r\n-->0x1 0x80 0x87 0xC1 0xBB 0xB6 0xD3 0xAD 0xCA "
                                         "0xB9 0xD3 0xC3 0xA3 0x8D 0xA3 0x8A 0x4 0xD4 \r\n")));
     EXPECT_EQ(send(sample, true), std::string(sample) + " 00");
-    EXPECT_EQ(r.conv().lastCommand(), Command::RawWithCheckByte);
+    EXPECT_EQ(r.conv().pending().command, Command::RawWithCheckByte);
     EXPECT_EQ(send("01", true), "01 01");
     EXPECT_EQ(send("01", false), "01");
-    EXPECT_EQ(r.conv().lastCommand(), Command::RawAsTyped);
+    EXPECT_EQ(r.conv().pending().command, Command::RawAsTyped);
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("字节数  1\r\n-->0x1 \r\n")));
     EXPECT_EQ(send("0a ff", true), send("0A FF", true));
     EXPECT_EQ(send("0180", true), "01 01");
@@ -273,7 +273,7 @@ TEST(Window, RawSender) {
     const QByteArray music = r.serial.sent().back();
     EXPECT_EQ(send("", true), "nothing");
     EXPECT_EQ(send("zz", false), "nothing");
-    EXPECT_EQ(r.conv().lastCommand(), Command::Music);
+    EXPECT_EQ(r.conv().pending().command, Command::Music);
     r.messages.clear();
     r.reject();
     EXPECT_EQ(r.serial.sent().back(), music);
