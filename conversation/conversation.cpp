@@ -357,7 +357,7 @@ void ChipConversation::endCodeRun() {
 // A batch was received: handled now, or, during a wait that holds input,
 // in its place in the queue.
 void ChipConversation::onCommEvent() {
-    if (ended_ || port_.commEvent() != kCommEventReceive) return;
+    if (ended_) return;
     if (holdsInput()) {
         held_.push_back(input::Received{});
         return;

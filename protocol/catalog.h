@@ -27,6 +27,10 @@ uint8_t ItemBase(ItemKind kind);
 // List4 sounds). Music pieces 0 to 7 are karaoke pieces.
 const QStringList& StoredItems(ItemKind kind);
 constexpr int kKaraokePieces = 8;
+// Whether the item at this list index sends its lyrics when asked.
+constexpr bool IsKaraoke(ItemKind kind, int index) {
+    return kind == ItemKind::Music && index >= 0 && index < kKaraokePieces;
+}
 
 // ItemHigh and ItemLow of a list index: the index divided by 16 rounded down,
 // and the rest (0..15).

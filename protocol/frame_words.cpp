@@ -41,7 +41,7 @@ QString StoredItemWords(uint8_t hi, uint8_t lo) {
     static const ItemKind kinds[] = {ItemKind::Phrase, ItemKind::Music, ItemKind::Sound, ItemKind::Poem};
     static const char16_t* const names[] = {u"常用语", u"和弦音乐", u"音效", u"古诗"};
     const int index = 16 * (hi - 0x60) + (lo & 0x0F);
-    const bool karaoke = kinds[row] == ItemKind::Music && index < kKaraokePieces;
+    const bool karaoke = IsKaraoke(kinds[row], index);
     return QStringLiteral("%1 %2").arg(karaoke ? QStringLiteral("卡拉OK") : QString::fromUtf16(names[row]),
                                        ItemName(kinds[row], index));
 }

@@ -164,7 +164,7 @@ void AddStoredItemSteps(TableBuilder& t) {
     for (const List& list : lists) {
         const QStringList& items = StoredItems(list.kind);
         for (int16_t i = 0; i < int16_t(items.size()); ++i) {
-            const bool karaoke = list.kind == ItemKind::Music && i < kKaraokePieces;
+            const bool karaoke = IsKaraoke(list.kind, i);
             Controls c = t.base();
             c.itemIndex[size_t(list.kind)] = i;
             c.play.lyricsBack = karaoke ? 1 : 0;

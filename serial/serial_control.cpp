@@ -117,7 +117,6 @@ void SerialControl::raiseEvents() {
     // takes its batch then, in order.
     while (announced_ < grouper_.readyCount()) {
         ++announced_;
-        commEvent_ = kCommEventReceive;
         emit commEventRaised();
     }
 }

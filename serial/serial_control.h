@@ -18,8 +18,6 @@
 
 namespace vorla {
 
-constexpr int kCommEventReceive = 2;
-
 // "1200,N,8,1": baud rate, parity, data bits, stop bits.
 struct LineSettings {
     int baud = 1200;
@@ -87,7 +85,6 @@ public:
     virtual void chooseDevice(int16_t /*port*/, const QString& /*device*/) {}
     QString deviceName() const { return device(commPort()); }
 
-    int commEvent() const { return commEvent_; }
     // The next batch of received characters; empty when none is waiting.
     RxBatch input();
     // Seconds since the lyric data of the batch input() returned last began
@@ -103,7 +100,7 @@ public:
     virtual double clock() const;
 
 signals:
-    // CommEvent has been set: a batch of received data waits (the OnComm event).
+    // A batch of received data waits to be read (once for every batch).
     void commEventRaised();
     // A fault on an open port (the adapter vanished, a read failed); the
     // port has been closed. Raised once per fault.
@@ -136,7 +133,6 @@ private:
     ReceiveGrouper grouper_;
     QTimer* quiet_ = nullptr;
     size_t announced_ = 0;  // batches the receive event was raised for, not yet taken
-    int commEvent_ = 0;
     double inputAge_ = 0;
     bool raiseQueued_ = false;
 };

@@ -50,7 +50,7 @@ Pcm ItemAudio(const PlayItem& item, const ReadingOptions& reading) {
     case PlayItem::Poem: return Spoken(PoemText(item.index), reading);
     case PlayItem::Sound: return StoredSound(item);
     case PlayItem::Music:
-        if (item.index < kKaraokePieceCount) return KaraokeMelody(item.index);
+        if (IsKaraoke(ItemKind::Music, item.index)) return KaraokeMelody(item.index);
         return RenderNotes(PentatonicMelody(200 + item.index, 28, 0.32));
     case PlayItem::Char: break;
     }

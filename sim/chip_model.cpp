@@ -378,7 +378,7 @@ double ChipModel::itemSeconds(const Item& item, bool lyrics, bool& lyricsSent) {
     case Item::Poem: return kPoemSeconds;
     case Item::Music: break;
     }
-    if (item.index >= kKaraokePieceCount) return kMusicSeconds;
+    if (!IsKaraoke(ItemKind::Music, item.index)) return kMusicSeconds;
     const QByteArray stream = LyricStream(item.index, options_.speed);
     if (lyrics && !lyricsSent) {
         // Cut short: its first third, without the end code.

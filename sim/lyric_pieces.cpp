@@ -40,7 +40,7 @@ const TangPoem* FindPoem(const QString& title) {
 }
 
 QByteArray LyricStream(int piece, double speed) {
-    const TangPoem& poem = kPoems[std::clamp(piece, 0, kKaraokePieceCount - 1)];
+    const TangPoem& poem = kPoems[std::clamp(piece, 0, kKaraokePieces - 1)];
     // Tempo code 36 is a unit of 10 s, so a duration character 32 + n holds a
     // character for n tenths of a second; a faster chip scales the unit.
     const int tempo = std::clamp(int(std::lround(36.0 / std::max(speed, 0.01))), 1, 127);

@@ -15,8 +15,6 @@
 
 namespace vorla::sim {
 
-constexpr int kKaraokePieceCount = kKaraokePieces;
-
 // A poem the chip knows: the karaoke pieces' words and the stored poems.
 struct TangPoem {
     const char16_t* title;

@@ -120,7 +120,7 @@ TEST(ChipModel, KaraokeLyricsFollowTheAcceptance) {
     EXPECT_EQ(c.at(seconds), "01 12 14");
     // Without the lyric bit only the acceptance.
     EXPECT_EQ(c.hear("01 80 80 C0 60 B0 04 15", 100), "01 11 14");
-    for (int piece = 0; piece < kKaraokePieceCount; ++piece) {
+    for (int piece = 0; piece < vorla::kKaraokePieces; ++piece) {
         EXPECT_LE(LyricStream(piece, 1.0).size(), 1000) << piece;
         EXPECT_NEAR(LyricSeconds(LyricStream(piece, 10.0)), LyricSeconds(LyricStream(piece, 1.0)) / 10, 0.5);
     }
