@@ -59,7 +59,7 @@ void ReceiveGrouper::poll(double now) {
     // already handed over, whose rest the handler reads when its wait is over.
     for (const RxChar& c : splitter_.flush()) add(c, lastArrival_);
     settle(true);
-    if (pending_.empty()) dataMessage_ = false;
+    if (pending_.empty()) dataMessage_ = continuation_ = false;
 }
 
 ReceiveGrouper::At ReceiveGrouper::at(size_t p) const {
@@ -126,10 +126,13 @@ void ReceiveGrouper::settle(bool quiet) {
 // line is quiet.
 bool ReceiveGrouper::settleData(bool quiet) {
     // A lyric stream the frame asked for is lyric data up to its end code,
-    // whatever its bytes look like; in anything else a reply is a reply.
+    // whatever its bytes look like. The rest of one after the handler's
+    // second read is read by the grammar, where a reply at a code's place is
+    // a reply; in anything else a reply is a reply.
     const bool stream = dataFrom_ > 0 && lyricsExpected_;
     while (scanned_ < pending_.size()) {
-        const At here = stream ? At::Data : at(scanned_);
+        At here = stream ? At::Data : at(scanned_);
+        if (continuation_ && !scanner_.atCode()) here = At::Data;
         if (here == At::Reply) {
             splitBeforeReply(scanned_);
             return true;
@@ -146,7 +149,7 @@ bool ReceiveGrouper::settleData(bool quiet) {
 }
 
 void ReceiveGrouper::splitBeforeReply(size_t p) {
-    if (dataFrom_ == 0) {
+    if (dataFrom_ == 0 && !continuation_) {
         // Nothing came before these characters that they could belong to.
         for (size_t k = 0; k < p; ++k) release(1, false);
         return;
@@ -164,6 +167,7 @@ void ReceiveGrouper::release(size_t count, bool streaming, bool lyricsEnded) {
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(count));
     dataMessage_ = false;
+    continuation_ = false;
     dataFrom_ = scanned_ = 0;
     if (streaming) streaming_ = message;
     ready_.push_back(std::move(message));
@@ -180,8 +184,14 @@ RxText ReceiveGrouper::takeMore() {
     if (!current_ || current_->moreTaken) return {};
     current_->moreTaken = true;
     RxText more = std::exchange(current_->more, {});
-    // What still comes after the second read is grouped by its shape again.
-    if (streaming_ == current_) streaming_.reset();
+    if (streaming_ == current_) {
+        // What still comes of this stream is lyric data of its own, read on
+        // by the grammar where the stream was.
+        streaming_.reset();
+        dataMessage_ = true;
+        continuation_ = true;
+        dataFrom_ = scanned_ = 0;
+    }
     return more;
 }
 
@@ -190,6 +200,7 @@ void ReceiveGrouper::dropPartial() {
     pending_.clear();
     arrivals_.clear();
     dataMessage_ = false;
+    continuation_ = false;
     dataFrom_ = scanned_ = 0;
     scanner_.reset();
     streaming_.reset();

@@ -17,8 +17,9 @@
 // - a lyric stream the frame asked for is lyric data up to its end code,
 //   whatever its bytes look like (a tempo code's operands may be any byte,
 //   01 10 14 too); its rest is what the handler's second read takes, however
-//   long the line pauses inside it; after the end code, or after the second
-//   read, bytes are grouped by their shape again;
+//   long the line pauses inside it; what comes of it after the second read
+//   is lyric data of its own, read on by the grammar (a reply where a code
+//   is due is a reply); after the end code bytes are grouped by their shape;
 // - in other data a reply ends the data before it: the chip replies only
 //   between messages, so the data was cut short, or was line noise (stray
 //   characters before a reply are handed over one at a time, as a line that
@@ -128,7 +129,8 @@ private:
     RxText pending_;
     std::vector<double> arrivals_;  // of each pending character
     double lastArrival_ = 0;
-    bool dataMessage_ = false;  // pending_ is lyric data (from dataFrom_)
+    bool dataMessage_ = false;   // pending_ is lyric data (from dataFrom_)
+    bool continuation_ = false;  // ... the rest of a stream after its second read
     size_t dataFrom_ = 0;
     size_t scanned_ = 0;
     LyricEndScanner scanner_;
