@@ -124,15 +124,19 @@ void ReceiveGrouper::settle(bool quiet) {
 // (and what follows is looked at afresh, so true), or once more than ten
 // characters are in (its stream goes on arriving), or as it stands when the
 // line is quiet.
+// What stands at position p of lyric data. A lyric stream the frame asked
+// for is lyric data up to its end code, whatever its bytes look like. The
+// rest of one after the handler's second read is read by the grammar, where
+// a reply at a code's place is a reply; in anything else a reply is a reply.
+ReceiveGrouper::At ReceiveGrouper::atInData(size_t p) const {
+    if (dataFrom_ > 0 && lyricsExpected_) return At::Data;
+    if (continuation_ && !scanner_.atCode()) return At::Data;
+    return at(p);
+}
+
 bool ReceiveGrouper::settleData(bool quiet) {
-    // A lyric stream the frame asked for is lyric data up to its end code,
-    // whatever its bytes look like. The rest of one after the handler's
-    // second read is read by the grammar, where a reply at a code's place is
-    // a reply; in anything else a reply is a reply.
-    const bool stream = dataFrom_ > 0 && lyricsExpected_;
     while (scanned_ < pending_.size()) {
-        At here = stream ? At::Data : at(scanned_);
-        if (continuation_ && !scanner_.atCode()) here = At::Data;
+        const At here = atInData(scanned_);
         if (here == At::Reply) {
             splitBeforeReply(scanned_);
             return true;

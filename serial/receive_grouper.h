@@ -117,6 +117,7 @@ private:
     void settle(bool quiet);
     bool settleData(bool quiet);
     At at(size_t p) const;
+    At atInData(size_t p) const;
     Shape classify(bool quiet, size_t& dataFrom) const;
     Shape classifyAcceptance(bool quiet, size_t& dataFrom) const;
     void splitBeforeReply(size_t p);
