@@ -153,6 +153,12 @@ bool ReceiveGrouper::settleData(bool quiet) {
 }
 
 void ReceiveGrouper::splitBeforeReply(size_t p) {
+    if (p == 0) {
+        // The reply opens what is pending: no data came before it.
+        dataMessage_ = continuation_ = false;
+        dataFrom_ = scanned_ = 0;
+        return;
+    }
     if (dataFrom_ == 0 && !continuation_) {
         // Nothing came before these characters that they could belong to.
         for (size_t k = 0; k < p; ++k) release(1, false);
