@@ -162,7 +162,6 @@ public:
     // a finish report, which holds nothing), or in one of the two waits that
     // hold input.
     enum class State { Idle, SwitchingBaud, ReadingLyrics };
-    State state() const { return state_; }
     bool holdsInput() const { return state_ != State::Idle; }
     // What a wait holds, in the order it came.
     const std::deque<Input>& heldInput() const { return held_; }

@@ -46,7 +46,6 @@ struct Step {
     bool stopAfter = false;  // a stop at the step's rate follows its acceptance (a new rate)
     bool fullOnly = false;   // left out of quick runs (it waits for plays by design)
 
-    int16_t baudIndex() const { return controls.baudIndex; }
     bool plays() const { return expect == Expect::Play || expect == Expect::Lyrics; }
     QString id() const { return group + u'/' + name; }
     // One line: group, name, command, what it expects.

@@ -38,7 +38,6 @@ public:
     // Where the reports and the picture go (a file dialog by default); tests
     // replace it. An empty path saves nothing.
     void setSavePathSource(std::function<QString(const QString& suggested)> source) { savePath_ = std::move(source); }
-    QTableWidget& table() { return *table_; }
     QString summary() const;
 
 public slots:
