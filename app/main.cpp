@@ -11,8 +11,8 @@
 #ifdef VORLA_VOICE
 #include "sim/chip_voice.h"
 #endif
-#include "conversation/clock.h"
 #include "protocol/text_encoding.h"
+#include "serial/clock.h"
 #include "serial/device_choice.h"
 #include "serial/qt_serial_control.h"
 #include "ui/frm_7711.h"
@@ -53,13 +53,14 @@ int main(int argc, char** argv) {
     // With --simulate the window talks to the virtual chip inside the
     // program; otherwise to the serial devices of COM1 and COM2.
     QSettings settings;  // ~/.config/vorla/vorla-demo.conf
+    vorla::QtClock clock;
     std::unique_ptr<vorla::SerialControl> port;
     if (options.simulate) {
         vorla::sim::ChipOptions chipOptions = options.chip;
 #ifdef VORLA_VOICE
         vorla::sim::WithVoice(chipOptions);  // the chip speaks; its plays last as long as their audio
 #endif
-        auto simulated = std::make_unique<vorla::SimulatedPort>(chipOptions);
+        auto simulated = std::make_unique<vorla::SimulatedPort>(clock, chipOptions);
         QObject::connect(&simulated->chip(), &vorla::sim::ChipCore::note, &app, [](const QString& line) {
             std::printf("virtual chip: %s\n", qPrintable(line));
             std::fflush(stdout);
@@ -68,10 +69,9 @@ int main(int argc, char** argv) {
     } else {
         // The devices chosen in the window last time, unless the command
         // line names others for this run.
-        port = std::make_unique<vorla::QtSerialControl>(vorla::WithRememberedDevices(options.ports, settings));
+        port = std::make_unique<vorla::QtSerialControl>(vorla::WithRememberedDevices(options.ports, settings), clock);
     }
-    vorla::QtClock clock;
-    vorla::ChipConversation conversation(*port, clock);
+    vorla::ChipConversation conversation(*port);
     conversation.setDeviceMemory(&settings);
     frm_7711 window(conversation);
     if (auto* simulated = dynamic_cast<vorla::SimulatedPort*>(port.get())) {

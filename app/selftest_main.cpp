@@ -85,14 +85,14 @@ int Answered(const SelfTestCommandLine& options) {
 }
 
 // The serial control to the chip, opened; nothing (said why) when it cannot be.
-std::unique_ptr<SerialControl> OpenPort(const SelfTestCommandLine& options) {
+std::unique_ptr<SerialControl> OpenPort(const SelfTestCommandLine& options, Clock& clock) {
     std::unique_ptr<SerialControl> port;
     if (options.simulate) {
-        port = std::make_unique<SimulatedPort>(options.chip);
+        port = std::make_unique<SimulatedPort>(clock, options.chip);
     } else {
         PortMap map;
         map.setDevice(ChipConversation::kStartPort, options.device);
-        port = std::make_unique<QtSerialControl>(map);
+        port = std::make_unique<QtSerialControl>(map, clock);
     }
     port->setCommPort(ChipConversation::kStartPort);
     port->setSettings(*BaudSettingsFor(options.run.startBaudIndex));
@@ -133,12 +133,12 @@ int main(int argc, char** argv) {
         return kStationStatus;
     }
     // The station before the chip: the device opens and the report can be written.
-    const std::unique_ptr<SerialControl> port = OpenPort(options);
-    if (!port) return kStationStatus;
     QtClock clock;
-    ChipConversation conversation(*port, clock);
+    const std::unique_ptr<SerialControl> port = OpenPort(options, clock);
+    if (!port) return kStationStatus;
+    ChipConversation conversation(*port);
     port->setSettings(*BaudSettingsFor(options.run.startBaudIndex));
-    SelfTest test(conversation, clock);
+    SelfTest test(conversation);
     options.run.info.version = QStringLiteral(VORLA_VERSION);
     test.start(options.run);
     ReportFile report;

@@ -3,8 +3,8 @@
 
 namespace vorla {
 
-SimulatedPort::SimulatedPort(const sim::ChipOptions& options, QObject* parent)
-    : SerialControl(parent), core_(new sim::ChipCore(options)) {
+SimulatedPort::SimulatedPort(Clock& clock, const sim::ChipOptions& options, QObject* parent)
+    : SerialControl(clock, parent), core_(new sim::ChipCore(options)) {
     setLineRate(settings_.baud);
     core_->moveToThread(&thread_);
     thread_.setObjectName(QStringLiteral("virtual chip"));
@@ -36,10 +36,9 @@ PortFault SimulatedPort::fault(PortFault::Stage stage, PortFault::Kind kind) con
     return PortFault{port_, deviceName(), stage, kind};
 }
 
-bool SimulatedPort::setSettings(const QString& text) {
-    const auto parsed = ParseLineSettings(text);
-    if (!parsed) return false;
-    settings_ = *parsed;
+bool SimulatedPort::setSettings(const LineSettings& settings) {
+    if (!settings.valid()) return false;
+    settings_ = settings;
     setLineRate(settings_.baud);
     return true;
 }
@@ -64,7 +63,7 @@ bool SimulatedPort::output(const QByteArray& bytes) {
         return false;
     }
     const int baud = settings_.baud;
-    const bool format = settings_.dataBits == 8 && settings_.parity == 'N' && settings_.stopBits == 1;
+    const bool format = settings_.chipFormat();
     QMetaObject::invokeMethod(
         core_, [core = core_, bytes, baud, format] { core->hear(bytes, baud, format); }, Qt::QueuedConnection);
     frameWritten(bytes);

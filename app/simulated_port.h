@@ -18,13 +18,13 @@ class SimulatedPort : public SerialControl {
 public:
     static constexpr int16_t kChipPort = 1;
 
-    explicit SimulatedPort(const sim::ChipOptions& options = {}, QObject* parent = nullptr);
+    SimulatedPort(Clock& clock, const sim::ChipOptions& options = {}, QObject* parent = nullptr);
     ~SimulatedPort() override;
 
     void setCommPort(int16_t port) override { port_ = port; }
     int16_t commPort() const override { return port_; }
-    bool setSettings(const QString& settings) override;
-    QString settings() const override { return FormatLineSettings(settings_); }
+    bool setSettings(const LineSettings& settings) override;
+    LineSettings settings() const override { return settings_; }
     bool portOpen() const override { return open_; }
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;

@@ -36,10 +36,10 @@ Controls Controls::startUp() {
     return c;
 }
 
-ChipConversation::ChipConversation(SerialControl& port, Clock& clock, QObject* parent)
-    : QObject(parent), port_(port), clock_(clock), lyrics_(clock),
-      baudAlarm_(clock.makeAlarm([this] { finishBaudSwitch(); })),
-      lyricAlarm_(clock.makeAlarm([this] { finishLyricRead(); })) {
+ChipConversation::ChipConversation(SerialControl& port, QObject* parent)
+    : QObject(parent), port_(port), clock_(port.clock()), lyrics_(clock_),
+      baudAlarm_(clock_.makeAlarm([this] { finishBaudSwitch(); })),
+      lyricAlarm_(clock_.makeAlarm([this] { finishLyricRead(); })) {
     // COM1 at 1200 baud, closed until the first frame goes out.
     port_.setSettings(*BaudSettingsFor(kStartBaudIndex));
     port_.setCommPort(portNumber_);
@@ -60,9 +60,9 @@ ChipConversation::ChipConversation(SerialControl& port, Clock& clock, QObject* p
 ChipConversation::~ChipConversation() { disconnect(&port_, nullptr, this, nullptr); }
 
 int16_t ChipConversation::portBaudIndex() const {
-    const auto settings = ParseLineSettings(port_.settings());
-    for (int16_t i = 0; settings && i < kBaudRates; ++i)
-        if (BaudRateAt(i)->baud == settings->baud) return i;
+    const int baud = port_.settings().baud;
+    for (int16_t i = 0; i < kBaudRates; ++i)
+        if (BaudRateAt(i)->baud == baud) return i;
     return kStartBaudIndex;
 }
 
@@ -422,9 +422,7 @@ void ChipConversation::onRejected() {
 void ChipConversation::emitReplied(reply::Kind kind) {
     const RxText& text = lastBatch_.text;
     const RxText chars(text.begin(), text.begin() + qsizetype(std::min(text.size(), reply::kChars)));
-    // The arrival on the port's time base, as an age on this clock.
-    const double age = std::max(0.0, port_.clock() - lastBatch_.replyAt);
-    emit replied(kind, chars, clock_.now() - age);
+    emit replied(kind, chars, lastBatch_.replyAt);
 }
 
 void ChipConversation::startLyricRead(const RxText& first, size_t drop, bool whole) {

@@ -24,7 +24,6 @@
 #include <QObject>
 #include <QString>
 
-#include "conversation/clock.h"
 #include "conversation/code_lists.h"
 #include "conversation/code_playback.h"
 #include "conversation/frame_log.h"
@@ -33,6 +32,7 @@
 #include "protocol/catalog.h"
 #include "protocol/frame.h"
 #include "protocol/replies.h"
+#include "serial/clock.h"
 #include "serial/serial_control.h"
 
 class QSettings;
@@ -111,7 +111,8 @@ class ChipConversation : public QObject {
 public:
     static constexpr int16_t kStartPort = 1;
 
-    ChipConversation(SerialControl& port, Clock& clock, QObject* parent = nullptr);
+    // Times its waits on the port's clock.
+    explicit ChipConversation(SerialControl& port, QObject* parent = nullptr);
     ~ChipConversation() override;
 
     // Input; held while a wait holds input.

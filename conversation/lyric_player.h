@@ -12,8 +12,8 @@
 #include <QObject>
 #include <QString>
 
-#include "conversation/clock.h"
 #include "protocol/lyric_grammar.h"
+#include "serial/clock.h"
 
 namespace vorla {
 

@@ -14,13 +14,12 @@ namespace {
 
 struct Script {
     vorla::test::VirtualClock clock;
-    vorla::test::FakeSerial port;
+    vorla::test::FakeSerial port{clock};
     vorla::test::VectorListBox list;
     std::unique_ptr<vorla::ChipConversation> conv;
 
     Script() {
-        port.timeSource = &clock;
-        conv = std::make_unique<vorla::ChipConversation>(port, clock);
+        conv = std::make_unique<vorla::ChipConversation>(port);
         list.addItem(QStringLiteral("雨蝶"), 0);
         list.setItemData(0, 24755);
         conv->setCodeLists({vorla::ItemsOf(list), vorla::ItemsOf(list), {}, {}});
@@ -48,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     controls.baudIndex = int16_t(((data[0] >> 3) & 7) - 2);  // -2..5: no rate, and each rate
     s.conv->setControls(controls);
     static const int kRates[] = {1200, 2400, 4800, 9600};
-    s.port.setSettings(QStringLiteral("%1,N,8,1").arg(kRates[data[0] & 3]));
+    s.port.setSettings(vorla::LineSettings{kRates[data[0] & 3]});
     s.conv->send((data[0] & 0x40) ? vorla::Command::CodePlayback : vorla::Command::Music);
     QByteArray all(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     for (QByteArray burst : all.split('\xFF')) {

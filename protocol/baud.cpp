@@ -2,6 +2,7 @@
 #include "protocol/baud.h"
 
 #include <array>
+#include <string_view>
 
 namespace vorla {
 
@@ -14,10 +15,20 @@ std::optional<BaudRate> BaudRateAt(int16_t baudIndex) {
     return kRates[size_t(baudIndex)];
 }
 
-std::optional<QString> BaudSettingsFor(int16_t baudIndex) {
+bool LineSettings::valid() const {
+    constexpr std::string_view kParities = "NEOMS";
+    return baud > 0 && kParities.find(parity) != std::string_view::npos && dataBits >= 5 && dataBits <= 8 &&
+           (stopBits == 1 || stopBits == 2);
+}
+
+QString LineSettingsText(const LineSettings& s) {
+    return QStringLiteral("%1,%2,%3,%4").arg(s.baud).arg(QChar(s.parity)).arg(s.dataBits).arg(s.stopBits);
+}
+
+std::optional<LineSettings> BaudSettingsFor(int16_t baudIndex) {
     const auto rate = BaudRateAt(baudIndex);
     if (!rate) return std::nullopt;
-    return QStringLiteral("%1,N,8,1").arg(rate->baud);
+    return LineSettings{rate->baud};
 }
 
 int LyricWaitMs(int16_t baudIndex) {

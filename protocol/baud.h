@@ -11,6 +11,23 @@
 
 namespace vorla {
 
+// A serial line's settings: baud rate, parity ('N', 'E', 'O', 'M' or 'S'),
+// data bits and stop bits. The chip speaks 8 data bits, no parity, one stop
+// bit at each of its rates.
+struct LineSettings {
+    int baud = 1200;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+    // Settings a serial port can take.
+    bool valid() const;
+    // The chip's own format: 8 data bits, no parity, one stop bit.
+    bool chipFormat() const { return parity == 'N' && dataBits == 8 && stopBits == 1; }
+};
+// "9600,N,8,1", for the log and notes.
+QString LineSettingsText(const LineSettings& s);
+
 struct BaudRate {
     int baud = 0;
     int lyricWaitMs = 0;  // lyric data takes about this long to arrive whole
@@ -22,8 +39,9 @@ constexpr int16_t kStartBaudIndex = 0;
 
 // The rate of a list index 0..3; nothing for any other index (no rate chosen).
 std::optional<BaudRate> BaudRateAt(int16_t baudIndex);
-// "9600,N,8,1": the port's settings for a list index; nothing without a rate.
-std::optional<QString> BaudSettingsFor(int16_t baudIndex);
+// The port's settings for a list index (the chip's format at that rate);
+// nothing without a rate.
+std::optional<LineSettings> BaudSettingsFor(int16_t baudIndex);
 // How long lyric data is given to arrive; 0 (no wait) without a rate.
 int LyricWaitMs(int16_t baudIndex);
 

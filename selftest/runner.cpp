@@ -47,9 +47,9 @@ std::vector<Step> RunSteps(const RunOptions& options, int16_t baudIndex) {
     return steps;
 }
 
-SelfTest::SelfTest(ChipConversation& conversation, Clock& clock, QObject* parent)
-    : QObject(parent), conv_(conversation), clock_(clock), deadline_(clock.makeAlarm([this] { onDeadline(); })),
-      next_(clock.makeAlarm([this] {
+SelfTest::SelfTest(ChipConversation& conversation, QObject* parent)
+    : QObject(parent), conv_(conversation), clock_(conversation.clock()),
+      deadline_(clock_.makeAlarm([this] { onDeadline(); })), next_(clock_.makeAlarm([this] {
           if (auto action = std::exchange(later_, nullptr)) action();
       })) {}
 

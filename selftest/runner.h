@@ -33,7 +33,7 @@ struct RunOptions {
 class SelfTest : public QObject {
     Q_OBJECT
 public:
-    SelfTest(ChipConversation& conversation, Clock& clock, QObject* parent = nullptr);
+    explicit SelfTest(ChipConversation& conversation, QObject* parent = nullptr);
     ~SelfTest() override;
 
     void start(const RunOptions& options);

@@ -1,64 +1,103 @@
 // SPDX-License-Identifier: MIT
 #include "serial/qt_serial_control.h"
 
-#include <QDeadlineTimer>
+#include <algorithm>
+#include <optional>
+
 #include <QFileInfo>
-#include <QThread>
+#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <unistd.h>
 #endif
 
 namespace vorla {
 
-QtSerialControl::QtSerialControl(PortMap map, QObject* parent) : SerialControl(parent), map_(std::move(map)) {
-    setLineRate(settings_.baud);
+struct QtSerialControl::Line {
+    std::unique_ptr<QSerialPort> port;
+    QString device;
+    LineSettings applied;             // what the device is set to
+    std::optional<LineSettings> due;  // to set once what is queued has left
+    std::vector<QByteArray> held;     // output given since, for after `due`
+    bool closing = false;             // to close once what is queued has left
+    double deadline = 0;              // the drain gives up here
+    std::unique_ptr<Alarm> check;
+};
+
+namespace {
+constexpr double kDrainPoll = 0.002;
+
+// Bytes the operating system still holds for the line.
+int KernelQueued(const QSerialPort& port) {
+    int queued = 0;
+#ifdef Q_OS_UNIX
+    const int fd = int(port.handle());
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0) return 0;
+#else
+    Q_UNUSED(port);
+#endif
+    return queued;
 }
 
-QtSerialControl::~QtSerialControl() {
-    if (serial_) {
-        serial_->disconnect(this);
-        serial_->close();
-    }
-}
+// Qt writes what it holds as the line takes it.
+bool Busy(const QSerialPort& port) { return port.bytesToWrite() > 0 || KernelQueued(port) > 0; }
 
-bool QtSerialControl::setSettings(const QString& text) {
-    const auto parsed = ParseLineSettings(text);
-    if (!parsed) return false;
-    if (serial_) drainOutput();
-    settings_ = *parsed;
-    setLineRate(settings_.baud);
-    if (serial_ && !applySettings(*serial_)) {
-        fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError);
-        fault_.kind = PortFault::Kind::Settings;
-        closeNow();
-        emit faulted(fault_);
-        return false;
-    }
-    return true;
-}
-
-bool QtSerialControl::applySettings(QSerialPort& port) const {
+bool Apply(QSerialPort& port, const LineSettings& s) {
     QSerialPort::Parity parity = QSerialPort::NoParity;
-    switch (settings_.parity) {
+    switch (s.parity) {
     case 'E': parity = QSerialPort::EvenParity; break;
     case 'O': parity = QSerialPort::OddParity; break;
     case 'M': parity = QSerialPort::MarkParity; break;
     case 'S': parity = QSerialPort::SpaceParity; break;
     default: break;
     }
-    return port.setBaudRate(settings_.baud) && port.setParity(parity) &&
-           port.setDataBits(QSerialPort::DataBits(settings_.dataBits)) &&
-           port.setStopBits(settings_.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+    return port.setBaudRate(s.baud) && port.setParity(parity) && port.setDataBits(QSerialPort::DataBits(s.dataBits)) &&
+           port.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
            port.setFlowControl(QSerialPort::NoFlowControl);
 }
+}  // namespace
 
-PortFault QtSerialControl::makeFault(PortFault::Stage stage, QSerialPort::SerialPortError error) const {
+QtSerialControl::QtSerialControl(PortMap map, Clock& clock, QObject* parent)
+    : SerialControl(clock, parent), map_(std::move(map)) {
+    setLineRate(settings_.baud);
+}
+
+QtSerialControl::~QtSerialControl() {
+    // Whatever is still on its way is cut short with the program.
+    if (line_) leaving_.push_back(std::move(line_));
+    for (auto& line : leaving_) {
+        line->port->disconnect(this);
+        line->port->close();
+    }
+}
+
+bool QtSerialControl::setSettings(const LineSettings& settings) {
+    if (!settings.valid()) return false;
+    settings_ = settings;
+    if (!line_) {
+        setLineRate(settings.baud);
+        return true;
+    }
+    if (line_->due || Busy(*line_->port)) {
+        line_->due = settings;
+        startDrain(*line_);
+        return true;
+    }
+    setLineRate(settings.baud);
+    line_->applied = settings;
+    if (Apply(*line_->port, settings)) return true;
+    fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError, line_->device);
+    closeNow();
+    emit faulted(fault_);
+    return false;
+}
+
+PortFault QtSerialControl::makeFault(PortFault::Stage stage, QSerialPort::SerialPortError error,
+                                     const QString& device) const {
     PortFault f;
     f.port = port_;
-    f.device = openDevice_.isEmpty() ? map_.device(port_) : openDevice_;
+    f.device = device;
     f.stage = stage;
     switch (error) {
     case QSerialPort::DeviceNotFoundError: f.kind = PortFault::Kind::NotFound; break;
@@ -82,113 +121,197 @@ PortFault QtSerialControl::makeFault(PortFault::Stage stage, QSerialPort::Serial
 }
 
 bool QtSerialControl::setPortOpen(bool open) {
-    if (!open) {
-        if (serial_) {
-            drainOutput();
-            // Replies that are complete by now are still reported.
-            collectPending();
-            closeNow();
-        }
-        return true;
-    }
-    if (serial_) return true;
+    if (open) return line_ || this->open();
+    close();
+    return true;
+}
+
+bool QtSerialControl::open() {
     const QString device = map_.device(port_);
+    if (takeBack(device)) return true;
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(device);
     inCall_ = true;
     const bool opened = port->open(QIODevice::ReadWrite);
     inCall_ = false;
-    openDevice_ = device;
     if (!opened) {
-        fault_ = makeFault(PortFault::Stage::Open, port->error());
+        fault_ = makeFault(PortFault::Stage::Open, port->error(), device);
         return false;
     }
-    if (!applySettings(*port)) {
-        fault_ = makeFault(PortFault::Stage::Open, QSerialPort::UnsupportedOperationError);
+    if (!Apply(*port, settings_)) {
+        fault_ = makeFault(PortFault::Stage::Open, QSerialPort::UnsupportedOperationError, device);
         port->close();
         return false;
     }
     // Bytes the driver held from before this open are not ours.
     port->clear(QSerialPort::AllDirections);
-    connect(port.get(), &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
-    connect(port.get(), &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
-    serial_ = std::move(port);
+    auto line = std::make_unique<Line>();
+    line->port = std::move(port);
+    line->device = device;
+    line->applied = settings_;
+    line->check = clock().makeAlarm([this, l = line.get()] { drain(*l); });
+    listen(*line->port);
+    line_ = std::move(line);
+    setLineRate(settings_.baud);
     return true;
 }
 
+// A device closed a moment ago and still sending is opened again by
+// taking it back, at the settings now asked for.
+bool QtSerialControl::takeBack(const QString& device) {
+    const auto it = std::ranges::find_if(leaving_, [&](const auto& l) { return l->device == device; });
+    if (it == leaving_.end()) return false;
+    line_ = std::move(*it);
+    leaving_.erase(it);
+    line_->closing = false;
+    line_->port->disconnect();
+    line_->port->clear(QSerialPort::Input);
+    listen(*line_->port);
+    setLineRate(line_->applied.baud);
+    if (line_->due || line_->applied != settings_) line_->due = settings_;
+    return true;
+}
+
+void QtSerialControl::listen(QSerialPort& port) {
+    connect(&port, &QSerialPort::readyRead, this, &QtSerialControl::onReadyRead);
+    connect(&port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
+}
+
+void QtSerialControl::close() {
+    if (!line_) return;
+    // Replies that are complete by now are still reported; what arrives
+    // after is not ours.
+    collectPending();
+    if (!line_) return;
+    receiverClosed();
+    QSerialPort& port = *line_->port;
+    port.disconnect(this);
+    connect(&port, &QSerialPort::readyRead, &port, [p = &port] { p->readAll(); });
+    line_->closing = true;
+    leaving_.push_back(std::move(line_));
+    startDrain(*leaving_.back());
+}
+
 bool QtSerialControl::output(const QByteArray& bytes) {
-    if (!serial_) {
-        fault_ = makeFault(PortFault::Stage::Write, QSerialPort::NotOpenError);
+    if (!line_) {
+        fault_ = makeFault(PortFault::Stage::Write, QSerialPort::NotOpenError, map_.device(port_));
         return false;
     }
-    inCall_ = true;
-    const qint64 written = serial_->write(bytes);
-    if (written == bytes.size()) serial_->flush();
-    inCall_ = false;
-    if (written != bytes.size() || serial_->error() == QSerialPort::WriteError ||
-        serial_->error() == QSerialPort::ResourceError) {
-        fault_ = makeFault(PortFault::Stage::Write, serial_->error() == QSerialPort::ResourceError
-                                                        ? QSerialPort::ResourceError
-                                                        : QSerialPort::WriteError);
+    if (line_->due) {
+        // Written at the new rate once the old one has finished.
+        line_->held.push_back(bytes);
+        ++outputs_;
+        return true;
+    }
+    if (!write(*line_, bytes)) {
         closeNow();
         return false;
     }
     ++outputs_;
-    frameWritten(bytes);
     return true;
 }
 
+bool QtSerialControl::write(Line& line, const QByteArray& bytes) {
+    QSerialPort& port = *line.port;
+    // Pushed to the line at once when nothing waits before it; behind other
+    // bytes it leaves as the line takes them (pushing then would only find
+    // the line full, which Qt reports as a fault).
+    const bool first = port.bytesToWrite() == 0;
+    inCall_ = true;
+    const qint64 written = port.write(bytes);
+    if (written == bytes.size() && first) port.flush();
+    inCall_ = false;
+    const auto error = port.error();
+    if (written == bytes.size() && error != QSerialPort::WriteError && error != QSerialPort::ResourceError) {
+        if (&line == line_.get()) frameWritten(bytes);
+        return true;
+    }
+    fault_ = makeFault(PortFault::Stage::Write,
+                       error == QSerialPort::ResourceError ? QSerialPort::ResourceError : QSerialPort::WriteError,
+                       line.device);
+    return false;
+}
+
+void QtSerialControl::startDrain(Line& line) {
+    // Bounded by the time the queued bytes take on the line, so a device
+    // that stopped reading cannot hold the port for ever.
+    const qint64 queued = line.port->bytesToWrite() + KernelQueued(*line.port) + 64;
+    line.deadline = clock().now() + double(queued) * 10.0 / line.applied.baud + 0.05;
+    drain(line);
+}
+
+// One look at a draining line: on until what is queued has left, then the
+// new settings and the output held for them, then the close.
+void QtSerialControl::drain(Line& line) {
+    if (Busy(*line.port) && clock().now() < line.deadline) {
+        line.check->setAt(clock().now() + kDrainPoll);
+        return;
+    }
+    if (line.due) {
+        const bool current = &line == line_.get();
+        line.applied = *line.due;
+        line.due.reset();
+        if (current) setLineRate(line.applied.baud);
+        bool ok = Apply(*line.port, line.applied);
+        if (!ok) fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError, line.device);
+        const auto held = std::exchange(line.held, {});
+        for (size_t i = 0; ok && i < held.size(); ++i) ok = write(line, held[i]);
+        if (!ok) {
+            if (!current) return finish(line);
+            closeNow();
+            emit faulted(fault_);
+            return;
+        }
+        if (line.closing && !held.empty()) return startDrain(line);
+    }
+    if (line.closing) finish(line);
+}
+
+void QtSerialControl::finish(Line& line) {
+    line.port->disconnect();
+    line.port->close();
+    const auto it = std::ranges::find_if(leaving_, [&](const auto& l) { return l.get() == &line; });
+    if (it == leaving_.end()) return;
+    retire(std::move(*it));
+    leaving_.erase(it);
+}
+
 void QtSerialControl::onReadyRead() {
-    if (serial_) bytesReceived(serial_->readAll());
+    if (line_) bytesReceived(line_->port->readAll());
 }
 
 void QtSerialControl::onError(QSerialPort::SerialPortError error) {
-    if (inCall_ || !serial_) return;
+    if (inCall_ || !line_) return;
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError && error != QSerialPort::WriteError)
         return;
     // A vanished device shows up as a read error repeated without end while
     // the port still claims to be open: close at the first one, report once.
-    fault_ = makeFault(PortFault::Stage::Line, error);
+    fault_ = makeFault(PortFault::Stage::Line, error, line_->device);
     closeNow();
     emit faulted(fault_);
 }
 
 void QtSerialControl::collectPending() {
-    if (!serial_) return;
+    if (!line_) return;
     // Whatever the operating system still holds has arrived too.
-    serial_->waitForReadyRead(0);
-    if (serial_) bytesReceived(serial_->readAll());
-}
-
-void QtSerialControl::drainOutput() {
-    if (!serial_) return;
-    serial_->flush();
-    // Bounded by the time the queued bytes take on the line, so a device
-    // that stopped reading cannot hang the window.
-    const auto lineMs = [this](qint64 bytes) { return int(bytes * 10 * 1000 / settings_.baud) + 50; };
-    QDeadlineTimer deadline(lineMs(serial_->bytesToWrite() + 64));
-    while (serial_ && serial_->bytesToWrite() > 0 && !deadline.hasExpired())
-        serial_->waitForBytesWritten(int(deadline.remainingTime()));
-#ifdef Q_OS_UNIX
-    if (!serial_) return;
-    const int fd = int(serial_->handle());
-    int queued = 0;
-    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0) return;
-    QDeadlineTimer lineDeadline(lineMs(queued));
-    while (queued > 0 && !lineDeadline.hasExpired()) {
-        QThread::msleep(2);
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0) break;
-    }
-#endif
+    line_->port->waitForReadyRead(0);
+    if (line_) bytesReceived(line_->port->readAll());
 }
 
 void QtSerialControl::closeNow() {
-    if (!serial_) return;
+    if (!line_) return;
     receiverClosed();
-    serial_->disconnect(this);
-    serial_->close();
-    // The port may be closed from inside its own signal: delete it later.
-    serial_.release()->deleteLater();
+    line_->port->disconnect(this);
+    line_->port->close();
+    retire(std::move(line_));
+}
+
+// The port may be closed from inside its own signal or the line's alarm:
+// both are deleted once that has returned.
+void QtSerialControl::retire(std::unique_ptr<Line> line) {
+    line->check->cancel();
+    retired_.push_back(std::move(line));
+    QTimer::singleShot(0, this, [this] { retired_.clear(); });
 }
 
 }  // namespace vorla

@@ -1,32 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "serial/serial_control.h"
 
-#include <chrono>
-#include <cmath>
+#include <algorithm>
 
-#include <QStringList>
+#include <QTimer>
 
 namespace vorla {
-
-std::optional<LineSettings> ParseLineSettings(const QString& text) {
-    const QStringList parts = text.split(u',');
-    if (parts.size() != 4) return std::nullopt;
-    bool okBaud = false, okData = false, okStop = false;
-    LineSettings s;
-    s.baud = parts[0].trimmed().toInt(&okBaud);
-    const QString parity = parts[1].trimmed().toUpper();
-    s.dataBits = parts[2].trimmed().toInt(&okData);
-    s.stopBits = parts[3].trimmed().toInt(&okStop);
-    if (!okBaud || !okData || !okStop || parity.size() != 1 || s.baud <= 0) return std::nullopt;
-    s.parity = char(parity[0].unicode());
-    if (QStringLiteral("NEOMS").indexOf(parity[0]) < 0) return std::nullopt;
-    if (s.dataBits < 5 || s.dataBits > 8 || (s.stopBits != 1 && s.stopBits != 2)) return std::nullopt;
-    return s;
-}
-
-QString FormatLineSettings(const LineSettings& s) {
-    return QStringLiteral("%1,%2,%3,%4").arg(s.baud).arg(QChar(s.parity)).arg(s.dataBits).arg(s.stopBits);
-}
 
 namespace {
 QString Reason(PortFault::Kind kind) {
@@ -64,43 +43,28 @@ QString FaultLogLine(const PortFault& fault) {
     return line;
 }
 
-SerialControl::SerialControl(QObject* parent) : QObject(parent), quiet_(new QTimer(this)) {
-    quiet_->setSingleShot(true);
-    quiet_->setTimerType(Qt::PreciseTimer);
-    connect(quiet_, &QTimer::timeout, this, &SerialControl::checkQuiet);
-}
-
-double SerialControl::clock() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+SerialControl::SerialControl(Clock& clock, QObject* parent)
+    : QObject(parent), clock_(clock), quiet_(clock.makeAlarm([this] { checkQuiet(); })) {}
 
 void SerialControl::bytesReceived(const QByteArray& bytes) {
-    grouper_.feed(bytes, clock());
+    grouper_.feed(bytes, clock_.now());
     grouped();
 }
 
 void SerialControl::checkQuiet() {
     collectPending();
-    grouper_.poll(clock());
+    grouper_.poll(clock_.now());
     grouped();
 }
 
 // After the grouping moved on: wake at its next deadline, and raise the
 // event for what it handed over.
 void SerialControl::grouped() {
-    wakeAt(grouper_.deadline());
+    const double due = grouper_.deadline();
+    if (due == ReceiveGrouper::kNever) quiet_->cancel();
+    else quiet_->setAt(due);
     if (grouper_.readyCount() > 0) raiseEventSoon();
     emit grouping();
-}
-
-void SerialControl::wakeAt(double at) {
-    if (at == ReceiveGrouper::kNever) {
-        quiet_->stop();
-        return;
-    }
-    // Whole milliseconds, rounded up: a wake-up a little early finds nothing
-    // due and asks again.
-    quiet_->start(int(std::max(0.0, std::ceil((at - clock()) * 1000.0))));
 }
 
 void SerialControl::raiseEventSoon() {
@@ -125,7 +89,7 @@ RxBatch SerialControl::input() {
     collectPending();
     if (grouper_.readyCount() > 0 && announced_ > 0) --announced_;
     RxBatch batch = grouper_.take();
-    inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock() - batch.dataStart);
+    inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock_.now() - batch.dataStart);
     return batch;
 }
 

@@ -11,23 +11,13 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
+#include "protocol/baud.h"
 #include "protocol/received_text.h"
+#include "serial/clock.h"
 #include "serial/receive_grouper.h"
 
 namespace vorla {
-
-// "1200,N,8,1": baud rate, parity, data bits, stop bits.
-struct LineSettings {
-    int baud = 1200;
-    char parity = 'N';
-    int dataBits = 8;
-    int stopBits = 1;
-    friend bool operator==(const LineSettings&, const LineSettings&) = default;
-};
-std::optional<LineSettings> ParseLineSettings(const QString& text);
-QString FormatLineSettings(const LineSettings& s);
 
 // What went wrong with a port, in words the operator understands.
 struct PortFault {
@@ -61,14 +51,16 @@ private:
 class SerialControl : public QObject {
     Q_OBJECT
 public:
-    explicit SerialControl(QObject* parent = nullptr);
+    // Arrivals are timed, and the line's quiet is waited for, on `clock`,
+    // the one time source of everything above the serial control.
+    explicit SerialControl(Clock& clock, QObject* parent = nullptr);
 
     virtual void setCommPort(int16_t port) = 0;
     virtual int16_t commPort() const = 0;
-    // Takes effect at once on an open port, otherwise at the next open.
-    // Returns false for a text that is not a valid setting.
-    virtual bool setSettings(const QString& settings) = 0;
-    virtual QString settings() const = 0;
+    // Takes effect on an open port once what output queued has left,
+    // otherwise at the next open. Returns false for settings no port takes.
+    virtual bool setSettings(const LineSettings& settings) = 0;
+    virtual LineSettings settings() const = 0;
     virtual bool portOpen() const = 0;
     // Opening returns false when the port cannot be opened (see lastFault);
     // closing waits until everything handed to output has left. Received
@@ -96,8 +88,8 @@ public:
     // The lyric stream of the batch input() returned last has arrived
     // whole and waits for inputMore().
     bool inputComplete() const { return grouper_.streamComplete(); }
-    // Monotonic seconds: the time base of arrivals.
-    virtual double clock() const;
+    // The time base of arrivals.
+    Clock& clock() const { return clock_; }
 
 signals:
     // A batch of received data waits to be read (once for every batch).
@@ -121,8 +113,6 @@ protected:
     // How the receive event is raised after a batch is formed: queued on the
     // event loop (so it never runs inside the driver's own signal).
     virtual void raiseEventSoon();
-    // Asks for checkQuiet() at `at` (ReceiveGrouper::kNever: not at all).
-    virtual void wakeAt(double at);
     // Raises the receive event once for every batch not announced yet.
     void raiseEvents();
     void checkQuiet();
@@ -130,9 +120,10 @@ protected:
 private:
     void grouped();
 
+    Clock& clock_;
     ReceiveGrouper grouper_;
-    QTimer* quiet_ = nullptr;
-    size_t announced_ = 0;  // batches the receive event was raised for, not yet taken
+    std::unique_ptr<Alarm> quiet_;  // rings when the line's quiet is due to end a batch
+    size_t announced_ = 0;          // batches the receive event was raised for, not yet taken
     double inputAge_ = 0;
     bool raiseQueued_ = false;
 };

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "protocol/baud.h"
+
 namespace vorla::sim {
 
 namespace {
@@ -58,8 +60,8 @@ void ChipCore::hearDue() {
         inbound_.pop_front();
         if (in.baud != model_.baud() || !in.formatOk) {
             if (!noiseReported_)
-                emit note(QStringLiteral("noise (the port's line settings differ from the chip's %1,N,8,1)")
-                              .arg(model_.baud()));
+                emit note(QStringLiteral("noise (the port's line settings differ from the chip's %1)")
+                              .arg(LineSettingsText(LineSettings{model_.baud()})));
             noiseReported_ = true;
             continue;
         }

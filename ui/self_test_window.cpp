@@ -114,8 +114,8 @@ bool SaveTimelineSvg(const RunRecord& record, const QString& path) {
 }
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
-    : QWidget(parent, Qt::Window), conv_(conversation), test_(conversation, conversation.clock()),
-      dut_(new QLineEdit(this)), mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
+    : QWidget(parent, Qt::Window), conv_(conversation), test_(conversation), dut_(new QLineEdit(this)),
+      mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
       stop_(new QPushButton(QStringLiteral("停止"), this)), save_(new QPushButton(QStringLiteral("保存报告…"), this)),
       saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
       summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineView(test_, this)) {

@@ -116,9 +116,9 @@ void PlaybackWait(int seconds) {
 // A lyric stream of the given length played in the real window: CPU used and
 // the highlight times against the stream's schedule.
 void Lyrics(int seconds) {
-    FakeSerial serial;
     QtClock clock;  // real time and alarms
-    ChipConversation conv(serial, clock);
+    FakeSerial serial{clock};
+    ChipConversation conv(serial);
     frm_7711 window(conv);
     window.setExitAction([] {});
     window.ui().Combo2->setEditText(QStringLiteral("-"));  // read at once
@@ -179,7 +179,7 @@ void ReplyLatency(int samples) {
                           {"bare acceptance, lyrics asked", QByteArray("\x01\x11\x14", 3), true}};
     for (const int baud : {1200, 9600}) {
         for (const sim::LineKind line : {sim::LineKind::Uart, sim::LineKind::Usb, sim::LineKind::Burst}) {
-            PtyRig r(qPrintable(QStringLiteral("%1,N,8,1").arg(baud)));
+            PtyRig r(baud);
             r.ui().Combo2->setEditText(QStringLiteral("-"));
             SteadyClock::time_point shown{};
             int replies = 0;
@@ -249,7 +249,7 @@ void SelfTestRun(int16_t baudIndex, bool full) {
     if (full) options.speed = 10;
     ChipRig b(options);
     b.port->setSettings(*BaudSettingsFor(baudIndex));
-    SelfTest test(b.conv(), b.clock);
+    SelfTest test(b.conv());
     RunOptions o;
     o.startBaudIndex = baudIndex;
     o.info.full = full;
@@ -275,9 +275,9 @@ void SelfTestRuns(bool withFull) {
 int StartUpChild(int argc, char** argv) {
     QApplication app(argc, argv);
     PortMap map;
-    QtSerialControl port(map);
     QtClock clock;
-    ChipConversation conv(port, clock);
+    QtSerialControl port(map, clock);
+    ChipConversation conv(port);
     frm_7711 window(conv);
     window.show();
     // Done once the window has been painted.

@@ -148,7 +148,7 @@ TEST(EndToEnd, BaudRateSleepAndWake) {
     b.ui().Combo2->setCurrentIndex(3);
     b.window->Command10_Click();
     ASSERT_TRUE(b.waitForLog(kAccepted));
-    EXPECT_EQ(b.port->settings(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(b.port->settings(), LineSettings{9600});
     b.window->Command1_Click();  // at 9600 on both sides
     ASSERT_TRUE(b.waitForLog(kAccepted, 2));
 
@@ -170,7 +170,7 @@ TEST(EndToEnd, BaudRateSleepAndWake) {
     bool noise = false;
     QObject::connect(&b.chip->host(), &ChipHost::note, b.window.get(),
                      [&](const QString& line) { noise = noise || line.startsWith(QStringLiteral("noise")); });
-    b.port->setSettings(QStringLiteral("4800,N,8,1"));
+    b.port->setSettings(LineSettings{4800});
     b.window->Command1_Click();
     ASSERT_TRUE(Spin(3000, [&] { return noise; }));
     EXPECT_EQ(chip.framesHeard, heard + 2);
@@ -203,9 +203,9 @@ TEST(EndToEnd, UnpluggedChipIsReportedOnceAndComesBack) {
 TEST(EndToEnd, ChipInsideTheProgramNeedsNoDevice) {
     ChipOptions options;
     options.speed = 20.0;
-    SimulatedPort port(options);
     QtClock clock;
-    ChipConversation conv(port, clock);
+    SimulatedPort port(clock, options);
+    ChipConversation conv(port);
     frm_7711 window(conv);
     window.setExitAction([] {});
     auto log = [&] { return conv.log().text(); };
@@ -219,7 +219,7 @@ TEST(EndToEnd, ChipInsideTheProgramNeedsNoDevice) {
     bool noise = false;
     QObject::connect(&port.chip(), &sim::ChipCore::note, &window,
                      [&](const QString& line) { noise = noise || line.startsWith(QStringLiteral("noise")); });
-    port.setSettings(QStringLiteral("4800,N,8,1"));
+    port.setSettings(LineSettings{4800});
     window.Command1_Click();
     ASSERT_TRUE(Spin(3000, [&] { return noise; }));
     EXPECT_EQ(log().count(kAccepted), 3);

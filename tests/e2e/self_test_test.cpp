@@ -32,12 +32,10 @@ ChipOptions At9600() {
 }
 
 struct SelfTestRig : ChipRig {
-    explicit SelfTestRig(ChipOptions options = At9600()) : ChipRig(options) {
-        port->setSettings(QStringLiteral("9600,N,8,1"));
-    }
+    explicit SelfTestRig(ChipOptions options = At9600()) : ChipRig(options) { port->setSettings(LineSettings{9600}); }
     RunRecord run(RunOptions o, int ms, const std::function<void(SelfTest&)>& each = {}) {
         o.startBaudIndex = 3;
-        SelfTest test(conv(), clock);
+        SelfTest test(conv());
         if (each) QObject::connect(&test, &SelfTest::stepFinished, [&] { each(test); });
         test.start(o);
         EXPECT_TRUE(Spin(ms, [&] { return !test.running(); })) << "the run hangs";

@@ -29,9 +29,9 @@ TEST(PseudoTerminal, FrameOutReplyInWholeAndUnplugReportedOnce) {
     ASSERT_FALSE(pty.slave.isEmpty());
     PortMap map;
     map.setDevice(1, pty.slave);
-    QtSerialControl port(map);
     QtClock clock;
-    ChipConversation conv(port, clock);
+    QtSerialControl port(map, clock);
+    ChipConversation conv(port);
     int events = 0;
     QByteArray replyBytes;
     QObject::connect(&port, &SerialControl::commEventRaised, [&] { ++events; });
@@ -71,9 +71,9 @@ TEST(PseudoTerminal, MissingDeviceThenItAppears) {
     const QString link = dir.filePath(QStringLiteral("chip"));
     PortMap map;
     map.setDevice(1, link);
-    QtSerialControl port(map);
     QtClock clock;
-    ChipConversation conv(port, clock);
+    QtSerialControl port(map, clock);
+    ChipConversation conv(port);
 
     Controls controls;
     controls.text = QStringLiteral("欢迎");
@@ -96,9 +96,9 @@ TEST(PseudoTerminal, BaudRateChangeDrainsThenReopensAtTheNewRate) {
     Pty pty;
     PortMap map;
     map.setDevice(1, pty.slave);
-    QtSerialControl port(map);
     QtClock clock;
-    ChipConversation conv(port, clock);
+    QtSerialControl port(map, clock);
+    ChipConversation conv(port);
     Controls controls;
     controls.baudIndex = 3;
     conv.setControls(controls);
@@ -107,11 +107,54 @@ TEST(PseudoTerminal, BaudRateChangeDrainsThenReopensAtTheNewRate) {
     ASSERT_TRUE(Spin(2000, [&] { return (got += pty.read()).size() >= 6 && !conv.holdsInput(); }));
     EXPECT_EQ(ToHex(got), "01 88 80 80 04 8D");
     EXPECT_TRUE(port.portOpen());
-    EXPECT_EQ(port.settings(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(port.settings(), LineSettings{9600});
     termios tio{};
     ASSERT_EQ(tcgetattr(pty.master, &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), speed_t(B9600));
     EXPECT_TRUE(conv.log().text().startsWith(QStringLiteral("发出一帧，字节数  6")));
+}
+
+// A new rate and a close wait for what was queued to leave as states of the
+// port, never holding the caller: a frame given meanwhile follows the queued
+// bytes at the new rate, a close loses nothing, and opening the device again
+// before it has finished takes it back.
+TEST(PseudoTerminal, DrainBeforeANewRateOrACloseIsAState) {
+    Pty pty;
+    PortMap map;
+    map.setDevice(1, pty.slave);
+    QtClock clock;
+    QtSerialControl port(map, clock);
+    const auto speed = [&] {
+        termios tio{};
+        return tcgetattr(pty.master, &tio) == 0 ? cfgetospeed(&tio) : speed_t(0);
+    };
+    const QByteArray blob(256 * 1024, 'x');  // more than the line holds while nobody reads
+    const QByteArray frame = Hex("01 C0 80 80 04 C5");
+    const auto readAll = [&](qsizetype size) {
+        QByteArray got;
+        Spin(10000, [&] { return (got += pty.read()).size() >= size; });
+        return got;
+    };
+    ASSERT_TRUE(port.setPortOpen(true));
+    ASSERT_TRUE(port.output(blob));
+    ASSERT_TRUE(port.setSettings(LineSettings{9600}));
+    ASSERT_TRUE(port.output(frame));
+    EXPECT_EQ(port.settings(), LineSettings{9600});
+    EXPECT_EQ(speed(), speed_t(B1200));  // not yet: the blob is still on its way
+    QByteArray got = readAll(blob.size() + frame.size());
+    EXPECT_EQ(got.size(), blob.size() + frame.size());
+    EXPECT_TRUE(got.endsWith(frame));
+    EXPECT_EQ(speed(), speed_t(B9600));
+
+    ASSERT_TRUE(port.output(blob));
+    ASSERT_TRUE(port.setPortOpen(false));
+    EXPECT_FALSE(port.portOpen());
+    ASSERT_TRUE(port.setPortOpen(true));  // taken back while it drains
+    ASSERT_TRUE(port.output(frame));
+    got = readAll(blob.size() + frame.size());
+    EXPECT_EQ(got.size(), blob.size() + frame.size());
+    EXPECT_TRUE(got.endsWith(frame));
+    EXPECT_EQ(port.outputCount(), 4);
 }
 
 // ---- Replies as real lines deliver them
@@ -135,7 +178,7 @@ const QString kFinishedLog = QStringLiteral("->0x01 0x12 0x14 播放完毕\r\n")
 }  // namespace
 
 TEST(RealLine, TwoRepliesInOneReadAreBothHandled) {
-    PtyRig r("1200,N,8,1");
+    PtyRig r(1200);
     r.window->Command6_Click();
     SteadyClock::time_point t0;
     r.write({{0, kAccepted + QByteArray("\x01\x12\x14", 3)}}, &t0).join();
@@ -145,7 +188,7 @@ TEST(RealLine, TwoRepliesInOneReadAreBothHandled) {
 }
 
 TEST(RealLine, AcceptanceAndLyricsInFifoGroupsAt2400KeepTheirStart) {
-    PtyRig r("2400,N,8,1");
+    PtyRig r(2400);
     r.ui().Combo2->setEditText(QStringLiteral("-"));  // no lyric wait: read at once
     r.ui().Check5->setChecked(true);
     r.window->Command3_Click();
@@ -158,7 +201,7 @@ TEST(RealLine, AcceptanceAndLyricsInFifoGroupsAt2400KeepTheirStart) {
 }
 
 TEST(RealLine, ReplySplitTenMillisecondsApartAt9600) {
-    PtyRig r("9600,N,8,1");
+    PtyRig r(9600);
     r.ui().Combo2->setCurrentIndex(3);
     r.window->Command1_Click();
     SteadyClock::time_point t0;
@@ -170,7 +213,7 @@ TEST(RealLine, ReplySplitTenMillisecondsApartAt9600) {
 }
 
 TEST(RealLine, LyricStreamByteByByteAt1200IsShownFromItsFirstBytes) {
-    PtyRig r("1200,N,8,1");
+    PtyRig r(1200);
     r.ui().Combo2->setCurrentIndex(3);  // a lyric wait of 1.2 s
     r.ui().Check5->setChecked(true);
     r.window->Command3_Click();
@@ -197,7 +240,7 @@ TEST(RealLine, LyricStreamByteByByteAt1200IsShownFromItsFirstBytes) {
 }
 
 TEST(RealLine, AByteHeldAtAnUnplugIsNotGluedToTheNextReply) {
-    PtyRig r("1200,N,8,1");
+    PtyRig r(1200);
     r.ui().Combo2->setCurrentIndex(3);
     r.window->Command1_Click();
     SteadyClock::time_point t0;
@@ -214,7 +257,7 @@ TEST(RealLine, AByteHeldAtAnUnplugIsNotGluedToTheNextReply) {
 }
 
 TEST(RealLine, FinishReportRightAfterTheLyricsEndIsAReply) {
-    PtyRig r("9600,N,8,1");
+    PtyRig r(9600);
     r.ui().Combo2->setCurrentIndex(3);
     r.ui().Check5->setChecked(true);
     r.window->Command3_Click();
@@ -228,7 +271,7 @@ TEST(RealLine, FinishReportRightAfterTheLyricsEndIsAReply) {
 
 // Line noise and pauses where a new user meets them.
 TEST(RealLine, AStrayByteBeforeAReplyIsDroppedAndTheReplyShown) {
-    PtyRig r("1200,N,8,1");
+    PtyRig r(1200);
     r.window->Command1_Click();
     SteadyClock::time_point t0;
     // A glitch as the chip powers up, then its acceptance 20 ms later.
@@ -239,7 +282,7 @@ TEST(RealLine, AStrayByteBeforeAReplyIsDroppedAndTheReplyShown) {
 }
 
 TEST(RealLine, ShortLyricStreamsAndStreamsThatPauseAreShownWhole) {
-    PtyRig r("1200,N,8,1");
+    PtyRig r(1200);
     r.ui().Combo2->setCurrentIndex(3);  // a lyric wait of 1.2 s
     r.ui().Check5->setChecked(true);
     r.window->Command3_Click();

@@ -108,7 +108,7 @@ TEST(Soak, TenThousandCommandsNothingLost) {
                     .arg(h.model().asleep())
                     .arg(h.model().playing())
                     .arg(b.port->outputCount())
-                    .arg(b.port->settings());
+                    .arg(LineSettingsText(b.port->settings()));
         });
         return (all + state + QStringLiteral("\n  log ends: ") + b.log().right(300)).toStdString();
     };

@@ -17,7 +17,7 @@ namespace vorla::test {
 
 struct ChipOnClock {
     VirtualClock clock;
-    FakeSerial serial;
+    FakeSerial serial{clock};
     sim::ChipModel chip;
     sim::LineModel line;
     std::unique_ptr<ChipConversation> conv;
@@ -33,8 +33,7 @@ struct ChipOnClock {
               return options;
           }()),
           line(options.line) {
-        serial.timeSource = &clock;
-        conv = std::make_unique<ChipConversation>(serial, clock);
+        conv = std::make_unique<ChipConversation>(serial);
         serial.setSettings(*BaudSettingsFor(baudIndex));
         lineBaud = chip.baud();
         chipAlarm = clock.makeAlarm([this] { pump(); });
@@ -42,7 +41,7 @@ struct ChipOnClock {
         serial.onOutput = [this](const QByteArray& bytes) { write(bytes); };
     }
 
-    int portBaud() const { return ParseLineSettings(serial.settings())->baud; }
+    int portBaud() const { return serial.settings().baud; }
 
     void write(const QByteArray& bytes) {
         const int baud = portBaud();

@@ -60,8 +60,8 @@ struct LinkedWindow {
     void openWindow() {
         PortMap map;
         map.setDevice(1, link);
-        port = std::make_unique<QtSerialControl>(map);
-        conversation = std::make_unique<ChipConversation>(*port, clock);
+        port = std::make_unique<QtSerialControl>(map, clock);
+        conversation = std::make_unique<ChipConversation>(*port);
         window = std::make_unique<frm_7711>(*conversation);
         window->setExitAction([] {});
         window->setMessageSink([this](const QString& m) { messages.push_back(m); });
@@ -138,10 +138,10 @@ struct PtyRig : LinkedWindow {
     std::vector<QString> lines;  // every text the lyric lines showed
     SteadyClock::time_point firstLine{};
 
-    explicit PtyRig(const char* settings) {
+    explicit PtyRig(int baud) {
         QFile::link(pty->slave, link);
         openWindow();
-        port->setSettings(QString::fromLatin1(settings));
+        port->setSettings(LineSettings{baud});
         for (QLineEdit* line : {ui().Text1, ui().Text2})
             QObject::connect(line, &QLineEdit::textChanged, [this](const QString& t) {
                 if (t.isEmpty()) return;

@@ -17,7 +17,7 @@ namespace vorla::test {
 
 struct ConversationRig {
     VirtualClock clock;
-    FakeSerial serial;
+    FakeSerial serial{clock};
     std::array<VectorListBox, kCodeLists> lists;
     std::unique_ptr<ChipConversation> conv;
     std::vector<std::string> journal;
@@ -26,10 +26,9 @@ struct ConversationRig {
 
     ConversationRig() {
         serial.journal = &journal;
-        serial.timeSource = &clock;
         for (int k = 0; k < kCodeLists; ++k)
             for (const CodeListItem& item : InitialCodeList(k)) fill(k, item.text, item.code);
-        conv = std::make_unique<ChipConversation>(serial, clock);
+        conv = std::make_unique<ChipConversation>(serial);
         pushLists();
         conv->setControls(controls);
         QObject::connect(&conv->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });

@@ -11,11 +11,10 @@ QString FakeSerial::device(int16_t port) const {
     return it != devices_.end() ? it->second : QStringLiteral("fake%1").arg(port);
 }
 
-bool FakeSerial::setSettings(const QString& s) {
-    const auto parsed = ParseLineSettings(s);
-    if (!parsed) return false;
+bool FakeSerial::setSettings(const LineSettings& s) {
+    if (!s.valid()) return false;
     settings_ = s;
-    setLineRate(parsed->baud);
+    setLineRate(s.baud);
     return true;
 }
 
@@ -55,13 +54,6 @@ std::vector<QByteArray> FakeSerial::sent() const {
     for (const Op& op : ops)
         if (op.kind == Op::Output) out.push_back(op.bytes);
     return out;
-}
-
-void FakeSerial::wakeAt(double at) {
-    if (!timeSource) return;
-    if (!quiet_) quiet_ = timeSource->makeAlarm([this] { checkQuiet(); });
-    if (at == ReceiveGrouper::kNever) quiet_->cancel();
-    else quiet_->setAt(at);
 }
 
 class VirtualClock::VirtualAlarm : public Alarm {

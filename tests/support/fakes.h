@@ -13,8 +13,8 @@
 
 #include <QByteArray>
 
-#include "conversation/clock.h"
 #include "conversation/list_box.h"
+#include "serial/clock.h"
 #include "serial/serial_control.h"
 #include "support/hex.h"
 
@@ -25,23 +25,24 @@ public:
     struct Op {
         enum Kind { Open, Close, Output } kind;
         int16_t port = 0;
-        QString settings;
+        LineSettings settings;
         QByteArray bytes;
         QString device;
     };
     std::vector<Op> ops;
     std::vector<std::string>* journal = nullptr;  // "send" for every output
     bool failOpen = false;
-    // Arrival times from this clock; with one, the line's quiet times end
-    // batches as the clock moves past them.
-    Clock* timeSource = nullptr;
     // Sees every output that went out (a chip on the other end).
     std::function<void(const QByteArray&)> onOutput;
 
+    // Arrivals are timed on `clock`; the line's quiet ends batches as it
+    // moves past their times.
+    explicit FakeSerial(Clock& clock) : SerialControl(clock) {}
+
     void setCommPort(int16_t port) override { port_ = port; }
     int16_t commPort() const override { return port_; }
-    bool setSettings(const QString& s) override;
-    QString settings() const override { return settings_; }
+    bool setSettings(const LineSettings& s) override;
+    LineSettings settings() const override { return settings_; }
     bool portOpen() const override { return open_; }
     bool setPortOpen(bool open) override;
     bool output(const QByteArray& bytes) override;
@@ -49,7 +50,6 @@ public:
     QString device(int16_t port) const override;
     bool devicesChoosable() const override { return true; }
     void chooseDevice(int16_t port, const QString& device) override { devices_[port] = device; }
-    double clock() const override { return timeSource ? timeSource->now() : SerialControl::clock(); }
 
     // Bytes from the chip; the receive event is raised at once for every
     // batch they complete, unless held.
@@ -62,15 +62,13 @@ public:
 
 protected:
     void raiseEventSoon() override { raiseEvents(); }
-    void wakeAt(double at) override;
 
 private:
     int16_t port_ = 0;
     std::map<int16_t, QString> devices_;
-    QString settings_;
+    LineSettings settings_;
     bool open_ = false;
     PortFault fault_;
-    std::unique_ptr<Alarm> quiet_;
 };
 
 // Time stands still until the test moves it; alarms ring and scripted

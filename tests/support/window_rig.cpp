@@ -5,8 +5,7 @@ namespace vorla::test {
 
 WindowRig::WindowRig() {
     serial.journal = &journal;
-    serial.timeSource = &clock;
-    conversation = std::make_unique<ChipConversation>(serial, clock);
+    conversation = std::make_unique<ChipConversation>(serial);
     window = std::make_unique<frm_7711>(*conversation);
     window->setMessageSink([this](const QString& text) { messages.push_back(text); });
     window->setExitAction([] {});

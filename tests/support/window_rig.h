@@ -17,7 +17,7 @@ namespace vorla::test {
 struct WindowRig {
     WindowRig();
     VirtualClock clock;
-    FakeSerial serial;
+    FakeSerial serial{clock};
     std::vector<std::string> journal;
     std::vector<QString> messages;
     std::unique_ptr<ChipConversation> conversation;

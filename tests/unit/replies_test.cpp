@@ -131,13 +131,13 @@ TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
     ConversationRig r;
     r.set([](Controls& c) { c.baudIndex = 3; });
     r.send(Command::Baud);
-    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.settings(), LineSettings{1200});
     r.accept();
     r.send(Command::Stop);
     EXPECT_TRUE(r.status().isEmpty());
     EXPECT_EQ(r.sent().size(), 1u);
     r.clock.advance(0.1);
-    EXPECT_EQ(r.serial.settings(), QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(r.serial.settings(), LineSettings{9600});
     // The switch's record, then in the order they came the acceptance and
     // the held stop.
     EXPECT_TRUE(
@@ -145,7 +145,7 @@ TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
                                         "发出一帧，字节数  6\r\n-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n")))
         << r.log().toStdString();
     EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
-    EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(r.serial.ops.back().settings, LineSettings{9600});
 }
 
 // A rejection that arrives during the switch is the baud frame's: it is

@@ -30,7 +30,7 @@ RunOptions Options(const QStringList& only = {}, bool full = false) {
 }
 
 RunRecord RunTest(ChipOnClock& c, const RunOptions& options, const std::function<void(SelfTest&)>& each = {}) {
-    SelfTest test(*c.conv, c.clock);
+    SelfTest test(*c.conv);
     if (each) QObject::connect(&test, &SelfTest::stepFinished, [&] { each(test); });
     test.start(options);
     const double end = c.clock.now() + 3600;

@@ -84,7 +84,7 @@ TEST(Window, StartUpState) {
     EXPECT_EQ(c.outputIndex, 1);
     EXPECT_EQ(r.conv().portNumber(), 1);
     EXPECT_EQ(r.conv().pending().command, Command::None);
-    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.settings(), LineSettings{1200});
     EXPECT_EQ(r.serial.commPort(), 1);
     EXPECT_FALSE(r.serial.portOpen());
     EXPECT_TRUE(r.serial.ops.empty());
@@ -102,7 +102,7 @@ TEST(Window, PortsOpenOnFirstSendAndSwitch) {
     ASSERT_EQ(r.serial.ops.size(), 2u);
     EXPECT_EQ(r.serial.ops[0].kind, FakeSerial::Op::Open);
     EXPECT_EQ(r.serial.ops[0].port, 1);
-    EXPECT_EQ(r.serial.ops[0].settings, QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.ops[0].settings, LineSettings{1200});
     r.ui().Option12->setChecked(true);  // COM2 closes COM1 at once, sends nothing
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Close);
     EXPECT_EQ(r.conv().portNumber(), 2);
@@ -181,7 +181,7 @@ TEST(Window, TypedComboTextCountsAsNoSelection) {
     r.window->Command10_Click();                          // mode 0x80, settings unchanged, port reopened
     r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
-    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.settings(), LineSettings{1200});
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Open);
     r.window->Command27_Click();
     r.clock.advance(0.1);
@@ -216,19 +216,19 @@ TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
     r.clock.advance(0.001);
     ASSERT_EQ(ops.size(), 4u);
     EXPECT_EQ(ops[0].kind, FakeSerial::Op::Open);
-    EXPECT_EQ(ops[0].settings, QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(ops[0].settings, LineSettings{1200});
     EXPECT_EQ(ToHex(ops[1].bytes), "01 88 80 80 04 8D");
-    EXPECT_EQ(ops[1].settings, QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(ops[1].settings, LineSettings{1200});
     EXPECT_EQ(ops[2].kind, FakeSerial::Op::Close);
     EXPECT_EQ(ops[3].kind, FakeSerial::Op::Open);
-    EXPECT_EQ(ops[3].settings, QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(ops[3].settings, LineSettings{9600});
     EXPECT_EQ(r.journal, kSendThenLog);
     r.ui().Combo3->setCurrentIndex(0);
     r.ui().Combo2->setCurrentIndex(0);
     r.window->Command27_Click();
     r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 92 80 80 04 97");
-    EXPECT_EQ(r.serial.settings(), QStringLiteral("1200,N,8,1"));
+    EXPECT_EQ(r.serial.settings(), LineSettings{1200});
 }
 
 TEST(Window, RawSender) {
@@ -393,7 +393,7 @@ TEST(Window, DeviceVanishingDuringTheBaudRateWaitIsReportedOnce) {
     r.serial.failOpen = false;
     r.window->Command1_Click();
     EXPECT_TRUE(r.serial.portOpen());
-    EXPECT_EQ(r.serial.ops.back().settings, QStringLiteral("9600,N,8,1"));
+    EXPECT_EQ(r.serial.ops.back().settings, LineSettings{9600});
 }
 
 TEST(Window, CloseButtonClosesThePortAndEndsEveryWait) {

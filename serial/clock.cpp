@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "conversation/clock.h"
+#include "serial/clock.h"
 
 #include <cmath>
 
