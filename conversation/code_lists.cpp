@@ -5,7 +5,6 @@
 
 #include "protocol/catalog.h"
 #include "protocol/commands.h"
-#include "protocol/text_encoding.h"
 
 namespace vorla {
 
@@ -86,32 +85,6 @@ void ChooseCodeList(const CodeListSet& set, int k) {
     if (chosen && chosen->listCount() > 0) chosen->setListIndex(chosen->listCount() - 1);
     for (int other = 0; other < kCodeLists; ++other)
         if (other != k && set.lists[size_t(other)]) set.lists[size_t(other)]->setListIndex(-1);
-}
-
-Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const std::optional<PlayHeader>& snapshot,
-                const PlaySettings& current, int16_t maxTextBytes) {
-    std::vector<uint8_t> f = PlayFrameStart(ends, snapshot.value_or(PlayHeaderFor(current)));
-    // The body ends when it holds maxTextBytes bytes; it never runs past the
-    // room left for the tail and check byte, whatever maxTextBytes says.
-    const size_t bodyEnd = size_t(std::clamp(maxTextBytes + 3, 4, kFrameBufferSize - 2));
-    const auto full = [&] { return f.size() >= bodyEnd; };
-    const int count = list.listCount();
-    for (int k = 0; k < count && !full(); ++k) {
-        const int32_t code = list.itemData(k);
-        if (code != 0) {
-            f.push_back(uint8_t(int16_t(code) / 256));
-            f.push_back(uint8_t(int16_t(code) % 256));
-            continue;
-        }
-        SynthesisEncoder encoder;
-        for (QStringView ch : SplitCharacters(list.itemText(k))) {
-            const auto bytes = encoder.encode(ch);
-            f.insert(f.end(), bytes.begin(), bytes.end());
-            if (full()) break;
-        }
-    }
-    f.push_back(ends.tail);
-    return Frame::Sealed(std::move(f));
 }
 
 }  // namespace vorla

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The four code lists: choosing one, inserting into it, deleting from it,
-// their parameter snapshots and the frame each of them becomes.
+// and the lists as values.
 #pragma once
 
 #include <array>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "conversation/list_box.h"
-#include "protocol/frame.h"
+#include "protocol/commands.h"
 
 namespace vorla {
 
@@ -24,10 +24,6 @@ struct CodeListSet {
 };
 
 // The items a code list holds when the window opens: display text and code.
-struct CodeListItem {
-    QString text;
-    int32_t code = 0;
-};
 std::vector<CodeListItem> InitialCodeList(int list);  // 0..3 for code 1..4
 
 // The four code lists as values: what the conversation with the chip plays.
@@ -75,11 +71,5 @@ void ClearChosenList(const CodeListSet& set);
 // Makes list k the chosen one: enabled, its last item selected; the others
 // disabled and without selection.
 void ChooseCodeList(const CodeListSet& set, int k);
-
-// The frame of one code list: the snapshot's header bytes if the code has
-// one, else the current settings'; then the items in list order, at most
-// maxTextBytes body bytes (a text can be cut between characters).
-Frame CodeFrame(const FrameEnds& ends, const ListBox& list, const std::optional<PlayHeader>& snapshot,
-                const PlaySettings& current, int16_t maxTextBytes = kMaxTextBytes);
 
 }  // namespace vorla

@@ -336,7 +336,9 @@ void ChipConversation::advanceCodeRun() {
         clearLyricLines();
         const auto code = player_.due();
         if (!code) return;
-        const Frame frame = CodeFrame(FrameEnds{}, lists_[size_t(*code)], player_.snapshot(*code), controls_.play);
+        // The code's snapshot of the settings if it has one, else the settings now.
+        const PlayHeader header = player_.snapshot(*code).value_or(PlayHeaderFor(controls_.play));
+        const Frame frame = CodeFrame(FrameEnds{}, header, lists_[size_t(*code)].items());
         if (!sendFrame(frame)) {
             endCodeRun();  // the fault has been reported
             return;

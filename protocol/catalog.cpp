@@ -88,4 +88,45 @@ int32_t ItemCode(int16_t index, uint8_t base) {
     return int16_t((s.high + 0x60) * 256 + base + s.low);
 }
 
+const QStringList& TuneNames() {
+    static const QStringList names{QStringLiteral("无"),       QStringLiteral("梦里水乡"), QStringLiteral("雨蝶"),
+                                   QStringLiteral("茉莉花"),   QStringLiteral("北国之春"), QStringLiteral("秋日的私语"),
+                                   QStringLiteral("同桌的你"), QStringLiteral("秋雨蒙蒙")};
+    return names;
+}
+
+QString PlayKindName(PlayKind kind) {
+    switch (kind) {
+    case PlayKind::Character: return QStringLiteral("character");
+    case PlayKind::Phrase: return QStringLiteral("phrase");
+    case PlayKind::Sound: return QStringLiteral("sound");
+    case PlayKind::Poem: return QStringLiteral("poem");
+    case PlayKind::Music: return QStringLiteral("music");
+    case PlayKind::Count: break;
+    }
+    return QString();
+}
+
+PlayKind PlayKindOf(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Phrase: return PlayKind::Phrase;
+    case ItemKind::Sound: return PlayKind::Sound;
+    case ItemKind::Poem: return PlayKind::Poem;
+    case ItemKind::Music: break;
+    }
+    return PlayKind::Music;
+}
+
+PlaySeconds PlaySecondsOf(PlayKind kind) {
+    switch (kind) {
+    case PlayKind::Character: return {0.3, 0.08, 1.0};
+    case PlayKind::Phrase: return {1.5, 0.3, 60};
+    case PlayKind::Sound: return {1.0, 0.1, 30};
+    case PlayKind::Poem: return {8.0, 2.0, 120};
+    case PlayKind::Music: break;
+    case PlayKind::Count: return {};
+    }
+    return {20.0, 2.0, 400};
+}
+
 }  // namespace vorla

@@ -32,6 +32,24 @@ constexpr bool IsKaraoke(ItemKind kind, int index) {
     return kind == ItemKind::Music && index >= 0 && index < kKaraokePieces;
 }
 
+// The background tunes the sound byte names: 0 "无" (none), 1 to 7.
+const QStringList& TuneNames();
+
+// What a chip plays, by kind: a text's characters and the stored items.
+enum class PlayKind { Character, Phrase, Sound, Poem, Music, Count };
+QString PlayKindName(PlayKind kind);  // "character", "phrase", ...
+PlayKind PlayKindOf(ItemKind kind);
+
+// How long one of a kind plays: as long as the virtual chip plays it (a
+// karaoke piece plays as long as its lyric stream), and the shortest and
+// longest a chip may take before a self-test finds it wrong.
+struct PlaySeconds {
+    double typical = 0;
+    double shortest = 0;
+    double longest = 0;
+};
+PlaySeconds PlaySecondsOf(PlayKind kind);
+
 // ItemHigh and ItemLow of a list index: the index divided by 16 rounded down,
 // and the rest (0..15).
 struct ItemSplit {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/commands.h"
 
+#include <algorithm>
+
 #include "protocol/text_encoding.h"
 
 namespace vorla {
@@ -34,6 +36,31 @@ Frame ItemFrame(const FrameEnds& ends, const PlaySettings& settings, int16_t lis
 
 Frame ControlFrame(const FrameEnds& ends, uint8_t mode) {
     return Frame::Sealed({ends.head, mode, 0x80, 0x80, ends.tail});
+}
+
+Frame CodeFrame(const FrameEnds& ends, const PlayHeader& header, const std::vector<CodeListItem>& items,
+                int16_t maxTextBytes) {
+    std::vector<uint8_t> f = PlayFrameStart(ends, header);
+    // The body ends when it holds maxTextBytes bytes; it never runs past the
+    // room left for the tail and check byte, whatever maxTextBytes says.
+    const size_t bodyEnd = size_t(std::clamp(maxTextBytes + 3, 4, kFrameBufferSize - 2));
+    const auto full = [&] { return f.size() >= bodyEnd; };
+    for (size_t k = 0; k < items.size() && !full(); ++k) {
+        const int32_t code = items[k].code;
+        if (code != 0) {
+            f.push_back(uint8_t(int16_t(code) / 256));
+            f.push_back(uint8_t(int16_t(code) % 256));
+            continue;
+        }
+        SynthesisEncoder encoder;
+        for (QStringView ch : SplitCharacters(items[k].text)) {
+            const auto bytes = encoder.encode(ch);
+            f.insert(f.end(), bytes.begin(), bytes.end());
+            if (full()) break;
+        }
+    }
+    f.push_back(ends.tail);
+    return Frame::Sealed(std::move(f));
 }
 
 }  // namespace vorla

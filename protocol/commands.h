@@ -32,4 +32,15 @@ Frame ItemFrame(const FrameEnds& ends, const PlaySettings& settings, int16_t lis
 // A control command's 6-byte frame with the given mode byte and no body.
 Frame ControlFrame(const FrameEnds& ends, uint8_t mode);
 
+// An item of a code list: its display text, and its item code (0 for a text).
+struct CodeListItem {
+    QString text;
+    int32_t code = 0;
+};
+
+// A code list's frame: the header, then the items in list order, at most
+// maxTextBytes body bytes (a text can be cut between characters).
+Frame CodeFrame(const FrameEnds& ends, const PlayHeader& header, const std::vector<CodeListItem>& items,
+                int16_t maxTextBytes = kMaxTextBytes);
+
 }  // namespace vorla

@@ -84,13 +84,11 @@ Limits Limits::defaults() {
         l.latencyMs[baud] =
             Band{std::round(ReplyWireMs(baud) + kMarginalExtraMs), std::round(ReplyWireMs(baud) + kFailExtraMs)};
     }
-    // Per item: a character is read in a tenth of a second at the least; a
-    // stored item plays for a moment at least and ends within minutes.
-    l.play[size_t(PlayKind::Character)] = PlayRange{0.08, 1.0};
-    l.play[size_t(PlayKind::Phrase)] = PlayRange{0.3, 60};
-    l.play[size_t(PlayKind::Sound)] = PlayRange{0.1, 30};
-    l.play[size_t(PlayKind::Poem)] = PlayRange{2.0, 120};
-    l.play[size_t(PlayKind::Music)] = PlayRange{2.0, 400};
+    // Per item, the catalog's shortest and longest.
+    for (size_t k = 0; k < l.play.size(); ++k) {
+        const PlaySeconds figures = PlaySecondsOf(PlayKind(k));
+        l.play[k] = PlayRange{figures.shortest, figures.longest};
+    }
     return l;
 }
 

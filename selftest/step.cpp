@@ -8,9 +8,6 @@
 namespace vorla {
 
 namespace {
-// The background tunes the sound byte names (0: none), as the tune list shows them.
-const char16_t* const kTuneNames[] = {u"无",       u"梦里水乡",   u"雨蝶",     u"茉莉花",
-                                      u"北国之春", u"秋日的私语", u"同桌的你", u"秋雨蒙蒙"};
 constexpr int16_t kEndlessRepeat = 7;
 
 QString HexOf(const Frame& frame) { return HexBytes(frame.toByteArray()); }
@@ -133,8 +130,8 @@ void AddTextSteps(TableBuilder& t) {
     t.text(QStringLiteral("1读成幺"), QStringLiteral("电话120，13800138000"), only(1, 0, 0));
     t.text(QStringLiteral("读标点符号"), QStringLiteral("你好，世界！对吗？"), only(0, 1, 0));
     t.text(QStringLiteral("按姓名处理"), QStringLiteral("欧阳晓明"), only(0, 0, 1));
-    for (int16_t tune = 0; tune < int16_t(std::size(kTuneNames)); ++tune)
-        t.text(QStringLiteral("背景音乐%1").arg(QString::fromUtf16(kTuneNames[tune])), welcome,
+    for (int16_t tune = 0; tune < int16_t(TuneNames().size()); ++tune)
+        t.text(QStringLiteral("背景音乐%1").arg(TuneNames()[tune]), welcome,
                [tune](Controls& c) { c.play.musicIndex = tune; });
     t.text(QStringLiteral("25个字"), QStringLiteral("语音合成芯片把文字变成声音，每一帧最多可以读二十五个汉字。"));
     t.text(QStringLiteral("数字与ASCII字符"), QStringLiteral("ABC xyz 0123456789 +-*/=?"));
@@ -155,12 +152,11 @@ void AddStoredItemSteps(TableBuilder& t) {
         const char* group;
         ItemKind kind;
         Command command;
-        PlayKind play;
     };
-    const List lists[] = {{"music", ItemKind::Music, Command::Music, PlayKind::Music},
-                          {"phrases", ItemKind::Phrase, Command::Phrase, PlayKind::Phrase},
-                          {"poems", ItemKind::Poem, Command::Poem, PlayKind::Poem},
-                          {"sounds", ItemKind::Sound, Command::Sound, PlayKind::Sound}};
+    const List lists[] = {{"music", ItemKind::Music, Command::Music},
+                          {"phrases", ItemKind::Phrase, Command::Phrase},
+                          {"poems", ItemKind::Poem, Command::Poem},
+                          {"sounds", ItemKind::Sound, Command::Sound}};
     for (const List& list : lists) {
         const QStringList& items = StoredItems(list.kind);
         for (int16_t i = 0; i < int16_t(items.size()); ++i) {
@@ -170,7 +166,7 @@ void AddStoredItemSteps(TableBuilder& t) {
             c.play.lyricsBack = karaoke ? 1 : 0;
             t.add(QString::fromLatin1(list.group), items[i].trimmed(), list.command, c,
                   karaoke ? Expect::Lyrics : Expect::Play)
-                .amount = One(list.play);
+                .amount = One(PlayKindOf(list.kind));
         }
     }
     // Lyrics asked of a piece that has none: it plays without them.
@@ -184,10 +180,10 @@ void AddStoredItemSteps(TableBuilder& t) {
 void AddCodeSteps(TableBuilder& t) {
     // Each code's frame as the window builds it with the start-up settings.
     for (int k = 0; k < kCodeLists; ++k) {
-        const ItemsListBox list(InitialCodeList(k));
-        const Frame frame = CodeFrame(FrameEnds{}, list, std::nullopt, Controls::startUp().play);
+        const CodeListItems items = InitialCodeList(k);
+        const Frame frame = CodeFrame(FrameEnds{}, PlayHeaderFor(Controls::startUp().play), items);
         Step& s = t.raw(QStringLiteral("codes"), QStringLiteral("代码%1").arg(k + 1), HexOf(frame),
-                        list.listCount() > 0 ? Expect::Play : Expect::Reply);
+                        items.empty() ? Expect::Reply : Expect::Play);
         s.amount = CodeListAmount(k);
     }
     // Code playback as the window runs it: each code waits for its finish report.
@@ -227,18 +223,6 @@ QString ExpectName(Expect expect) {
     case Expect::Refused: return QStringLiteral("rejected or ignored");
     case Expect::NoEffect: return QStringLiteral("no change of rate");
     case Expect::CodeRun: return QStringLiteral("every code played");
-    }
-    return QString();
-}
-
-QString PlayKindName(PlayKind kind) {
-    switch (kind) {
-    case PlayKind::Character: return QStringLiteral("character");
-    case PlayKind::Phrase: return QStringLiteral("phrase");
-    case PlayKind::Sound: return QStringLiteral("sound");
-    case PlayKind::Poem: return QStringLiteral("poem");
-    case PlayKind::Music: return QStringLiteral("music");
-    case PlayKind::Count: break;
     }
     return QString();
 }

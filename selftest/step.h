@@ -27,10 +27,6 @@ enum class Expect {
 };
 QString ExpectName(Expect expect);
 
-// The kinds of what a chip plays, for the play-time limits.
-enum class PlayKind { Character, Phrase, Sound, Poem, Music, Count };
-QString PlayKindName(PlayKind kind);  // "character", "phrase", ...
-
 // How much a step plays: items of each kind.
 using PlayAmount = std::array<int, size_t(PlayKind::Count)>;
 

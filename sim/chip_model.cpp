@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
-#include <QStringDecoder>
 #include <QStringList>
 
 #include "protocol/baud.h"
 #include "protocol/catalog.h"
 #include "protocol/commands.h"
 #include "protocol/frame.h"
+#include "protocol/frame_decode.h"
 #include "protocol/frame_words.h"
 #include "protocol/hex_text.h"
 #include "protocol/replies.h"
@@ -22,27 +22,26 @@ const QByteArray kAccepted = reply::Bytes(reply::Kind::Accepted);
 const QByteArray kRejected = reply::Bytes(reply::Kind::Rejected);
 const QByteArray kFinished = reply::Bytes(reply::Kind::Finished);
 
-constexpr double kCharSeconds = 0.3;
-constexpr double kPhraseSeconds = 1.5;
-constexpr double kSoundSeconds = 1.0;
-constexpr double kPoemSeconds = 8.0;
-constexpr double kMusicSeconds = 20.0;
-
-// The one-byte characters a text frame carries as A3 xx: printable ASCII
-// and the line breaks and tab the text box sends.
-// A pair that is not a GBK character (or one of its user-defined codes,
-// which no voice has) cannot be spoken: empty then, and the frame is
-// malformed, as the chip finds any other body it cannot read.
-QString SpeakableGbk(const QByteArray& pair) {
-    QStringDecoder gbk("GBK", QStringConverter::Flag::Stateless);
-    QString ch = gbk.decode(pair);
-    if (gbk.hasError() || ch.size() != 1 || ch[0] == QChar::ReplacementCharacter ||
-        ch[0].category() == QChar::Other_PrivateUse)
-        return QString();
-    return ch;
+PlayItem::Kind ItemOf(ItemKind kind) {
+    switch (kind) {
+    case ItemKind::Phrase: return PlayItem::Phrase;
+    case ItemKind::Poem: return PlayItem::Poem;
+    case ItemKind::Sound: return PlayItem::Sound;
+    case ItemKind::Music: break;
+    }
+    return PlayItem::Music;
 }
 
-bool SpeakableAscii(uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
+ItemKind KindOf(PlayItem::Kind kind) {
+    switch (kind) {
+    case PlayItem::Phrase: return ItemKind::Phrase;
+    case PlayItem::Poem: return ItemKind::Poem;
+    case PlayItem::Sound: return ItemKind::Sound;
+    case PlayItem::Music:
+    case PlayItem::Char: break;
+    }
+    return ItemKind::Music;
+}
 
 QString ControlKind(uint8_t mode) {
     if (mode & kStopBit) return QStringLiteral("stop");
@@ -61,32 +60,21 @@ const QStringList& FrameKinds() {
     return kinds;
 }
 
-QString FrameKind(const QByteArray& frame) {
-    if (frame.size() < 6) return QStringLiteral("other");
-    const uint8_t mode = uint8_t(frame[1]);
-    const QByteArray body = frame.mid(4, frame.size() - 6);
-    if (mode != kPlayMode) return ControlKind(mode);
-    if (body.isEmpty()) return QStringLiteral("wake");
+QString FrameKind(const QByteArray& bytes) {
+    const DecodedFrame frame = DecodeFrame(bytes);
+    if (frame.shape == DecodedFrame::Shape::Control)
+        return frame.mode == kPlayMode ? QStringLiteral("wake") : ControlKind(frame.mode);
+    if (frame.shape != DecodedFrame::Shape::Play) return QStringLiteral("other");
     int items = 0;
-    bool text = false;
-    QString item;
-    for (qsizetype i = 0; i + 1 < body.size(); i += 2) {
-        const uint8_t hi = uint8_t(body[i]);
-        const uint8_t lo = uint8_t(body[i + 1]);
-        if (hi < 0x60 || hi > 0x6F) {
-            text = true;
-            continue;
+    ItemKind kind = ItemKind::Music;
+    for (const BodyPart& part : frame.parts)
+        if (part.kind == BodyPart::Kind::Item) {
+            ++items;
+            kind = part.item;
         }
-        ++items;
-        switch (lo & 0xF0) {
-        case kPhraseBase: item = QStringLiteral("phrase"); break;
-        case kMusicBase: item = QStringLiteral("music"); break;
-        case kSoundBase: item = QStringLiteral("sound"); break;
-        default: item = QStringLiteral("poem"); break;
-        }
-    }
     if (items == 0) return QStringLiteral("text");
-    return items == 1 && !text ? item : QStringLiteral("code");
+    if (items < int(frame.parts.size()) || items > 1) return QStringLiteral("code");
+    return PlayKindName(PlayKindOf(kind));
 }
 
 ChipModel::ChipModel(ChipOptions options)
@@ -265,22 +253,29 @@ bool ChipModel::injectedRejection(const QByteArray& frame) {
 
 void ChipModel::handleFrame(const QByteArray& frame, double now) {
     if (injectedRejection(frame)) return;
-    const uint8_t mode = uint8_t(frame[1]);
-    const QByteArray body = frame.mid(4, frame.size() - 6);
-    if (mode != kPlayMode) {
-        if (!body.isEmpty() || (mode & 0x80) == 0) return reject(frame, QStringLiteral("unknown command"));
-        return handleControl(frame, mode);
-    }
-    if (body.isEmpty()) {
-        send(kAccepted);
-        note(QStringLiteral("wake (already awake)"));
-        return;
+    const DecodedFrame decoded = DecodeFrame(frame);
+    if (decoded.shape != DecodedFrame::Shape::Play) {
+        if (!decoded.body.isEmpty() || (decoded.mode & 0x80) == 0)
+            return reject(frame, QStringLiteral("unknown command"));
+        if (decoded.mode == kPlayMode) {
+            send(kAccepted);
+            note(QStringLiteral("wake (already awake)"));
+            return;
+        }
+        return handleControl(frame, decoded.mode);
     }
     std::vector<Item> items;
-    QString why;
-    if (!parseBody(body, items, why)) return reject(frame, why);
+    for (const BodyPart& part : decoded.parts) {
+        switch (part.kind) {
+        case BodyPart::Kind::Unreadable: return reject(frame, part.why);
+        case BodyPart::Kind::Character: items.push_back(Item{Item::Char, 0, part.character}); break;
+        case BodyPart::Kind::Item:
+            items.push_back(Item{ItemOf(part.item), part.index, StoredItems(part.item)[part.index].trimmed()});
+            break;
+        }
+    }
     send(kAccepted);
-    play(frame, items, now);
+    play(frame, decoded.options, items, now);
 }
 
 // The output mode and baud rate a control frame sets.
@@ -316,69 +311,12 @@ void ChipModel::handleControl(const QByteArray& frame, uint8_t mode) {
     note(DescribeFrame(frame));
 }
 
-// A stored item's code (high byte 0x60-0x6F): its kind and list text.
-bool ChipModel::parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) const {
-    static const std::pair<Item::Kind, ItemKind> kinds[] = {{Item::Phrase, ItemKind::Phrase},
-                                                            {Item::Music, ItemKind::Music},
-                                                            {Item::Sound, ItemKind::Sound},
-                                                            {Item::Poem, ItemKind::Poem}};
-    const int row = (lo >> 4) - 0xA;  // bases 0xA0, 0xB0, 0xC0, 0xD0
-    if (row < 0 || row > 3) return false;
-    const int index = 16 * (hi - 0x60) + (lo & 0x0F);
-    const QStringList& names = StoredItems(kinds[row].second);
-    if (index >= names.size()) return false;
-    items.push_back(Item{kinds[row].first, index, names[index].trimmed()});
-    return true;
-}
-
-// One pair of a play frame's body: a stored item or a character. Empty
-// `why` when it is one.
-bool ChipModel::parsePair(const QByteArray& pair, std::vector<Item>& items, QString& why) const {
-    const uint8_t hi = uint8_t(pair[0]);
-    const uint8_t lo = uint8_t(pair[1]);
-    if (hi >= 0x60 && hi <= 0x6F) {
-        if (parseItem(hi, lo, items)) return true;
-        why = QStringLiteral("unknown item code %1").arg(HexBytes(pair));
-        return false;
-    }
-    if (hi == 0xA3 && lo >= 0x80 && SpeakableAscii(uint8_t(lo - 0x80))) {
-        items.push_back(Item{Item::Char, 0, QString(QChar(lo - 0x80))});
-        return true;
-    }
-    if (hi >= 0x81 && hi <= 0xFE && lo >= 0x40) {
-        QString ch = SpeakableGbk(pair);
-        if (!ch.isEmpty()) {
-            items.push_back(Item{Item::Char, 0, std::move(ch)});
-            return true;
-        }
-        why = QStringLiteral("not a GBK character: %1").arg(HexBytes(pair));
-        return false;
-    }
-    why = QStringLiteral("not a character or item code: %1").arg(HexBytes(pair));
-    return false;
-}
-
-bool ChipModel::parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const {
-    if (body.size() % 2 != 0) {
-        why = QStringLiteral("odd body");
-        return false;
-    }
-    for (qsizetype i = 0; i < body.size(); i += 2)
-        if (!parsePair(body.mid(i, 2), items, why)) return false;
-    return true;
-}
-
 // How long an item plays; the first karaoke piece of a frame that asked for
 // lyrics sends its lyric stream.
 double ChipModel::itemSeconds(const Item& item, bool lyrics, bool& lyricsSent) {
-    switch (item.kind) {
-    case Item::Char: return kCharSeconds;
-    case Item::Phrase: return kPhraseSeconds;
-    case Item::Sound: return kSoundSeconds;
-    case Item::Poem: return kPoemSeconds;
-    case Item::Music: break;
-    }
-    if (!IsKaraoke(ItemKind::Music, item.index)) return kMusicSeconds;
+    if (item.kind == Item::Char) return PlaySecondsOf(PlayKind::Character).typical;
+    if (item.kind != Item::Music || !IsKaraoke(ItemKind::Music, item.index))
+        return PlaySecondsOf(PlayKindOf(KindOf(item.kind))).typical;
     const QByteArray stream = LyricStream(item.index, options_.speed);
     if (lyrics && !lyricsSent) {
         // Cut short: its first third, without the end code.
@@ -388,40 +326,33 @@ double ChipModel::itemSeconds(const Item& item, bool lyrics, bool& lyricsSent) {
     return LyricSeconds(stream) * options_.speed;
 }
 
-void ChipModel::play(const QByteArray& frame, const std::vector<Item>& items, double now) {
-    const uint8_t option = uint8_t(frame[2]);
-    const uint8_t sound = uint8_t(frame[3]);
-    const int repeatIndex = (option >> 3) & 0x07;
-    const bool lyrics = option & kLyricsBackBit;
+void ChipModel::play(const QByteArray& frame, const PlayOptions& options, const std::vector<Item>& items, double now) {
     double seconds = 0;
     bool lyricsSent = false;
-    for (const Item& item : items) seconds += itemSeconds(item, lyrics, lyricsSent);
+    for (const Item& item : items) seconds += itemSeconds(item, options.lyricsBack, lyricsSent);
     // A new play frame replaces the current playback without a report.
     stopAudio();
-    playEnd_ = repeatIndex == 7 ? kNever : now + seconds * (repeatIndex + 1) / options_.speed;
-    reportFinish_ = sound & kFinishReportBit;
+    playEnd_ = options.passes() == 0 ? kNever : now + seconds * options.passes() / options_.speed;
+    reportFinish_ = options.finishReport;
     inPlay_ = true;
     if (options_.audioTimed) {
         // The play lasts as long as its audio, from when it sounds.
         playEnd_ = kNever;
-        startAudio(frame, items);
-        awaitingAudio_ = repeatIndex != 7;
+        startAudio(options, items);
+        awaitingAudio_ = options.passes() != 0;
     }
     note(DescribeFrame(frame) + (lyricsSent ? QStringLiteral(", lyrics sent") : QString()));
     if (options_.backToBack && playing()) finishPlay();
 }
 
-void ChipModel::startAudio(const QByteArray& frame, const std::vector<Item>& items) {
-    const uint8_t option = uint8_t(frame[2]);
-    const uint8_t sound = uint8_t(frame[3]);
-    const int repeatIndex = (option >> 3) & 0x07;
+void ChipModel::startAudio(const PlayOptions& options, const std::vector<Item>& items) {
     AudioJob job;
     job.id = ++audioId_;
     job.items = items;
-    job.reading = ReadingOptions{(option & 0x01) != 0, (option & 0x02) != 0, (option & 0x04) != 0};
-    job.repeats = repeatIndex == 7 ? 0 : repeatIndex + 1;
-    job.volume = sound & 0x07;
-    job.tune = (sound >> 3) & 0x07;
+    job.reading = ReadingOptions{options.oneAsYao, options.punctuation, options.asName};
+    job.repeats = options.passes();
+    job.volume = options.volume;
+    job.tune = options.tune;
     audio_.push_back(AudioEvent{true, std::move(job)});
     audioOn_ = true;
 }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "protocol/frame_decode.h"
 #include "sim/line_model.h"
 #include "sim/play_job.h"
 #include "sim/voice.h"
@@ -124,13 +125,10 @@ private:
     void applyModes(uint8_t mode);
     bool injectedRejection(const QByteArray& frame);
     void reject(const QByteArray& frame, const QString& why);
-    bool parseBody(const QByteArray& body, std::vector<Item>& items, QString& why) const;
-    bool parsePair(const QByteArray& pair, std::vector<Item>& items, QString& why) const;
-    bool parseItem(uint8_t hi, uint8_t lo, std::vector<Item>& items) const;
     double itemSeconds(const Item& item, bool lyrics, bool& lyricsSent);
-    void play(const QByteArray& frame, const std::vector<Item>& items, double now);
+    void play(const QByteArray& frame, const PlayOptions& options, const std::vector<Item>& items, double now);
     void finishPlay();
-    void startAudio(const QByteArray& frame, const std::vector<Item>& items);
+    void startAudio(const PlayOptions& options, const std::vector<Item>& items);
     void stopAudio();
     double gapLimit() const;
     void send(const QByteArray& bytes, int switchToBaud = 0);

@@ -216,6 +216,5 @@ TEST(CodePlayback, AnEditAfterPlayDuringAWaitComesAfterIt) {
     r.pushLists();
     r.clock.advance(10);
     ASSERT_EQ(r.sent().size(), 2u);
-    EXPECT_EQ(r.sent()[1],
-              CodeFrame(FrameEnds{}, ItemsListBox(InitialCodeList(0)), std::nullopt, r.controls.play).toByteArray());
+    EXPECT_EQ(r.sent()[1], CodeFrame(FrameEnds{}, PlayHeaderFor(r.controls.play), InitialCodeList(0)).toByteArray());
 }

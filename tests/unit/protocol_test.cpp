@@ -248,6 +248,8 @@ TEST(FrameWords, EveryCommandKindAndOption) {
         {ItemFrame({}, s, 0, kPoemBase).toByteArray(), "古诗 静夜思 音量1级"},
         {ItemFrame({}, s, 2, kSoundBase).toByteArray(), "音效 激光声 音量1级"},
         {Hex("01 80 80 80 60 C2 B0 A1 60 A3 04 F5"), "连续播放 音量1级：音效 激光声、“啊”、常用语 来电"},
+        // What the chip cannot read shows as its bytes.
+        {Hex("01 80 80 80 BB B6 00 41 04 C9"), "文本朗读 音量1级：欢[00 41]"},
         {ControlFrame({}, kStopMode).toByteArray(), "停止"},
         {ControlFrame({}, kSleepMode).toByteArray(), "休眠"},
         {ControlFrame({}, kWakeMode).toByteArray(), "唤醒"},
