@@ -44,10 +44,6 @@ public:
     void takeSnapshot(int code, const PlayHeader& header);
     const std::optional<PlayHeader>& snapshot(int code) const { return snapshots_[size_t(code) & 3]; }
 
-    bool resumePending() const { return resumePending_; }
-    int16_t position() const { return position_; }
-    bool sequenceDone() const { return sequenceDone_; }
-
 private:
     std::vector<int> order_;
     size_t next_ = 0;  // index in order_ of the next code to send

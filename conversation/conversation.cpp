@@ -49,10 +49,7 @@ ChipConversation::ChipConversation(SerialControl& port, QObject* parent)
         if (state_ == State::ReadingLyrics && readLyricsToEnd_ && port_.inputComplete())
             lyricAlarm_->setAt(clock_.now());
     });
-    connect(&lyrics_, &LyricPlayer::lineShown, this, [this](int box, const QString& text) {
-        lines_[box == 2 ? 1 : 0] = text;
-        emit lyricLineChanged(box, text);
-    });
+    connect(&lyrics_, &LyricPlayer::lineShown, this, &ChipConversation::lyricLineChanged);
     connect(&lyrics_, &LyricPlayer::highlighted, this, &ChipConversation::lyricHighlighted);
     connect(&lyrics_, &LyricPlayer::selectionCleared, this, &ChipConversation::lyricSelectionCleared);
 }
@@ -287,10 +284,7 @@ void ChipConversation::setStatus(const QString& text) {
 
 void ChipConversation::clearLyricLines() {
     lyrics_.stop();
-    for (int box : {1, 2}) {
-        lines_[box - 1].clear();
-        emit lyricLineChanged(box, QString());
-    }
+    for (int box : {1, 2}) emit lyricLineChanged(box, QString());
 }
 
 // ---- the baud-rate switch

@@ -63,9 +63,9 @@ struct Controls {
     PlaySettings play;
     QString text;  // the text to read aloud, line breaks as CR LF
     // The selected item of each stored-item list (by ItemKind), -1 for none.
-    std::array<int16_t, 4> itemIndex{0, 0, 0, 0};
-    int16_t baudIndex = kStartBaudIndex;  // -1: no rate chosen
-    int16_t outputIndex = 1;
+    std::array<int16_t, 4> itemIndex{};
+    int16_t baudIndex = 0;  // -1: no rate chosen
+    int16_t outputIndex = 0;
     QString rawText;  // the raw sender's hexadecimal text
 
     // What the window's controls hold when it opens: every reading option
@@ -147,10 +147,8 @@ public:
     const FrameLog& log() const { return log_; }
     const Controls& controls() const { return controls_; }
     QString status() const { return status_; }
-    QString lyricLine(int box) const { return lines_[box == 2 ? 1 : 0]; }
     bool sleeping() const { return sleeping_; }
     bool hasSnapshot(int code) const { return player_.snapshot(code).has_value(); }
-    const CodePlayer& codePlayer() const { return player_; }
     // The reply the line waits for: the command a rejection repeats (rebuilt
     // from the controls), and the rejections in a row so far.
     struct Pending {
@@ -243,7 +241,6 @@ private:
     std::unique_ptr<Alarm> lyricAlarm_;
     std::deque<Input> held_;
     QString status_;
-    QString lines_[2];
     Pending pending_;
     int16_t portNumber_ = kStartPort;
     bool sleeping_ = false;

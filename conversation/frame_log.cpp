@@ -18,13 +18,11 @@ QString FormatSentRecord(std::span<const uint8_t> frame) {
 
 void FrameLog::append(const QString& chunk) {
     text_ += chunk;
-    lines_ += chunk.count(u'\n');
     emit appended(chunk);
 }
 
 void FrameLog::clear() {
     text_.clear();
-    lines_ = 0;
     emit cleared();
 }
 

@@ -26,7 +26,6 @@ public:
     void appendLine(const QString& line) { append(line + kCrLf); }
     void clear();
     const QString& text() const { return text_; }
-    qsizetype lineCount() const { return lines_; }
 
     // Writes the log as recorded (CR LF line ends) to a file in UTF-8, whole
     // or not at all; false with the reason when it cannot.
@@ -38,7 +37,6 @@ signals:
 
 private:
     QString text_;
-    qsizetype lines_ = 0;
 };
 
 }  // namespace vorla

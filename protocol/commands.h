@@ -36,6 +36,7 @@ Frame ControlFrame(const FrameEnds& ends, uint8_t mode);
 struct CodeListItem {
     QString text;
     int32_t code = 0;
+    friend bool operator==(const CodeListItem&, const CodeListItem&) = default;
 };
 
 // A code list's frame: the header, then the items in list order, at most

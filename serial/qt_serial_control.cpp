@@ -200,14 +200,12 @@ bool QtSerialControl::output(const QByteArray& bytes) {
     if (line_->due) {
         // Written at the new rate once the old one has finished.
         line_->held.push_back(bytes);
-        ++outputs_;
         return true;
     }
     if (!write(*line_, bytes)) {
         closeNow();
         return false;
     }
-    ++outputs_;
     return true;
 }
 

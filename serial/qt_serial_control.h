@@ -38,9 +38,6 @@ public:
     bool devicesChoosable() const override { return true; }
     void chooseDevice(int16_t port, const QString& device) override { map_.setDevice(port, device); }
 
-    // How many byte arrays output has queued since the start.
-    qint64 outputCount() const { return outputs_; }
-
 private:
     struct Line;  // an open device and its drain
 
@@ -67,7 +64,6 @@ private:
     std::vector<std::unique_ptr<Line>> leaving_;  // closed, still sending
     std::vector<std::unique_ptr<Line>> retired_;  // done, deleted once their alarms have returned
     bool inCall_ = false;                         // open or write in progress: errors are returned, not signalled
-    qint64 outputs_ = 0;
     PortFault fault_;
 };
 

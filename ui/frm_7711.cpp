@@ -69,6 +69,8 @@ void frm_7711::fillLists() {
 // written down.
 void frm_7711::Form_Load() {
     writeControls(Controls::startUp());
+    (conv_.portNumber() == 2 ? ui_->Option12 : ui_->Option11)->setChecked(true);
+    ui_->Option1->setChecked(true);  // inserts go to code 1
     ChooseCodeList(codeListSet(), 0);
     ui_->Label11->setText(QString());
 }

@@ -69,11 +69,11 @@ TEST(Faults, ChipVanishesWhileCodePlaybackWaits) {
     });
     QTimer::singleShot(800, [&] {
         EXPECT_EQ(b.log().count(kLost), 1);
-        EXPECT_TRUE(b.conv().codePlayer().running());
+        EXPECT_TRUE(b.codeRunning);
         b.window->Command1_Click();  // stop: the device is gone, reported, the run ends
     });
     b.window->Command13_Click();
-    ASSERT_TRUE(Spin(3000, [&] { return !b.conv().codePlayer().running(); }));
+    ASSERT_TRUE(Spin(3000, [&] { return !b.codeRunning; }));
     EXPECT_EQ(b.log().count(kLost), 1);
     EXPECT_TRUE(b.log().contains(QStringLiteral("打开失败：设备不存在")));
     EXPECT_EQ(b.log().count(QStringLiteral("发出一帧")), 2);  // code 1, then stop's record

@@ -77,7 +77,7 @@ TEST(Soak, TenThousandCommandsNothingLost) {
     // logged: the next command waits for this.
     auto settled = [&] {
         const auto [frames, replies] = chipState();
-        return frames == b.port->outputCount() && replies.accepted + replies.rejected == frames &&
+        return frames == b.framesWritten && replies.accepted + replies.rejected == frames &&
                acceptedLines == replies.accepted && rejectedLines == replies.rejected &&
                finishedLines == replies.finished;
     };
@@ -107,7 +107,7 @@ TEST(Soak, TenThousandCommandsNothingLost) {
                     .arg(h.model().baud())
                     .arg(h.model().asleep())
                     .arg(h.model().playing())
-                    .arg(b.port->outputCount())
+                    .arg(b.framesWritten)
                     .arg(LineSettingsText(b.port->settings()));
         });
         return (all + state + QStringLiteral("\n  log ends: ") + b.log().right(300)).toStdString();
@@ -115,9 +115,9 @@ TEST(Soak, TenThousandCommandsNothingLost) {
     auto counts = [&] {
         const auto [f, rp] = chipState();
         std::ostringstream out;
-        out << " not settled: port wrote " << b.port->outputCount() << ", chip heard " << f << ", answered "
-            << rp.accepted << "/" << rp.rejected << "/" << rp.finished << "; log " << acceptedLines << "/"
-            << rejectedLines << "/" << finishedLines << recent();
+        out << " not settled: port wrote " << b.framesWritten << ", chip heard " << f << ", answered " << rp.accepted
+            << "/" << rp.rejected << "/" << rp.finished << "; log " << acceptedLines << "/" << rejectedLines << "/"
+            << finishedLines << recent();
         return out.str();
     };
     std::vector<QByteArray> logged = FramesInLog(b.log());
@@ -168,14 +168,13 @@ TEST(Soak, TenThousandCommandsNothingLost) {
             b.window->Command22_Click();
             b.window->Command23_Click();
             QTimer::singleShot(400, b.window.get(), [&] {
-                if (b.conv().codePlayer().running()) b.window->Command1_Click();
+                if (b.codeRunning) b.window->Command1_Click();
             });
             b.window->Command13_Click();
-            ASSERT_TRUE(Spin(3000, [&] { return !b.conv().codePlayer().running(); })) << recent();
+            ASSERT_TRUE(Spin(3000, [&] { return !b.codeRunning; })) << recent();
             // The run ends once its last code is sent; that code's finish
             // report comes when the chip has played it.
-            ASSERT_TRUE(Spin(3000, [&] { return chip.framesHeard == b.port->outputCount() && !chip.playing; }))
-                << recent();
+            ASSERT_TRUE(Spin(3000, [&] { return chip.framesHeard == b.framesWritten && !chip.playing; })) << recent();
         } else if (kind == 12 && commands % 50 == 0) {
             ui.Check5->setChecked(true);  // a karaoke piece with its lyrics
             ui.List1->setListIndex(int(random() % 8));
@@ -199,7 +198,7 @@ TEST(Soak, TenThousandCommandsNothingLost) {
             if (commands == 2000) rssAt2000 = ResidentKb();
         }
     }
-    EXPECT_FALSE(b.conv().codePlayer().running());
+    EXPECT_FALSE(b.codeRunning);
 
     std::vector<QByteArray> heard;
     b.chip->run([&](ChipHost& h) { heard = h.model().recordedFrames(); });

@@ -56,6 +56,8 @@ struct LinkedWindow {
     std::unique_ptr<ChipConversation> conversation;
     std::unique_ptr<frm_7711> window;
     std::vector<QString> messages;
+    bool codeRunning = false;  // as the conversation last said
+    qint64 framesWritten = 0;  // frames handed to the port
 
     void openWindow() {
         PortMap map;
@@ -65,6 +67,8 @@ struct LinkedWindow {
         window = std::make_unique<frm_7711>(*conversation);
         window->setExitAction([] {});
         window->setMessageSink([this](const QString& m) { messages.push_back(m); });
+        QObject::connect(conversation.get(), &ChipConversation::codeRunChanged, [this](bool on) { codeRunning = on; });
+        QObject::connect(conversation.get(), &ChipConversation::frameWritten, [this] { ++framesWritten; });
     }
     void closeWindow() {
         window.reset();

@@ -23,6 +23,8 @@ struct ConversationRig {
     std::vector<std::string> journal;
     std::vector<QString> messages;
     Controls controls = Controls::startUp();
+    bool codeRunning = false;           // as the conversation last said
+    std::array<QString, 2> lyricLines;  // what the two lyric lines show
 
     ConversationRig() {
         serial.journal = &journal;
@@ -34,6 +36,9 @@ struct ConversationRig {
         QObject::connect(&conv->log(), &FrameLog::appended, [this](const QString&) { journal.push_back("log"); });
         QObject::connect(conv.get(), &ChipConversation::formatRejected,
                          [this](const QString& m) { messages.push_back(m); });
+        QObject::connect(conv.get(), &ChipConversation::codeRunChanged, [this](bool on) { codeRunning = on; });
+        QObject::connect(conv.get(), &ChipConversation::lyricLineChanged,
+                         [this](int box, const QString& text) { lyricLines[box == 2 ? 1 : 0] = text; });
     }
     void fill(int k, const QString& text, int32_t code) { lists[size_t(k)].append(text, code); }
     // The lists as they stand, handed to the conversation as the window does after an edit.

@@ -22,7 +22,7 @@ TEST(CodePlayback, StartUpListsPlayEachAfterTheFinishReport) {
         r.finished();
     });
     r.send(Command::CodePlayback);
-    EXPECT_TRUE(r.conv->codePlayer().running());
+    EXPECT_TRUE(r.codeRunning);
     r.clock.runAll();
     const auto sent = r.sent();
     ASSERT_EQ(sent.size(), 2u);
@@ -31,9 +31,7 @@ TEST(CodePlayback, StartUpListsPlayEachAfterTheFinishReport) {
               "03");
     EXPECT_EQ(ToHex(sent[1]), "01 80 87 E1 60 B3 04 30");
     EXPECT_EQ(r.journal, (std::vector<std::string>{"send", "log", "log", "send", "log"}));
-    EXPECT_TRUE(r.conv->codePlayer().sequenceDone());
-    EXPECT_EQ(r.conv->codePlayer().position(), 0);
-    EXPECT_FALSE(r.conv->codePlayer().running());
+    EXPECT_FALSE(r.codeRunning);
 }
 
 TEST(CodePlayback, BodiesAndTheirLimits) {
@@ -70,7 +68,7 @@ TEST(CodePlayback, SnapshotsServeOneRun) {
     QObject::connect(r.conv.get(), &ChipConversation::snapshotsChanged, [&] { ++marks; });
     r.set([](Controls& c) { c.play.musicIndex = 0; });  // music none, finish report on
     r.conv->takeSnapshot(1);
-    EXPECT_EQ(r.conv->codePlayer().snapshot(1), (PlayHeader{0x80, 0x87, 0xC1}));
+    EXPECT_TRUE(r.conv->hasSnapshot(1));
     r.set([](Controls& c) { c.play.musicIndex = 4; });
     r.clock.at(101, [&] { r.finished(); });
     r.send(Command::CodePlayback);
@@ -96,8 +94,7 @@ TEST(CodePlayback, AnotherCommandDuringTheWaitEndsTheRun) {
     const auto sent = r.sent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(ToHex(sent[1]), "01 C0 80 80 04 C5");
-    EXPECT_FALSE(r.conv->codePlayer().running());
-    EXPECT_EQ(r.conv->codePlayer().position(), 0);
+    EXPECT_FALSE(r.codeRunning);
     EXPECT_FALSE(r.conv->hasSnapshot(0));
     r.finished();  // a late report sends nothing
     EXPECT_EQ(r.sent().size(), 2u);
@@ -123,7 +120,6 @@ TEST(CodePlayback, ListsAreReadWhenTheirTurnComes) {
     none.send(Command::CodePlayback);
     EXPECT_TRUE(none.sent().empty());
     EXPECT_EQ(none.conv->pending().command, Command::CodePlayback);
-    EXPECT_TRUE(none.conv->codePlayer().sequenceDone());
 }
 
 TEST(CodePlayback, RejectedCodeAndPlayGivenWhileWaiting) {
@@ -133,7 +129,6 @@ TEST(CodePlayback, RejectedCodeAndPlayGivenWhileWaiting) {
     r.clock.at(101, [&] {
         r.reject();
         EXPECT_EQ(r.sent().size(), 1u);  // nothing resent
-        EXPECT_TRUE(r.conv->codePlayer().resumePending());
     });
     // Play again while the first run waits: the new run takes its place and
     // starts with the code after the rejected one.
@@ -145,13 +140,11 @@ TEST(CodePlayback, RejectedCodeAndPlayGivenWhileWaiting) {
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(ToHex(sent[1]), "01 80 87 E1 60 B3 04 30");  // code 2, at once
     EXPECT_EQ(ToHex(sent[2]), "01 80 87 E1 60 A3 04 20");  // code 3, after the report
-    EXPECT_FALSE(r.conv->codePlayer().resumePending());
 
     // After a first run has ended a rejection only empties the status.
     r.send(Command::CodePlayback);
     r.reject();
     EXPECT_TRUE(r.status().isEmpty());
-    EXPECT_FALSE(r.conv->codePlayer().resumePending());
 }
 
 TEST(CodePlayback, PlayGivenOverAndOverWhileWaitingKeepsOneRun) {
@@ -166,7 +159,7 @@ TEST(CodePlayback, PlayGivenOverAndOverWhileWaitingKeepsOneRun) {
     r.clock.runAll();
     EXPECT_EQ(r.sent().size(), 502u);  // code 1 for each run, then code 2
     EXPECT_EQ(runs, 1);
-    EXPECT_FALSE(r.conv->codePlayer().running());
+    EXPECT_FALSE(r.codeRunning);
 }
 
 TEST(CodePlayback, ARunEndedByAPortFaultDropsItsSnapshots) {
@@ -176,7 +169,7 @@ TEST(CodePlayback, ARunEndedByAPortFaultDropsItsSnapshots) {
     r.send(Command::CodePlayback);
     EXPECT_TRUE(r.log().contains(QStringLiteral("打开失败")));
     EXPECT_FALSE(r.conv->hasSnapshot(0));
-    EXPECT_FALSE(r.conv->codePlayer().running());
+    EXPECT_FALSE(r.codeRunning);
     r.serial.failOpen = false;
     r.set([](Controls& c) { c.play.volumeLevel = 5; });
     r.send(Command::CodePlayback);
@@ -197,10 +190,10 @@ TEST(CodePlayback, AKaraokeCodeShowsItsLyricsAndPlayTakesOverAtOnce) {
     for (int i = 0; i < 8; ++i) stream += Hex("BA C3 34");
     r.serial.receive(stream + Hex("04"));
     r.clock.advance(1.3);  // past the lyric wait: the lyrics play
-    EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("好"));
+    EXPECT_EQ(r.lyricLines[0], QStringLiteral("好"));
     r.send(Command::CodePlayback);  // at once, while the lyrics play
     EXPECT_EQ(r.sent().size(), 2u);
-    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    EXPECT_TRUE(r.lyricLines[0].isEmpty());
 }
 
 // Play then an edit of its list during the lyric wait: Play acts first, on

@@ -89,7 +89,7 @@ TEST(Replies, LyricDataWaitsByBaudRateHoldingInputThenPlays) {
     r.send(Command::Stop);                       // held: acted on after the wait
     r.clock.advance(9.0);
     EXPECT_EQ(r.sent().size(), 1u);
-    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    EXPECT_TRUE(r.lyricLines[0].isEmpty());
     r.journal.clear();
     r.clock.advance(0.11);  // 9.6 s after the data began to arrive
     EXPECT_FALSE(r.conv->holdsInput());
@@ -102,13 +102,13 @@ TEST(Replies, LyricDataWaitsByBaudRateHoldingInputThenPlays) {
     r.set([](Controls& c) { c.baudIndex = 3; });
     r.serial.receive(Hex("05 BA C3 04"));  // data that does not start with a reply
     r.clock.advance(1.19);
-    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    EXPECT_TRUE(r.lyricLines[0].isEmpty());
     r.clock.advance(0.02);
-    EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("好"));
+    EXPECT_EQ(r.lyricLines[0], QStringLiteral("好"));
 
     r.set([](Controls& c) { c.baudIndex = -1; });  // no rate chosen: no wait
     r.serial.receive(Hex("05 BA C3 B0 A1 04"));
-    EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("好啊"));
+    EXPECT_EQ(r.lyricLines[0], QStringLiteral("好啊"));
 }
 
 TEST(Replies, AFinishReportEndsTheLyricDisplay) {
@@ -124,7 +124,7 @@ TEST(Replies, AFinishReportEndsTheLyricDisplay) {
     r.clock.runAll();
     EXPECT_EQ(highlights, 1);
     EXPECT_LT(r.clock.now(), 102.0);  // ended at the report, not after 16 s
-    EXPECT_TRUE(r.conv->lyricLine(1).isEmpty());
+    EXPECT_TRUE(r.lyricLines[0].isEmpty());
 }
 
 TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
@@ -178,6 +178,6 @@ TEST(Replies, ReplyShapedBytesInsideLyricsAreLyrics) {
         r.clock.advance(10);
         EXPECT_EQ(r.sent().size(), 1u);  // nothing sent again
         EXPECT_FALSE(r.log().contains(QStringLiteral("播放完毕")));
-        EXPECT_EQ(r.conv->lyricLine(1), QStringLiteral("我们你好啊"));
+        EXPECT_EQ(r.lyricLines[0], QStringLiteral("我们你好啊"));
     }
 }
