@@ -245,24 +245,32 @@ void QtSerialControl::drain(Line& line) {
         line.check->setAt(clock().now() + kDrainPoll);
         return;
     }
-    if (line.due) {
-        const bool current = &line == line_.get();
-        line.applied = *line.due;
-        line.due.reset();
-        if (current) setLineRate(line.applied.baud);
-        bool ok = Apply(*line.port, line.applied);
-        if (!ok) fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError, line.device);
-        const auto held = std::exchange(line.held, {});
-        for (size_t i = 0; ok && i < held.size(); ++i) ok = write(line, held[i]);
-        if (!ok) {
-            if (!current) return finish(line);
-            closeNow();
-            emit faulted(fault_);
-            return;
-        }
-        if (line.closing && !held.empty()) return startDrain(line);
-    }
+    if (line.due && !applyDue(line)) return;
     if (line.closing) finish(line);
+}
+
+// The new settings, then the output held for them. False when that ended
+// the line (a fault) or left it draining again before its close.
+bool QtSerialControl::applyDue(Line& line) {
+    const bool current = &line == line_.get();
+    line.applied = *line.due;
+    line.due.reset();
+    if (current) setLineRate(line.applied.baud);
+    bool ok = Apply(*line.port, line.applied);
+    if (!ok) fault_ = makeFault(PortFault::Stage::Line, QSerialPort::UnsupportedOperationError, line.device);
+    const auto held = std::exchange(line.held, {});
+    for (size_t i = 0; ok && i < held.size(); ++i) ok = write(line, held[i]);
+    if (!ok && !current) finish(line);
+    if (!ok && current) {
+        closeNow();
+        emit faulted(fault_);
+    }
+    if (!ok) return false;
+    if (line.closing && !held.empty()) {
+        startDrain(line);
+        return false;
+    }
+    return true;
 }
 
 void QtSerialControl::finish(Line& line) {

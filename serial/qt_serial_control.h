@@ -48,6 +48,7 @@ private:
     bool write(Line& line, const QByteArray& bytes);
     void startDrain(Line& line);
     void drain(Line& line);
+    bool applyDue(Line& line);
     void finish(Line& line);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);

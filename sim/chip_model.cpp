@@ -67,11 +67,11 @@ QString FrameKind(const QByteArray& bytes) {
     if (frame.shape != DecodedFrame::Shape::Play) return QStringLiteral("other");
     int items = 0;
     ItemKind kind = ItemKind::Music;
-    for (const BodyPart& part : frame.parts)
-        if (part.kind == BodyPart::Kind::Item) {
-            ++items;
-            kind = part.item;
-        }
+    for (const BodyPart& part : frame.parts) {
+        if (part.kind != BodyPart::Kind::Item) continue;
+        ++items;
+        kind = part.item;
+    }
     if (items == 0) return QStringLiteral("text");
     if (items < int(frame.parts.size()) || items > 1) return QStringLiteral("code");
     return PlayKindName(PlayKindOf(kind));

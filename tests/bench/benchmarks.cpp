@@ -334,6 +334,10 @@ int main(int argc, char** argv) {
         ReplyLatency(300);
         return 0;
     }
+    if (argc > 1 && std::string(argv[1]) == "--clicks") {
+        ClickToBytes();
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--selftest") {
         SelfTestRuns(true);
         return 0;

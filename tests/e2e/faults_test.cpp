@@ -15,16 +15,16 @@ using namespace vorla::test;
 
 namespace {
 const QString kLost = QStringLiteral("连接中断");
-const QString kAccepted = QStringLiteral("接受成功");
+const QString kAcceptedWord = QStringLiteral("接受成功");
 
 // After a fault: the port can be opened again on a new chip.
 void ComesBack(ChipRig& b) {
     b.chip.reset();
     QFile::remove(b.link);
     b.startChip(ChipOptions{50.0});
-    const qsizetype before = b.log().count(kAccepted);
+    const qsizetype before = b.log().count(kAcceptedWord);
     b.window->Command1_Click();
-    EXPECT_TRUE(b.waitForLog(kAccepted, int(before) + 1));
+    EXPECT_TRUE(b.waitForLog(kAcceptedWord, int(before) + 1));
 }
 // The chip has gone away: one report, the port closed, and a new chip works.
 void LostOnceThenComesBack(ChipRig& b) {
@@ -39,7 +39,7 @@ void LostOnceThenComesBack(ChipRig& b) {
 TEST(Faults, ChipVanishesInTheMiddleOfAReply) {
     ChipRig b(ChipOptions{50.0});
     b.window->Command1_Click();
-    ASSERT_TRUE(b.waitForLog(kAccepted));
+    ASSERT_TRUE(b.waitForLog(kAcceptedWord));
     // Half a reply, then the chip is gone.
     b.chip->run([](ChipHost& h) { h.sendRaw(QByteArray("\x01\x11", 2)); });
     Settle(50);
@@ -112,5 +112,5 @@ TEST(Faults, PortHeldByAnotherProgram) {
     EXPECT_EQ(b.status(), QStringLiteral("COM1 打开失败"));
     EXPECT_TRUE(b.log().endsWith(QStringLiteral("打开失败：端口已被其他程序占用\r\n"))) << b.log().toStdString();
     b.window->Command6_Click();  // released: works
-    EXPECT_TRUE(b.waitForLog(kAccepted));
+    EXPECT_TRUE(b.waitForLog(kAcceptedWord));
 }
