@@ -85,5 +85,11 @@ int main(int argc, char** argv) {
             window.windowTitle() +
             QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.chip.line)));
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    QString error;
+    if (!options.capturePath.isEmpty() && !conversation.writeCapture(options.capturePath, &error)) {
+        std::fprintf(stderr, "vorla-demo: the capture %s: %s\n", qPrintable(options.capturePath), qPrintable(error));
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

@@ -10,7 +10,7 @@ namespace vorla {
 QString UsageText() {
     return QStringLiteral(
                "Usage: vorla-demo [--simulate [--line KIND] [--mute] [--record DIR]]\n"
-               "                  [--com1 DEVICE] [--com2 DEVICE]\n"
+               "                  [--com1 DEVICE] [--com2 DEVICE] [--capture FILE]\n"
                "\n"
                "Opens the demonstration window for the Vorla speech-synthesis chip.\n"
                "\n"
@@ -26,6 +26,8 @@ QString UsageText() {
                "                 the window, else %1)\n"
                "  --com2 DEVICE  device opened for port COM2 (default: the one chosen in\n"
                "                 the window, else %2)\n"
+               "  --capture FILE every byte over the line with its time, written as a pcapng\n"
+               "                 capture when the window closes (Wireshark reads it)\n"
                "  --help         show this text\n"
                "  --version      show the version\n"
                "\n"
@@ -42,13 +44,15 @@ ProgramOptions ParseProgramOptions(const QStringList& arguments) {
     parser.addOptions({QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
                        QCommandLineOption(QStringLiteral("version")), QCommandLineOption(QStringLiteral("simulate")),
                        QCommandLineOption(QStringLiteral("com1"), QString(), QStringLiteral("DEVICE")),
-                       QCommandLineOption(QStringLiteral("com2"), QString(), QStringLiteral("DEVICE"))});
+                       QCommandLineOption(QStringLiteral("com2"), QString(), QStringLiteral("DEVICE")),
+                       QCommandLineOption(QStringLiteral("capture"), QString(), QStringLiteral("FILE"))});
     constexpr unsigned kChip = sim::kChipLine | sim::kChipVoice;
     sim::AddChipOptions(parser, kChip);
     if (!sim::ParseCommandLine(parser, arguments, &options.error)) return options;
     options.help = parser.isSet(QStringLiteral("help"));
     options.version = parser.isSet(QStringLiteral("version"));
     options.simulate = parser.isSet(QStringLiteral("simulate"));
+    options.capturePath = parser.value(QStringLiteral("capture"));
     for (const auto& [name, port] :
          {std::pair{QStringLiteral("com1"), int16_t(1)}, std::pair{QStringLiteral("com2"), int16_t(2)}})
         if (parser.isSet(name)) options.ports.setDevice(port, parser.value(name));

@@ -14,6 +14,7 @@ struct ProgramOptions {
     bool help = false;
     bool version = false;
     bool simulate = false;  // run the virtual chip in-process on COM1
+    QString capturePath;    // the line's capture, written when the window closes
     // The virtual chip's line, whether it never uses the sound output, and
     // where it records every utterance.
     sim::ChipOptions chip;

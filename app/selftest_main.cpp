@@ -8,10 +8,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSocketNotifier>
 
 #include "app/selftest_options.h"
 #include "app/simulated_port.h"
+#include "protocol/capture.h"
 #include "protocol/text_encoding.h"
 #include "selftest/report.h"
 #include "serial/qt_serial_control.h"
@@ -101,6 +105,22 @@ std::unique_ptr<SerialControl> OpenPort(const SelfTestCommandLine& options, Cloc
     return nullptr;
 }
 
+// The line's capture, named in the record with its SHA-256; false (said why)
+// when it cannot be written.
+bool WriteCapture(const ChipConversation& conversation, const QString& path, RunRecord& record) {
+    const QByteArray bytes = capture::Write(conversation.lineCapture());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        std::fprintf(stderr, "vorla-selftest: the capture %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+        return false;
+    }
+    record.info.capture = QFileInfo(path).absoluteFilePath();
+    record.info.captureSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    std::fprintf(stderr, "capture: %s\n", qPrintable(record.info.capture));
+    return true;
+}
+
 void PrintHeading(const RunRecord& record) {
     const RunInfo& info = record.info;
     std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud, %s run, station %s, operator %s, started %s\n",
@@ -154,7 +174,9 @@ int main(int argc, char** argv) {
     });
     int status = 1;
     QObject::connect(&test, &SelfTest::finished, [&] {
-        status = Finish(test.record(), report, written);
+        RunRecord record = test.record();
+        const bool captured = options.capturePath.isEmpty() || WriteCapture(conversation, options.capturePath, record);
+        status = Finish(record, report, written && captured);
         QCoreApplication::exit(status);
     });
     OnSignals(app, test);

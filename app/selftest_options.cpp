@@ -49,6 +49,8 @@ QString SelfTestUsage() {
                "                     interrupted: JUnit XML for a .xml name, JSON\n"
                "                     otherwise; a folder gets a new file named after the\n"
                "                     chip and the time\n"
+               "  --capture FILE     every byte of the run with its time, as a pcapng\n"
+               "                     capture (the report names it and its SHA-256)\n"
                "  --help, --version\n"
                "\n"
                "The virtual chip (with --simulate):\n"
@@ -108,6 +110,8 @@ const std::vector<std::pair<QString, Setter>>& ValueOptions() {
         {QStringLiteral("device"), [](SelfTestCommandLine& c, const QString& v) { return !(c.device = v).isEmpty(); }},
         {QStringLiteral("report"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.reportPath = v).isEmpty(); }},
+        {QStringLiteral("capture"),
+         [](SelfTestCommandLine& c, const QString& v) { return !(c.capturePath = v).isEmpty(); }},
         {QStringLiteral("dut"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.run.info.dut = v).isEmpty(); }},
         {QStringLiteral("station"),

@@ -16,6 +16,7 @@ struct SelfTestCommandLine {
     sim::ChipOptions chip;  // its options
     RunOptions run;
     QString reportPath;
+    QString capturePath;  // the line's capture, written at the end
     bool help = false;
     bool version = false;
     QString error;  // set when the command line cannot be used

@@ -2,7 +2,10 @@
 #include "conversation/conversation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+
+#include <QSaveFile>
 
 #include "protocol/commands.h"
 #include "protocol/hex_text.h"
@@ -45,6 +48,8 @@ ChipConversation::ChipConversation(SerialControl& port, QObject* parent)
     port_.setCommPort(portNumber_);
     connect(&port_, &SerialControl::commEventRaised, this, &ChipConversation::onCommEvent);
     connect(&port_, &SerialControl::faulted, this, &ChipConversation::reportFault);
+    connect(&port_, &SerialControl::bytesRead, this,
+            [this](const QByteArray& bytes) { record(capture::Direction::In, bytes); });
     connect(&port_, &SerialControl::grouping, this, [this] {
         if (state_ == State::ReadingLyrics && readLyricsToEnd_ && port_.inputComplete())
             lyricAlarm_->setAt(clock_.now());
@@ -96,7 +101,7 @@ void ChipConversation::apply(const Input& input) {
         }
         void operator()(const input::ClearLog&) const { c.log_.clear(); }
         void operator()(const input::UseRate& i) const {
-            if (const auto settings = BaudSettingsFor(i.baudIndex)) c.port_.setSettings(*settings);
+            if (const auto settings = BaudSettingsFor(i.baudIndex)) c.setLine(*settings);
         }
         void operator()(const input::TakeSnapshot& i) const {
             c.player_.takeSnapshot(i.code, PlayHeaderFor(c.controls_.play));
@@ -117,7 +122,7 @@ void ChipConversation::useRate(int16_t baudIndex) { submit(input::UseRate{baudIn
 void ChipConversation::takeSnapshot(int code) { submit(input::TakeSnapshot{code}); }
 
 void ChipConversation::applyPort(int16_t port) {
-    if (port_.portOpen()) port_.setPortOpen(false);
+    closePort();
     portNumber_ = port;
     port_.setCommPort(port);
     emit devicesChanged();
@@ -128,7 +133,7 @@ void ChipConversation::applyDevice(int16_t port, const QString& device) {
     port_.chooseDevice(port, device);
     if (deviceMemory_) RememberDevice(*deviceMemory_, port, device);
     // The port in use lets go of its old device; the next send opens the new one.
-    if (portNumber_ == port && port_.portOpen()) port_.setPortOpen(false);
+    if (portNumber_ == port) closePort();
     emit devicesChanged();
 }
 
@@ -154,7 +159,7 @@ void ChipConversation::shutdown() {
     lyricAlarm_->cancel();
     lyrics_.stop();
     held_.clear();
-    if (port_.portOpen()) port_.setPortOpen(false);
+    closePort();
 }
 
 // ---- commands
@@ -255,23 +260,70 @@ void ChipConversation::sendRaw(Command command) {
 }
 
 bool ChipConversation::sendFrame(const Frame& frame) {
-    if (!port_.portOpen()) {
-        port_.setCommPort(portNumber_);
-        if (!port_.setPortOpen(true)) {
-            reportFault(port_.lastFault());
-            return false;
-        }
+    if (!port_.portOpen() && !openPort()) {
+        reportFault(port_.lastFault());
+        return false;
     }
     const QByteArray bytes = frame.toByteArray();
     if (!port_.output(bytes)) {
         reportFault(port_.lastFault());
         return false;
     }
+    record(capture::Direction::Out, bytes);
     emit frameWritten(bytes);
     return true;
 }
 
+bool ChipConversation::openPort() {
+    port_.setCommPort(portNumber_);
+    if (!port_.setPortOpen(true)) return false;
+    record(capture::Direction::None, {},
+           capture::OpenedEvent(LineSettingsText(port_.settings())) + QStringLiteral(" (%1)").arg(portName()));
+    return true;
+}
+
+void ChipConversation::closePort() {
+    if (!port_.portOpen()) return;
+    port_.setPortOpen(false);
+    record(capture::Direction::None, {}, QStringLiteral("closed"));
+}
+
+void ChipConversation::setLine(const LineSettings& settings) {
+    port_.setSettings(settings);
+    record(capture::Direction::None, {}, capture::SettingsEvent(LineSettingsText(settings)));
+}
+
+void ChipConversation::record(capture::Direction direction, const QByteArray& bytes, const QString& event) {
+    LineEntry entry{clock_.now(), portNumber_, direction, bytes, event};
+    record_.add(entry);
+    emit lineRecorded(entry);
+}
+
+capture::Capture ChipConversation::lineCapture() const {
+    const auto wall =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return record_.toCapture(
+        clock_.now(), int64_t(wall.count()), [this](int16_t port) { return port_.device(port); },
+        QStringLiteral("vorla " VORLA_VERSION));
+}
+
+bool ChipConversation::saveCapture(const QString& path) {
+    QString error;
+    if (writeCapture(path, &error)) return true;
+    setStatus(QStringLiteral("通信记录保存失败"));
+    log_.appendLine(QStringLiteral("通信记录保存失败：%1：%2").arg(path, error));
+    return false;
+}
+
+bool ChipConversation::writeCapture(const QString& path, QString* error) const {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(capture::Write(lineCapture())) >= 0 && file.commit()) return true;
+    if (error) *error = file.errorString();
+    return false;
+}
+
 void ChipConversation::reportFault(const PortFault& fault) {
+    record(capture::Direction::None, {}, QStringLiteral("fault: ") + FaultLogLine(fault));
     setStatus(FaultStatusText(fault));
     log_.appendLine(FaultLogLine(fault));
     emit portFaulted(fault);
@@ -300,9 +352,9 @@ void ChipConversation::finishBaudSwitch() {
     // A device that vanished meanwhile has been reported and its port
     // closed: the next command opens it again, at the new rate.
     const bool vanished = !port_.portOpen();
-    port_.setPortOpen(false);
-    if (const auto settings = BaudSettingsFor(controls_.baudIndex)) port_.setSettings(*settings);
-    const bool reopened = vanished || port_.setPortOpen(true);
+    closePort();
+    if (const auto settings = BaudSettingsFor(controls_.baudIndex)) setLine(*settings);
+    const bool reopened = vanished || openPort();
     logFrame(baudFrame_);
     if (!reopened) reportFault(port_.lastFault());
     state_ = State::Idle;

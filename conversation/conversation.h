@@ -27,6 +27,7 @@
 #include "conversation/code_lists.h"
 #include "conversation/code_playback.h"
 #include "conversation/frame_log.h"
+#include "conversation/line_record.h"
 #include "conversation/lyric_player.h"
 #include "protocol/baud.h"
 #include "protocol/catalog.h"
@@ -145,6 +146,13 @@ public:
     void shutdown();
 
     const FrameLog& log() const { return log_; }
+    // The line on record, and as a capture with wall-clock times.
+    const LineRecord& lineRecord() const { return record_; }
+    capture::Capture lineCapture() const;
+    // Writes the capture to `path`; false (and why) when it cannot.
+    bool writeCapture(const QString& path, QString* error) const;
+    // The same, a failure said in the status and the log.
+    bool saveCapture(const QString& path);
     const Controls& controls() const { return controls_; }
     QString status() const { return status_; }
     bool sleeping() const { return sleeping_; }
@@ -187,6 +195,8 @@ signals:
     // self-test): a frame handed to the port, a reply of the chip, a lyric
     // stream read whole, received characters dropped as noise, a port fault.
     void frameWritten(const QByteArray& frame);
+    // An entry was added to the line's record.
+    void lineRecorded(const vorla::LineEntry& entry);
     // A reply: its kind by its code, the characters it came as, and when its
     // last character arrived (on the conversation's clock).
     void replied(vorla::reply::Kind kind, const vorla::RxText& characters, double arrivedAt);
@@ -206,6 +216,11 @@ private:
     void sendControlFrame(Command command, bool resend);
     void sendRaw(Command command);
     bool sendFrame(const Frame& frame);
+    // The port opened, closed or set, each on record.
+    bool openPort();
+    void closePort();
+    void setLine(const LineSettings& settings);
+    void record(capture::Direction direction, const QByteArray& bytes, const QString& event = QString());
     void logFrame(const Frame& frame) { log_.append(FormatSentRecord(frame.bytes())); }
     void reportFault(const PortFault& fault);
     void setStatus(const QString& text);
@@ -232,6 +247,7 @@ private:
     SerialControl& port_;
     Clock& clock_;
     FrameLog log_;
+    LineRecord record_;
     LyricPlayer lyrics_;
     CodePlayer player_;
     std::array<ItemsListBox, kCodeLists> lists_{};

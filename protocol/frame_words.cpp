@@ -21,14 +21,6 @@ QString ItemName(ItemKind kind, int index) {
     return name.trimmed();
 }
 
-// A stored item in words, "卡拉OK 雨蝶".
-QString ItemWords(const BodyPart& part) {
-    static const char16_t* const names[] = {u"和弦音乐", u"常用语", u"古诗", u"音效"};  // by ItemKind
-    const QString kind =
-        IsKaraoke(part.item, part.index) ? QStringLiteral("卡拉OK") : QString::fromUtf16(names[size_t(part.item)]);
-    return QStringLiteral("%1 %2").arg(kind, ItemName(part.item, part.index));
-}
-
 // A character as shown: a line break (CR LF) once, a tab as an arrow, an
 // unreadable pair as its bytes.
 QString CharacterWords(const BodyPart& part) {
@@ -49,7 +41,7 @@ QList<Item> BodyItems(const std::vector<BodyPart>& parts) {
     QList<Item> items;
     for (const BodyPart& part : parts) {
         if (part.kind == BodyPart::Kind::Item) {
-            items.push_back(Item{false, ItemWords(part)});
+            items.push_back(Item{false, StoredItemWords(part.item, part.index)});
             continue;
         }
         if (items.isEmpty() || !items.back().text) items.push_back(Item{true, QString()});
@@ -94,6 +86,13 @@ QString DescribeControl(uint8_t mode) {
     return words.isEmpty() ? QStringLiteral("唤醒") : words.join(u' ');
 }
 }  // namespace
+
+QString StoredItemWords(ItemKind kind, int index) {
+    static const char16_t* const names[] = {u"和弦音乐", u"常用语", u"古诗", u"音效"};  // by ItemKind
+    const QString words =
+        IsKaraoke(kind, index) ? QStringLiteral("卡拉OK") : QString::fromUtf16(names[size_t(kind) & 3]);
+    return QStringLiteral("%1 %2").arg(words, ItemName(kind, index));
+}
 
 QString DescribeFrame(QByteArrayView bytes) {
     const DecodedFrame frame = DecodeFrame(bytes);

@@ -7,8 +7,12 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "protocol/catalog.h"
+
 namespace vorla {
 
 QString DescribeFrame(QByteArrayView frame);
+// A stored item in words: "卡拉OK 雨蝶", "常用语 来电".
+QString StoredItemWords(ItemKind kind, int index);
 
 }  // namespace vorla

@@ -83,6 +83,8 @@ struct RunInfo {
     bool strict = false;
     bool stopOnFail = false;
     int repeat = 1;
+    QString capture;        // the line's capture file, if one was written
+    QString captureSha256;  // and its SHA-256, in hexadecimal
 };
 
 struct RunRecord {

@@ -255,6 +255,10 @@ QByteArray JsonReport(const RunRecord& r) {
         {QStringLiteral("station"), r.info.station},
         {QStringLiteral("operator"), r.info.operatorName},
         {QStringLiteral("port"), r.info.port},
+        {QStringLiteral("capture"), r.info.capture.isEmpty()
+                                        ? QJsonValue()
+                                        : QJsonValue(QJsonObject{{QStringLiteral("file"), r.info.capture},
+                                                                 {QStringLiteral("sha256"), r.info.captureSha256}})},
         {QStringLiteral("baud"), r.baud},
         {QStringLiteral("mode"), ModeName(r.info)},
         {QStringLiteral("strict"), r.info.strict},

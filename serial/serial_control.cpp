@@ -47,6 +47,7 @@ SerialControl::SerialControl(Clock& clock, QObject* parent)
     : QObject(parent), clock_(clock), quiet_(clock.makeAlarm([this] { checkQuiet(); })) {}
 
 void SerialControl::bytesReceived(const QByteArray& bytes) {
+    if (!bytes.isEmpty()) emit bytesRead(bytes);
     grouper_.feed(bytes, clock_.now());
     grouped();
 }

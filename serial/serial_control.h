@@ -100,6 +100,8 @@ signals:
     // Bytes were received or the line's quiet ended a batch, also while
     // the receive event is held.
     void grouping();
+    // Bytes as the driver read them from the line, before any grouping.
+    void bytesRead(const QByteArray& bytes);
 
 protected:
     // For drivers: bytes from the line, a frame written, the port closed,

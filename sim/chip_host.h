@@ -6,11 +6,10 @@
 #include <functional>
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QThread>
-#include <QTimer>
 
 #include "sim/chip_core.h"
+#include "sim/pty_end.h"
 
 namespace vorla::sim {
 
@@ -26,8 +25,8 @@ public:
     bool start(QString* error = nullptr);
     // Closes it: to the port on the other side the device has vanished.
     void stop();
-    bool running() const { return master_ >= 0; }
-    QString devicePath() const { return path_; }
+    bool running() const { return pty_.isOpen(); }
+    QString devicePath() const { return pty_.devicePath(); }
     ChipModel& model() { return core_.model(); }
     const Counters& counters() const { return core_.counters(); }
 
@@ -42,18 +41,8 @@ signals:
     void voiceNotice(const QString& line);
 
 private:
-    void onReadable();
-    void write(const QByteArray& bytes);
-    // The port's rate, and whether it is 8 data bits, no parity, 1 stop bit.
-    std::pair<int, bool> portLine() const;
-
     ChipCore core_;
-    int master_ = -1;
-    int slave_ = -1;  // kept open so the master never sees a hang-up
-    QString path_;
-    QSocketNotifier* readable_ = nullptr;
-    QTimer retry_;          // the pseudo-terminal was full
-    QByteArray unwritten_;  // delivered, not yet taken by the pseudo-terminal
+    PtyEnd pty_;
 };
 
 // The chip on a thread of its own, so that a window blocking its own thread

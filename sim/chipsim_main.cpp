@@ -2,6 +2,7 @@
 // vorla-chipsim: a virtual Vorla chip on a pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,8 +13,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "protocol/capture.h"
 #include "sim/chip_host.h"
 #include "sim/chip_options.h"
+#include "sim/replay_host.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_voice.h"
 #endif
@@ -44,6 +47,14 @@ const char* kUsage =
     "  --mute                  never use the sound output (timing stays the same)\n"
     "  --record DIR            write every utterance to DIR as a 16-bit mono WAV\n"
     "                          file: 0001.wav, 0002.wav, ...\n"
+    "  --replay FILE           serve a capture (pcapng, as vorla-demo and\n"
+    "                          vorla-selftest write them) instead of the chip: the\n"
+    "                          recorded answer follows each frame at its recorded\n"
+    "                          gap (--speed F divides the gaps)\n"
+    "  --strict                with --replay: each frame must be the recorded one;\n"
+    "                          a difference stops the replay (exit status 1)\n"
+    "  --lenient               with --replay: the next recorded answer follows\n"
+    "                          whatever frame comes\n"
     "  --help                  show this text\n"
     "  --version               show the version\n"
     "\n"
@@ -53,6 +64,8 @@ struct Settings {
     vorla::sim::ChipOptions chip;
     QString link;
     int noise = 0;
+    QString replay;  // a capture to serve instead of the chip
+    bool lenient = false;
 };
 
 // Reads the command line into `s`. Returns an exit status when the program
@@ -64,7 +77,9 @@ int ReadCommandLine(const QStringList& arguments, Settings& s) {
     parser.addOptions({QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
                        QCommandLineOption(QStringLiteral("version")),
                        QCommandLineOption(QStringLiteral("link"), QString(), QStringLiteral("PATH")),
-                       QCommandLineOption(QStringLiteral("noise"), QString(), QStringLiteral("N"))});
+                       QCommandLineOption(QStringLiteral("noise"), QString(), QStringLiteral("N")),
+                       QCommandLineOption(QStringLiteral("replay"), QString(), QStringLiteral("FILE")),
+                       QCommandLineOption(QStringLiteral("strict")), QCommandLineOption(QStringLiteral("lenient"))});
     vorla::sim::AddChipOptions(parser, kChip);
     QString error;
     bool given = false;
@@ -80,6 +95,16 @@ int ReadCommandLine(const QStringList& arguments, Settings& s) {
     }
     ok = ok && vorla::sim::ReadChipOptions(parser, kChip, s.chip, &error, &given);
     s.link = parser.value(QStringLiteral("link"));
+    s.replay = parser.value(QStringLiteral("replay"));
+    s.lenient = parser.isSet(QStringLiteral("lenient"));
+    if (ok && s.lenient && parser.isSet(QStringLiteral("strict"))) {
+        ok = false;
+        error = QStringLiteral("--strict and --lenient exclude each other");
+    }
+    if (ok && s.replay.isEmpty() && (s.lenient || parser.isSet(QStringLiteral("strict")))) {
+        ok = false;
+        error = QStringLiteral("--strict and --lenient go with --replay");
+    }
     if (ok && parser.isSet(QStringLiteral("noise"))) {
         s.noise = parser.value(QStringLiteral("noise")).toInt(&ok);
         ok = ok && s.noise >= 0;
@@ -91,6 +116,58 @@ int ReadCommandLine(const QStringList& arguments, Settings& s) {
 }
 }  // namespace
 
+// Ends cleanly on Ctrl+C or a termination request.
+void QuitOnSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+}
+
+bool Link(const QString& device, const QString& link) {
+    if (link.isEmpty()) return true;
+    QFile::remove(link);
+    if (QFile::link(device, link)) return true;
+    std::fprintf(stderr, "vorla-chipsim: cannot link %s\n", qPrintable(link));
+    return false;
+}
+
+// The capture served as a chip; the exit status.
+int Replay(QCoreApplication& app, const Settings& settings) {
+    QFile file(settings.replay);
+    QString error;
+    std::optional<vorla::capture::Capture> capture;
+    if (file.open(QIODevice::ReadOnly)) capture = vorla::capture::Read(file.readAll(), &error);
+    else error = file.errorString();
+    if (!capture) {
+        std::fprintf(stderr, "vorla-chipsim: %s: %s\n", qPrintable(settings.replay), qPrintable(error));
+        return 1;
+    }
+    vorla::sim::ReplayHost host(*capture, vorla::sim::Replay::Options{!settings.lenient, settings.chip.speed});
+    if (!host.start(&error) || !Link(host.devicePath(), settings.link)) {
+        std::fprintf(stderr, "vorla-chipsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("replay of %s (%zu packets, %s) on %s\n", qPrintable(settings.replay), capture->packets.size(),
+                settings.lenient ? "lenient" : "strict", qPrintable(host.devicePath()));
+    std::fflush(stdout);
+    QObject::connect(&host, &vorla::sim::ReplayHost::note, [](const QString& line) {
+        std::printf("%s\n", qPrintable(line));
+        std::fflush(stdout);
+    });
+    int status = 0;
+    QObject::connect(&host, &vorla::sim::ReplayHost::stopped, &app, [&](const QString& why) {
+        std::fprintf(stderr, "vorla-chipsim: replay stopped: %s\n", qPrintable(why));
+        status = 1;
+        app.quit();
+    });
+    QuitOnSignals(app);
+    app.exec();
+    if (!settings.link.isEmpty()) QFile::remove(settings.link);
+    return status;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Settings settings;
@@ -98,6 +175,7 @@ int main(int argc, char** argv) {
     vorla::sim::WithVoice(settings.chip);  // the chip speaks; its plays last as long as their audio
 #endif
     if (const int status = ReadCommandLine(QCoreApplication::arguments(), settings); status >= 0) return status;
+    if (!settings.replay.isEmpty()) return Replay(app, settings);
     const vorla::sim::ChipOptions& options = settings.chip;
     const QString& link = settings.link;
     const int noise = settings.noise;
@@ -108,13 +186,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorla-chipsim: %s\n", qPrintable(error));
         return 1;
     }
-    if (!link.isEmpty()) {
-        QFile::remove(link);
-        if (!QFile::link(chip.devicePath(), link)) {
-            std::fprintf(stderr, "vorla-chipsim: cannot link %s\n", qPrintable(link));
-            return 1;
-        }
-    }
+    if (!Link(chip.devicePath(), link)) return 1;
     std::printf("virtual chip on %s%s, %s line\n", qPrintable(chip.devicePath()),
                 link.isEmpty() ? "" : qPrintable(QStringLiteral(" (link %1)").arg(link)),
                 qPrintable(vorla::sim::LineKindName(options.line)));
@@ -131,13 +203,7 @@ int main(int argc, char** argv) {
         noiseTimer.start(1000);
     }
 
-    // Ends cleanly on Ctrl+C or a termination request.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGTERM, OnSignal);
-    }
+    QuitOnSignals(app);
     const int rc = app.exec();
     chip.stop();
     if (!link.isEmpty()) QFile::remove(link);

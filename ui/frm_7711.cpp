@@ -34,6 +34,7 @@ frm_7711::frm_7711(ChipConversation& conversation, QWidget* parent)
     message_ = [this](const QString& text) { ShowMessage(this, text); };
     exit_ = [] { QCoreApplication::exit(0); };
     savePath_ = [this] { return AskSavePath(this); };
+    capturePath_ = [this] { return AskCapturePath(this); };
     deviceList_ = [] { return PresentSerialDevices(); };
     devicePath_ = [this](int16_t port, const QString& current) { return AskDevicePath(this, port, current); };
     setUpMenus();
@@ -268,6 +269,7 @@ std::unique_ptr<QMenu> frm_7711::logMenu(const QPoint& at) {
     std::unique_ptr<QMenu> menu(ui_->Text4->createStandardContextMenu(at));
     menu->addSeparator();
     menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
+    menu->addAction(QStringLiteral("保存通信记录…"), this, &frm_7711::saveCapture);
     menu->addAction(QStringLiteral("芯片自检…"), this, &frm_7711::openSelfTest);
     return menu;
 }
@@ -286,6 +288,11 @@ SelfTestWindow* frm_7711::openSelfTest() {
 void frm_7711::saveLog() {
     const QString path = savePath_ ? savePath_() : QString();
     if (!path.isEmpty()) conv_.saveLog(path);
+}
+
+void frm_7711::saveCapture() {
+    const QString path = capturePath_ ? capturePath_() : QString();
+    if (!path.isEmpty()) conv_.saveCapture(path);
 }
 
 std::unique_ptr<QMenu> frm_7711::deviceMenu(int16_t port) {

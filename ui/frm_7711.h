@@ -40,6 +40,7 @@ public:
     // "输入设备路径…" gets a path (an input dialog); tests replace them.
     void setMessageSink(std::function<void(const QString&)> sink) { message_ = std::move(sink); }
     void setSavePathSource(std::function<QString()> source) { savePath_ = std::move(source); }
+    void setCapturePathSource(std::function<QString()> source) { capturePath_ = std::move(source); }
     void setDeviceListSource(std::function<std::vector<vorla::SerialDeviceInfo>()> source) {
         deviceList_ = std::move(source);
     }
@@ -49,6 +50,7 @@ public:
     // What ending the program does after the port is closed.
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
     void saveLog();
+    void saveCapture();
     // The log box's context menu: copy, select all, 保存日志…, 芯片自检….
     std::unique_ptr<QMenu> logMenu(const QPoint& at);
     // The self-test window, opened (once) beside this one.
@@ -132,6 +134,7 @@ private:
     vorla::ChipConversation& conv_;
     std::function<void(const QString&)> message_;
     std::function<QString()> savePath_;
+    std::function<QString()> capturePath_;
     std::function<std::vector<vorla::SerialDeviceInfo>()> deviceList_;
     std::function<QString(int16_t, const QString&)> devicePath_;
     std::function<void()> exit_;

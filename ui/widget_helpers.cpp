@@ -135,6 +135,11 @@ QString AskSavePath(QWidget* parent) {
                                         QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
 }
 
+QString AskCapturePath(QWidget* parent) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("保存通信记录"), QStringLiteral("vorla-line.pcapng"),
+                                        QStringLiteral("pcapng 抓包文件 (*.pcapng);;所有文件 (*)"));
+}
+
 QString AskDevicePath(QWidget* parent, int16_t port, const QString& current) {
     return QInputDialog::getText(parent, QStringLiteral("选择设备"), QStringLiteral("COM%1 的设备路径：").arg(port),
                                  QLineEdit::Normal, current)

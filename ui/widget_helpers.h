@@ -50,6 +50,8 @@ std::unique_ptr<QMenu> DeviceMenu(QWidget* parent, const QString& current,
 // path dialogs the operator answers.
 void ShowMessage(QWidget* parent, const QString& text);
 QString AskSavePath(QWidget* parent);
+// Where to save the line's capture; empty when cancelled.
+QString AskCapturePath(QWidget* parent);
 QString AskDevicePath(QWidget* parent, int16_t port, const QString& current);
 
 // A code button whose parameters hold a snapshot: blue and underlined.

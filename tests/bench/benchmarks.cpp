@@ -23,6 +23,8 @@
 #include <QTimer>
 
 #include "chip_rig.h"
+#include "conversation/line_record.h"
+#include "protocol/capture.h"
 #include "selftest/report.h"
 #include "selftest/runner.h"
 #ifdef VORLA_VOICE
@@ -56,12 +58,13 @@ Stats Summarise(std::vector<double> v) {
 void ClickToBytes() {
     ChipRig b(sim::ChipOptions{1000.0});
     std::vector<double> us;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 300; ++i) {
         QElapsedTimer t;
         t.start();
         b.ui().Command6->click();
         us.push_back(double(t.nsecsElapsed()) / 1000.0);
-        Spin(200, [&] { return b.log().count(QStringLiteral("接受")) > i; });
+        // Paced by the chip's answer: the frame takes 0.17 s on the wire at 1200 baud.
+        Spin(400, [&] { return b.log().count(QStringLiteral("接受")) > i; });
     }
     us.erase(us.begin());  // the first click opens the port
     const Stats s = Summarise(us);
@@ -322,6 +325,28 @@ void VoiceSynthesis() {
 void VoiceSynthesis() { std::printf("virtual chip's voice: not built (VORLA_VOICE off)\n"); }
 #endif
 
+// The line on record: adding an entry (a frame written or a read), and
+// writing the capture, per packet, at the record's capacity.
+void CaptureCost() {
+    LineRecord record;
+    const QByteArray frame = QByteArray::fromHex("0180c0e1c4e3bac304bd");
+    QElapsedTimer t;
+    t.start();
+    const int n = int(LineRecord::kCapacity) * 2;
+    for (int i = 0; i < n; ++i)
+        record.add(LineEntry{i * 0.01, 1, i % 2 ? capture::Direction::In : capture::Direction::Out, frame, {}});
+    const double addNs = double(t.nsecsElapsed()) / n;
+    t.restart();
+    const QByteArray written =
+        capture::Write(record.toCapture(n * 0.01, 0, [](int16_t) { return QStringLiteral("/dev/ttyUSB0"); }, {}));
+    const double writeNs = double(t.nsecsElapsed()) / double(record.entries().size());
+    std::printf(
+        "line record: %.0f ns an entry added (%zu kept, %llu dropped); capture written at %.0f ns a packet, "
+        "%.1f bytes a packet of 10 bytes\n",
+        addNs, record.entries().size(), static_cast<unsigned long long>(record.dropped()), writeNs,
+        double(written.size()) / double(record.entries().size()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -338,6 +363,10 @@ int main(int argc, char** argv) {
         ClickToBytes();
         return 0;
     }
+    if (argc > 1 && std::string(argv[1]) == "--capture") {
+        CaptureCost();
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--selftest") {
         SelfTestRuns(true);
         return 0;
@@ -349,6 +378,7 @@ int main(int argc, char** argv) {
     std::printf("benchmarks (%s)\n", quick ? "quick" : "full");
     StartUp(argv[0]);
     ClickToBytes();
+    CaptureCost();
     LogAppend();
     PlaybackWait(quick ? 5 : 60);
     Lyrics(quick ? 20 : 180);

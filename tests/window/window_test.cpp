@@ -3,6 +3,8 @@
 // command with its bytes and its order of logging and sending.
 #include <gtest/gtest.h>
 
+#include "protocol/capture.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -283,6 +285,35 @@ TEST(Window, LogIsSavedAsShownAndAFailedSaveSaysWhy) {
     EXPECT_TRUE(r.log().startsWith(before));
     EXPECT_TRUE(
         r.log().contains(QStringLiteral("日志保存失败：%1").arg(dir.filePath(QStringLiteral("missing/log.txt")))));
+}
+
+// The line on record, saved from the log's menu: the frames as written and
+// the port's opening, in a capture; a failure said as the log's is.
+TEST(Window, TheLineIsSavedAsACaptureFromTheLogsMenu) {
+    WindowRig r;
+    r.window->Command1_Click();
+    r.accept();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.pcapng"));
+    r.window->setCapturePathSource([&] { return path; });
+    std::unique_ptr<QMenu> menu = r.window->logMenu(QPoint());
+    const auto actions = menu->actions();
+    const auto save = std::find_if(actions.begin(), actions.end(),
+                                   [](QAction* a) { return a->text() == QStringLiteral("保存通信记录…"); });
+    ASSERT_NE(save, actions.end());
+    (*save)->trigger();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const auto read = capture::Read(saved.readAll());
+    ASSERT_TRUE(read);
+    std::vector<QByteArray> out, in;
+    for (const capture::Packet& p : read->packets)
+        (p.direction == capture::Direction::Out ? out : in).push_back(p.bytes);
+    EXPECT_EQ(out, r.serial.sent());
+    EXPECT_TRUE(read->packets.front().comment.startsWith(QStringLiteral("opened 1200,N,8,1")));
+    r.window->setCapturePathSource([&] { return dir.filePath(QStringLiteral("missing/line.pcapng")); });
+    r.window->saveCapture();
+    EXPECT_EQ(r.ui().Label11->text(), QStringLiteral("通信记录保存失败"));
 }
 
 TEST(Window, DeviceMenuChoosesRemembersAndClosesThePortInUse) {

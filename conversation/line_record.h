@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// The line on record: every frame written and every read from the port, with
+// its time on the conversation's clock, its direction and port, and the
+// port's events (opened, closed, new settings, a fault). Bounded: the oldest
+// entries go once it holds its capacity, and are counted.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+#include <QByteArray>
+#include <QString>
+
+#include "protocol/capture.h"
+
+namespace vorla {
+
+struct LineEntry {
+    double at = 0;  // seconds on the conversation's clock
+    int16_t port = 1;
+    capture::Direction direction = capture::Direction::None;
+    QByteArray bytes;
+    QString event;  // for an event: what happened
+};
+
+class LineRecord {
+public:
+    static constexpr size_t kCapacity = 200'000;  // about an hour of a busy line
+
+    explicit LineRecord(size_t capacity = kCapacity) : capacity_(capacity) {}
+    void add(LineEntry entry);
+    const std::deque<LineEntry>& entries() const { return entries_; }
+    // Entries dropped to keep within the capacity.
+    uint64_t dropped() const { return dropped_; }
+
+    // As a capture: a clock time `clockNow` is the wall-clock moment
+    // `wallMicrosNow` (microseconds since the Unix epoch); `device` names
+    // the device a port number opens.
+    capture::Capture toCapture(double clockNow, int64_t wallMicrosNow, const std::function<QString(int16_t)>& device,
+                               const QString& application) const;
+
+private:
+    size_t capacity_;
+    std::deque<LineEntry> entries_;
+    uint64_t dropped_ = 0;
+};
+
+}  // namespace vorla

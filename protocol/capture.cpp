@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: MIT
+#include "protocol/capture.h"
+
+#include <QtEndian>
+
+namespace vorla::capture {
+
+namespace {
+constexpr uint32_t kSectionHeader = 0x0A0D0D0A;
+constexpr uint32_t kInterfaceDescription = 0x00000001;
+constexpr uint32_t kEnhancedPacket = 0x00000006;
+constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr uint16_t kEndOfOptions = 0;
+constexpr uint16_t kComment = 1;
+constexpr uint16_t kShbUserApplication = 4;
+constexpr uint16_t kIfName = 2;
+constexpr uint16_t kIfDescription = 3;
+constexpr uint16_t kIfTsResolution = 9;
+constexpr uint16_t kEpbFlags = 2;
+constexpr uint32_t kInbound = 1;  // epb_flags bits 0-1
+constexpr uint32_t kOutbound = 2;
+
+void Put16(QByteArray& out, uint16_t v) {
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+void Put32(QByteArray& out, uint32_t v) {
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+void Pad(QByteArray& out) {
+    while (out.size() % 4 != 0) out.append('\0');
+}
+void PutOption(QByteArray& out, uint16_t code, const QByteArray& value) {
+    if (value.isEmpty()) return;
+    Put16(out, code);
+    Put16(out, uint16_t(value.size()));
+    out.append(value);
+    Pad(out);
+}
+void EndOptions(QByteArray& out) {
+    Put16(out, kEndOfOptions);
+    Put16(out, 0);
+}
+// A block: type, total length, body, total length again.
+void PutBlock(QByteArray& out, uint32_t type, const QByteArray& body) {
+    const auto length = uint32_t(body.size() + 12);
+    Put32(out, type);
+    Put32(out, length);
+    out.append(body);
+    Put32(out, length);
+}
+
+class Reader {
+public:
+    explicit Reader(QByteArrayView data) : data_(data) {}
+    bool has(qsizetype n) const { return at_ + n <= data_.size(); }
+    uint16_t u16(qsizetype at) const { return qFromLittleEndian<uint16_t>(data_.data() + at); }
+    uint32_t u32(qsizetype at) const { return qFromLittleEndian<uint32_t>(data_.data() + at); }
+    QByteArrayView view(qsizetype at, qsizetype n) const { return data_.sliced(at, n); }
+    qsizetype at_ = 0;
+
+private:
+    QByteArrayView data_;
+};
+
+// Options from `at` to `end`: code to value, the last of each code.
+std::vector<std::pair<uint16_t, QByteArray>> Options(const Reader& r, qsizetype at, qsizetype end) {
+    std::vector<std::pair<uint16_t, QByteArray>> options;
+    while (at + 4 <= end) {
+        const uint16_t code = r.u16(at);
+        const uint16_t length = r.u16(at + 2);
+        if (code == kEndOfOptions || at + 4 + length > end) break;
+        options.emplace_back(code, r.view(at + 4, length).toByteArray());
+        at += 4 + ((length + 3) & ~3);
+    }
+    return options;
+}
+
+QByteArray Option(const std::vector<std::pair<uint16_t, QByteArray>>& options, uint16_t code) {
+    for (const auto& [c, v] : options)
+        if (c == code) return v;
+    return {};
+}
+
+bool Fail(QString* error, const QString& why) {
+    if (error) *error = why;
+    return false;
+}
+
+// Units per second of an interface's timestamps (if_tsresol).
+int64_t Resolution(const QByteArray& tsresol) {
+    if (tsresol.isEmpty()) return 1'000'000;
+    const auto v = uint8_t(tsresol[0]);
+    if (v & 0x80) return (v & 0x7F) < 62 ? int64_t(1) << (v & 0x7F) : 0;
+    int64_t units = 1;
+    for (int i = 0; i < (v & 0x7F) && i < 18; ++i) units *= 10;
+    return units;
+}
+
+bool ReadPacket(const Reader& r, qsizetype at, qsizetype end, const std::vector<int64_t>& units, Capture& c,
+                QString* error) {
+    if (at + 20 > end) return Fail(error, QStringLiteral("a packet block is cut short"));
+    Packet p;
+    p.interface = r.u32(at);
+    if (p.interface >= units.size()) return Fail(error, QStringLiteral("a packet names an interface never described"));
+    const uint64_t stamp = (uint64_t(r.u32(at + 4)) << 32) | r.u32(at + 8);
+    const int64_t perSecond = units[p.interface] > 0 ? units[p.interface] : 1'000'000;
+    p.micros = int64_t((__int128(stamp) * 1'000'000) / perSecond);
+    const uint32_t captured = r.u32(at + 12);
+    const qsizetype dataEnd = at + 20 + ((qsizetype(captured) + 3) & ~qsizetype(3));
+    if (dataEnd > end) return Fail(error, QStringLiteral("a packet's data runs past its block"));
+    p.bytes = r.view(at + 20, captured).toByteArray();
+    const auto options = Options(r, dataEnd, end);
+    const QByteArray flags = Option(options, kEpbFlags);
+    const uint32_t direction = flags.size() == 4 ? qFromLittleEndian<uint32_t>(flags.constData()) & 3 : 0;
+    p.direction = direction == kInbound ? Direction::In : direction == kOutbound ? Direction::Out : Direction::None;
+    p.comment = QString::fromUtf8(Option(options, kComment));
+    c.packets.push_back(std::move(p));
+    return true;
+}
+}  // namespace
+
+QByteArray Write(const Capture& capture) {
+    QByteArray out;
+    QByteArray shb;
+    Put32(shb, kByteOrderMagic);
+    Put16(shb, 1);  // version 1.0
+    Put16(shb, 0);
+    Put32(shb, 0xFFFFFFFF);  // section length not given
+    Put32(shb, 0xFFFFFFFF);
+    PutOption(shb, kShbUserApplication, capture.application.toUtf8());
+    EndOptions(shb);
+    PutBlock(out, kSectionHeader, shb);
+    for (const Interface& i : capture.interfaces) {
+        QByteArray idb;
+        Put16(idb, kLinkType);
+        Put16(idb, 0);
+        Put32(idb, 0);  // no snapshot length limit
+        PutOption(idb, kIfName, i.name.toUtf8());
+        PutOption(idb, kIfDescription, i.description.toUtf8());
+        PutOption(idb, kIfTsResolution, QByteArray(1, char(6)));  // microseconds
+        EndOptions(idb);
+        PutBlock(out, kInterfaceDescription, idb);
+    }
+    for (const Packet& p : capture.packets) {
+        QByteArray epb;
+        Put32(epb, p.interface);
+        Put32(epb, uint32_t(uint64_t(p.micros) >> 32));
+        Put32(epb, uint32_t(uint64_t(p.micros) & 0xFFFFFFFF));
+        Put32(epb, uint32_t(p.bytes.size()));
+        Put32(epb, uint32_t(p.bytes.size()));
+        epb.append(p.bytes);
+        Pad(epb);
+        const uint32_t flags = p.direction == Direction::In ? kInbound : p.direction == Direction::Out ? kOutbound : 0;
+        if (flags != 0) {
+            Put16(epb, kEpbFlags);
+            Put16(epb, 4);
+            Put32(epb, flags);
+        }
+        PutOption(epb, kComment, p.comment.toUtf8());
+        EndOptions(epb);
+        PutBlock(out, kEnhancedPacket, epb);
+    }
+    return out;
+}
+
+std::optional<Capture> Read(QByteArrayView data, QString* error) {
+    const auto fail = [error](const QString& why) {
+        Fail(error, why);
+        return std::optional<Capture>();
+    };
+    Reader r(data);
+    Capture c;
+    std::vector<int64_t> units;  // per interface
+    bool section = false;
+    while (r.has(12)) {
+        const qsizetype at = r.at_;
+        const uint32_t type = r.u32(at);
+        const uint32_t length = r.u32(at + 4);
+        if (!section && type != kSectionHeader) return fail(QStringLiteral("not a pcapng capture"));
+        if (length < 12 || length % 4 != 0 || !r.has(length))
+            return fail(QStringLiteral("a block's length is wrong at byte %1").arg(at));
+        const qsizetype body = at + 8;
+        const qsizetype end = at + length - 4;
+        if (type == kSectionHeader) {
+            if (section) return fail(QStringLiteral("more than one section"));
+            if (length < 28 || r.u32(body) != kByteOrderMagic)
+                return fail(QStringLiteral("not a little-endian pcapng section"));
+            section = true;
+            c.application = QString::fromUtf8(Option(Options(r, body + 16, end), kShbUserApplication));
+        } else if (type == kInterfaceDescription) {
+            if (length < 20) return fail(QStringLiteral("an interface block is cut short"));
+            if (r.u16(body) != kLinkType)
+                return fail(QStringLiteral("an interface of link type %1, not a serial line's %2")
+                                .arg(r.u16(body))
+                                .arg(kLinkType));
+            const auto options = Options(r, body + 8, end);
+            c.interfaces.push_back(Interface{QString::fromUtf8(Option(options, kIfName)),
+                                             QString::fromUtf8(Option(options, kIfDescription))});
+            units.push_back(Resolution(Option(options, kIfTsResolution)));
+        } else if (type == kEnhancedPacket) {
+            if (!ReadPacket(r, body, end, units, c, error)) return std::nullopt;
+        }
+        r.at_ = at + length;  // other blocks are skipped
+    }
+    if (!section) return fail(QStringLiteral("not a pcapng capture"));
+    if (r.at_ != data.size()) return fail(QStringLiteral("the capture ends inside a block"));
+    return c;
+}
+
+QString OpenedEvent(const QString& settings) { return QStringLiteral("opened ") + settings; }
+QString SettingsEvent(const QString& settings) { return QStringLiteral("settings ") + settings; }
+
+int EventBaud(const QString& comment) {
+    for (const QString& prefix : {QStringLiteral("opened "), QStringLiteral("settings ")})
+        if (comment.startsWith(prefix)) return comment.mid(prefix.size()).section(u',', 0, 0).toInt();
+    return 0;
+}
+
+}  // namespace vorla::capture
