@@ -93,6 +93,7 @@ struct RunRecord {
     int baud = 0;  // the rate the run started at
     QDateTime started;
     QDateTime ended;
+    double clockStart = 0;  // the run's start on the conversation's clock
     double seconds = 0;
     std::vector<StepRecord> steps;
     QString fault;       // a port fault ended the run

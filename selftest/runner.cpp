@@ -86,6 +86,7 @@ void SelfTest::start(const RunOptions& options) {
     for (Step& s : RunSteps(options, runBaudIndex_)) record_.steps.push_back(StepRecord{std::move(s), {}, {}});
     current_ = 0;
     start_ = clock_.now();
+    record_.clockStart = start_;
     wireFree_ = clock_.now();
     silentSteps_ = 0;
     between_ = Measured{};

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMenu>
 
+#include "ui/line_timeline.h"
 #include "ui/self_test_window.h"
 #include "ui/widget_helpers.h"
 #include "ui_frm_7711.h"
@@ -270,8 +271,16 @@ std::unique_ptr<QMenu> frm_7711::logMenu(const QPoint& at) {
     menu->addSeparator();
     menu->addAction(QStringLiteral("保存日志…"), this, &frm_7711::saveLog);
     menu->addAction(QStringLiteral("保存通信记录…"), this, &frm_7711::saveCapture);
+    menu->addAction(QStringLiteral("通信时间线…"), this, &frm_7711::openTimeline);
     menu->addAction(QStringLiteral("芯片自检…"), this, &frm_7711::openSelfTest);
     return menu;
+}
+
+TimelineWindow* frm_7711::openTimeline() {
+    if (!timeline_) timeline_ = new TimelineWindow(conv_, this);
+    timeline_->show();
+    timeline_->raise();
+    return timeline_;
 }
 
 SelfTestWindow* frm_7711::openSelfTest() {

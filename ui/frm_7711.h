@@ -20,7 +20,8 @@ class QMenu;
 class ListBoxWidget;
 namespace vorla {
 class SelfTestWindow;
-}
+class TimelineWindow;
+}  // namespace vorla
 
 namespace Ui {
 class frm_7711;
@@ -51,9 +52,11 @@ public:
     void setExitAction(std::function<void()> action) { exit_ = std::move(action); }
     void saveLog();
     void saveCapture();
-    // The log box's context menu: copy, select all, 保存日志…, 芯片自检….
+    // The log box's context menu: copy, select all, 保存日志…, 保存通信记录…,
+    // 通信时间线…, 芯片自检….
     std::unique_ptr<QMenu> logMenu(const QPoint& at);
-    // The self-test window, opened (once) beside this one.
+    // The line's timeline and the self-test window, each opened (once) beside this one.
+    vorla::TimelineWindow* openTimeline();
     vorla::SelfTestWindow* openSelfTest();
     // The device menu a right-click on COM1's or COM2's option opens; none
     // when the port's device is fixed.
@@ -139,5 +142,6 @@ private:
     std::function<QString(int16_t, const QString&)> devicePath_;
     std::function<void()> exit_;
     vorla::SelfTestWindow* selfTest_ = nullptr;
+    vorla::TimelineWindow* timeline_ = nullptr;
     bool lineTaken_ = false;
 };

@@ -8,10 +8,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSvgGenerator>
 #include <QSysInfo>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -19,6 +17,7 @@
 #include "protocol/frame_words.h"
 #include "protocol/hex_text.h"
 #include "selftest/report.h"
+#include "ui/line_timeline.h"
 
 namespace vorla {
 
@@ -36,26 +35,6 @@ QColor OutcomeColour(Outcome o) {
     return Qt::black;
 }
 
-constexpr double kLabelWidth = 160;
-constexpr double kRowHeight = 12;
-
-class TimelineView : public QWidget {
-public:
-    explicit TimelineView(const SelfTest& test, QWidget* parent) : QWidget(parent), test_(test) {
-        setMinimumHeight(160);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::white);
-        DrawTimeline(painter, test_.record(), QRectF(rect()));
-    }
-
-private:
-    const SelfTest& test_;
-};
-
 // A cell whose text may be cut by its column: the whole text in its tooltip.
 void SetCell(QTableWidget& table, int row, int column, const QString& text) {
     QTableWidgetItem* item = table.item(row, column);
@@ -64,53 +43,21 @@ void SetCell(QTableWidget& table, int row, int column, const QString& text) {
 }
 }  // namespace
 
-void DrawTimeline(QPainter& painter, const RunRecord& record, const QRectF& area) {
-    const size_t n = record.steps.size();
-    if (n == 0) return;
-    double end = 0.001;
-    for (const StepRecord& s : record.steps)
-        end = std::max({end, s.measured.sentAt, s.measured.repliedAt + std::max(0.0, s.measured.playSeconds)});
-    const double row = std::min(kRowHeight, area.height() / double(n));
-    const double scale = (area.width() - kLabelWidth - 10) / end;
-    QFont font = painter.font();
-    font.setPixelSize(std::max(6, int(row) - 2));
-    painter.setFont(font);
-    for (size_t i = 0; i < n; ++i) {
-        const Measured& m = record.steps[i].measured;
-        const QColor colour = OutcomeColour(record.steps[i].verdict.outcome);
-        const double y = area.top() + double(i) * row;
-        painter.setPen(Qt::black);
-        painter.drawText(
-            QRectF(area.left(), y, kLabelWidth - 4, row), Qt::AlignRight | Qt::AlignVCenter,
-            painter.fontMetrics().elidedText(record.steps[i].step.name, Qt::ElideRight, int(kLabelWidth) - 4));
-        if (m.sentAt < 0) continue;
-        const auto x = [&](double t) { return area.left() + kLabelWidth + t * scale; };
-        const double answered = m.repliedAt >= 0 ? m.repliedAt : m.sentAt;
-        // Sent to answered, then the play (lighter).
-        painter.fillRect(QRectF(x(m.sentAt), y + 1, std::max(1.0, x(answered) - x(m.sentAt)), row - 2), colour);
-        if (m.playSeconds > 0)
-            painter.fillRect(
-                QRectF(x(answered), y + row / 4, std::max(1.0, x(answered + m.playSeconds) - x(answered)), row / 2),
-                colour.lighter(160));
-        if (m.rejections > 0) {
-            painter.setPen(QPen(Qt::red, 2));
-            painter.drawLine(QPointF(x(m.sentAt), y), QPointF(x(m.sentAt), y + row));  // a rejection
-        }
+Timeline RunTimeline(const RunRecord& record, const LineRecord& line) {
+    std::deque<LineEntry> entries;
+    for (const LineEntry& e : line.entries())
+        if (e.at >= record.clockStart) entries.push_back(e);
+    Timeline timeline = BuildTimeline(entries);
+    for (size_t i = 0; i < record.steps.size(); ++i) {
+        const StepRecord& s = record.steps[i];
+        if (s.measured.sentAt < 0) continue;
+        const double next = i + 1 < record.steps.size() && record.steps[i + 1].measured.sentAt >= 0
+                                ? record.steps[i + 1].measured.sentAt
+                                : std::max(s.measured.sentAt, record.seconds);
+        timeline.bands.push_back(TimelineSpan{record.clockStart + s.measured.sentAt, record.clockStart + next,
+                                              s.step.name, OutcomeColour(s.verdict.outcome).lighter(170)});
     }
-}
-
-bool SaveTimelineSvg(const RunRecord& record, const QString& path) {
-    QSvgGenerator svg;
-    svg.setFileName(path);
-    const QSize size(900, int(20 + kRowHeight * double(record.steps.size())));
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    svg.setTitle(QStringLiteral("芯片自检 %1").arg(record.info.dut));
-    QPainter painter;
-    if (!painter.begin(&svg)) return false;
-    painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-    DrawTimeline(painter, record, QRectF(0, 10, size.width(), size.height() - 20));
-    return painter.end();
+    return timeline;
 }
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
@@ -118,7 +65,7 @@ SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
       mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
       stop_(new QPushButton(QStringLiteral("停止"), this)), save_(new QPushButton(QStringLiteral("保存报告…"), this)),
       saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
-      summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineView(test_, this)) {
+      summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineWidget(this)) {
     setWindowTitle(QStringLiteral("芯片自检"));
     setObjectName(QStringLiteral("SelfTestWindow"));
     resize(980, 640);
@@ -217,7 +164,7 @@ void SelfTestWindow::showStep(int index) {
                                              : QStringLiteral("：") + s.verdict.reasons.join(QStringLiteral("；"))));
     table_->item(index, kVerdict)->setForeground(OutcomeColour(s.verdict.outcome));
     progress_->setValue(index + 1);
-    timeline_->update();
+    timeline_->setTimeline(RunTimeline(test_.record(), conv_.lineRecord()));
 }
 
 void SelfTestWindow::showFinished() {
@@ -232,7 +179,8 @@ void SelfTestWindow::showFinished() {
     stop_->setEnabled(false);
     save_->setEnabled(true);
     saveTimeline_->setEnabled(true);
-    timeline_->update();
+    timeline_->setTimeline(RunTimeline(record, conv_.lineRecord()));
+    timeline_->showAll();
 }
 
 void SelfTestWindow::saveReport() {
@@ -248,7 +196,8 @@ void SelfTestWindow::saveReport() {
 void SelfTestWindow::saveTimeline() {
     const QString path = savePath_ ? savePath_(DefaultReportName(test_.record(), QStringLiteral("svg"))) : QString();
     if (path.isEmpty()) return;
-    const bool ok = SaveTimelineSvg(test_.record(), path);
+    const bool ok = SaveTimelineSvg(RunTimeline(test_.record(), conv_.lineRecord()), 200, path,
+                                    QStringLiteral("芯片自检 %1").arg(test_.record().info.dut));
     summary_->setText(
         SummaryLine(test_.record()) + u'\n' +
         (ok ? QStringLiteral("时间线已保存：%1").arg(path) : QStringLiteral("时间线保存失败：%1").arg(path)));

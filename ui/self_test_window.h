@@ -23,11 +23,7 @@ class QPainter;
 
 namespace vorla {
 
-// Draws a run's timeline into `area`: a row a step, a bar from the frame
-// sent to its answer and on through its play, rejections marked.
-void DrawTimeline(QPainter& painter, const RunRecord& record, const QRectF& area);
-// Writes the timeline as an SVG file; false when it cannot.
-bool SaveTimelineSvg(const RunRecord& record, const QString& path);
+class TimelineWidget;
 
 class SelfTestWindow : public QWidget {
     Q_OBJECT
@@ -62,7 +58,7 @@ private:
     QProgressBar* progress_;
     QLabel* summary_;
     QTableWidget* table_;
-    QWidget* timeline_;
+    TimelineWidget* timeline_;
     std::function<QString(const QString&)> savePath_;
 };
 

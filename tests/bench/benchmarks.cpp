@@ -19,6 +19,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QTimer>
 
@@ -27,6 +29,7 @@
 #include "protocol/capture.h"
 #include "selftest/report.h"
 #include "selftest/runner.h"
+#include "ui/line_timeline.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_audio.h"
 #endif
@@ -347,6 +350,38 @@ void CaptureCost() {
         double(written.size()) / double(record.entries().size()));
 }
 
+// The timeline of 10,000 frames and their replies: built, and painted all
+// in view and zoomed in.
+void TimelinePaint() {
+    std::deque<LineEntry> entries;
+    const QByteArray frame = QByteArray::fromHex("0180c0e1c4e3bac304bd");
+    for (int i = 0; i < 10'000; ++i) {
+        entries.push_back(LineEntry{i * 0.05, 1, capture::Direction::Out, frame, {}});
+        entries.push_back(LineEntry{i * 0.05 + 0.03, 1, capture::Direction::In, QByteArray::fromHex("011114"), {}});
+    }
+    QElapsedTimer t;
+    t.start();
+    const Timeline timeline = BuildTimeline(entries);
+    const double buildMs = double(t.nsecsElapsed()) / 1e6;
+    QImage image(1200, 160, QImage::Format_RGB32);
+    const auto paint = [&](const TimelineView& view) {
+        std::vector<double> ms;
+        for (int i = 0; i < 5; ++i) {
+            QPainter painter(&image);
+            t.restart();
+            DrawTimeline(painter, timeline, view, QRectF(image.rect()));
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        return Summarise(ms).median;
+    };
+    const double all = paint(TimelineView{0, 1100 / 500.0});
+    const double zoomed = paint(TimelineView{250, 1000});
+    std::printf(
+        "timeline of 10,000 frames and replies: built in %.0f ms; painted in %.1f ms all in view, "
+        "%.1f ms zoomed to a second\n",
+        buildMs, all, zoomed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -365,6 +400,7 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "--capture") {
         CaptureCost();
+        TimelinePaint();
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--selftest") {
@@ -379,6 +415,7 @@ int main(int argc, char** argv) {
     StartUp(argv[0]);
     ClickToBytes();
     CaptureCost();
+    TimelinePaint();
     LogAppend();
     PlaybackWait(quick ? 5 : 60);
     Lyrics(quick ? 20 : 180);

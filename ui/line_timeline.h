@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// The line on a time axis: two lanes (sent, received), each frame and each
+// read a box labelled in words, each frame joined to the reply that answers
+// it with the latency written on the join, rejections and resends marked,
+// plays as spans from their acceptance to their finish report, and, for a
+// self-test run, its steps as bands coloured by verdict. One painter draws it
+// for the window and for SVG files.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include <QColor>
+#include <QFontMetricsF>
+#include <QRectF>
+#include <QString>
+#include <QWidget>
+
+#include "conversation/conversation.h"
+#include "conversation/line_record.h"
+
+class QLabel;
+class QPainter;
+class QTimer;
+
+namespace vorla {
+
+struct TimelineBox {
+    enum class Mark { None, Rejected, Resent, Finished };
+    double start = 0;  // seconds, the frame's first byte on the wire / the read's
+    double end = 0;
+    bool sent = true;
+    QString label;  // in words
+    QString tip;    // the whole story: time, bytes, words
+    Mark mark = Mark::None;
+};
+struct TimelineJoin {
+    size_t sent = 0;  // boxes joined
+    size_t reply = 0;
+    double latencyMs = 0;  // the frame's last byte on the wire to the reply's last byte read
+};
+struct TimelineSpan {
+    double start = 0;
+    double end = 0;
+    QString label;
+    QColor colour;
+};
+struct Timeline {
+    std::vector<TimelineBox> boxes;
+    std::vector<TimelineJoin> joins;
+    std::vector<TimelineSpan> plays;
+    std::vector<TimelineSpan> bands;  // a self-test's steps
+    double start = 0;
+    double end = 0;
+};
+
+// The timeline of a line's record.
+Timeline BuildTimeline(const std::deque<LineEntry>& entries);
+// The same from a capture read back (its times from its first packet).
+std::deque<LineEntry> EntriesOf(const capture::Capture& capture);
+
+// Where things go at a zoom: `secondsAt` is the time at the area's left edge.
+struct TimelineView {
+    double secondsAt = 0;
+    double pixelsPerSecond = 100;
+};
+struct PlacedBox {
+    size_t box = 0;
+    QRectF rect;
+    QString text;  // elided to fit inside the box; empty when nothing fits
+};
+// The boxes in `area` at `view`: inside their lane, never overlapping the
+// one before in the same lane, their labels elided within them.
+std::vector<PlacedBox> PlaceBoxes(const Timeline& timeline, const TimelineView& view, const QRectF& area,
+                                  const QFontMetricsF& metrics);
+// The axis' tick step for a zoom: 1, 2 or 5 times a power of ten seconds,
+// at least `minPixels` apart.
+double TickStep(double pixelsPerSecond, double minPixels = 80);
+QString TickText(double seconds, double step);
+
+void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineView& view, const QRectF& area);
+// The whole timeline at `pixelsPerSecond` as an SVG file; false when it cannot be written.
+bool SaveTimelineSvg(const Timeline& timeline, double pixelsPerSecond, const QString& path, const QString& title);
+
+// The timeline in a widget: the wheel scrolls, Ctrl+wheel and +/- zoom,
+// the arrow keys scroll, Home shows all; a box's whole story in its tooltip.
+class TimelineWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit TimelineWidget(QWidget* parent = nullptr);
+    void setTimeline(Timeline timeline);
+    const Timeline& timeline() const { return timeline_; }
+    const TimelineView& view() const { return view_; }
+    void zoom(double factor, double atX);
+    void scrollBy(double pixels);
+    void showAll();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    QRectF plotArea() const;
+    Timeline timeline_;
+    TimelineView view_;
+    bool followEnd_ = true;  // a live timeline keeps its end in view until scrolled
+};
+
+// 通信时间线: the conversation's line, live (its latest entries), or a
+// capture file opened into it; saved as SVG.
+class TimelineWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr size_t kLiveEntries = 20'000;
+
+    explicit TimelineWindow(const ChipConversation& conversation, QWidget* parent = nullptr);
+    TimelineWidget& view() { return *view_; }
+    // Where captures are opened from and SVG files saved to (file dialogs by
+    // default); tests replace them.
+    void setOpenPathSource(std::function<QString()> source) { openPath_ = std::move(source); }
+    void setSavePathSource(std::function<QString()> source) { savePath_ = std::move(source); }
+    void openCapture();
+    void saveSvg();
+    void showLive();
+
+private:
+    const ChipConversation& conv_;
+    TimelineWidget* view_;
+    QLabel* source_;
+    QTimer* refresh_;
+    bool live_ = true;
+    std::function<QString()> openPath_;
+    std::function<QString()> savePath_;
+};
+
+}  // namespace vorla
