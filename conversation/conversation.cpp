@@ -277,6 +277,7 @@ bool ChipConversation::sendFrame(const Frame& frame) {
 bool ChipConversation::openPort() {
     port_.setCommPort(portNumber_);
     if (!port_.setPortOpen(true)) return false;
+    recordedSettings_ = port_.settings();
     record(capture::Direction::None, {},
            capture::OpenedEvent(LineSettingsText(port_.settings())) + QStringLiteral(" (%1)").arg(portName()));
     return true;
@@ -290,10 +291,17 @@ void ChipConversation::closePort() {
 
 void ChipConversation::setLine(const LineSettings& settings) {
     port_.setSettings(settings);
+    recordedSettings_ = settings;
     record(capture::Direction::None, {}, capture::SettingsEvent(LineSettingsText(settings)));
 }
 
 void ChipConversation::record(capture::Direction direction, const QByteArray& bytes, const QString& event) {
+    // Bytes on a line whose settings were set outside this conversation (a
+    // program setting the rate it starts at): those settings first.
+    if (direction != capture::Direction::None && port_.settings() != recordedSettings_) {
+        recordedSettings_ = port_.settings();
+        record(capture::Direction::None, {}, capture::SettingsEvent(LineSettingsText(recordedSettings_)));
+    }
     LineEntry entry{clock_.now(), portNumber_, direction, bytes, event};
     record_.add(entry);
     emit lineRecorded(entry);

@@ -248,6 +248,7 @@ private:
     Clock& clock_;
     FrameLog log_;
     LineRecord record_;
+    LineSettings recordedSettings_{0};  // the settings the record last named
     LyricPlayer lyrics_;
     CodePlayer player_;
     std::array<ItemsListBox, kCodeLists> lists_{};

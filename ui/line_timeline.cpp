@@ -26,7 +26,8 @@
 namespace vorla {
 
 namespace {
-// Heights of the strips, from the top: steps, sent, joins, received, plays, axis.
+// Heights of the strips, from the top: steps, sent, joins, received, plays
+// and lyric streams, axis.
 constexpr double kBand = 16, kLane = 24, kJoins = 26, kPlays = 14, kAxis = 22, kLaneNames = 40;
 
 struct Read {
@@ -75,6 +76,7 @@ public:
     }
     Timeline finish(double end) {
         closePlay(end, false);
+        closeLyrics();
         t_.end = std::max(t_.end, end);
         return std::move(t_);
     }
@@ -87,6 +89,7 @@ private:
         box.tip = QStringLiteral("%1 s  发出 %2\n%3").arg(e.at, 0, 'f', 6).arg(HexBytes(e.bytes), box.label);
         lastFrame_ = e.bytes;
         rejectedSince_ = false;
+        closeLyrics();
         waiting_ = t_.boxes.size();
         push(std::move(box));
     }
@@ -107,10 +110,24 @@ private:
             waiting_ = kNone;
         }
         if (r.finished) closePlay(e.at, true);
+        // Lyric data: what a frame that asked for lyrics gets besides replies.
+        if (r.other > 0 && IsPlayFrame(lastFrame_) && (uint8_t(lastFrame_[2]) & kLyricsBackBit)) {
+            if (!lyricsOpen_) lyrics_ = TimelineSpan{t_.boxes.back().start, e.at, {}, QColor(255, 225, 150)};
+            lyricsOpen_ = true;
+            lyrics_.end = e.at;
+            lyricBytes_ += r.other;
+        }
+    }
+    void closeLyrics() {
+        if (!lyricsOpen_) return;
+        lyrics_.label = QStringLiteral("歌词 %1字节").arg(lyricBytes_);
+        t_.streams.push_back(lyrics_);
+        lyricsOpen_ = false;
+        lyricBytes_ = 0;
     }
     void openPlay(double at, const QString& words) {
         closePlay(at, false);
-        play_ = TimelineSpan{at, at, words, QColor(170, 210, 255)};
+        play_ = TimelineSpan{at, at, QStringLiteral("播放 ") + words, QColor(170, 210, 255)};
         playing_ = true;
     }
     void closePlay(double at, bool reported) {
@@ -136,6 +153,9 @@ private:
     double lastReadEnd_ = -1e300;
     TimelineSpan play_;
     bool playing_ = false;
+    TimelineSpan lyrics_;  // a lyric stream, from its first read to its last
+    bool lyricsOpen_ = false;
+    int lyricBytes_ = 0;
 };
 
 QColor BoxColour(const TimelineBox& b) {
@@ -255,25 +275,29 @@ void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineVie
         const QString text = QStringLiteral("%1 ms").arg(j.latencyMs, 0, 'f', 1);
         const double w = metrics.horizontalAdvance(text);
         const double cx = (s->rect.right() + r->rect.right()) / 2;
-        if (cx - w / 2 < lastLabelRight + 4) continue;
+        if (cx - w / 2 < std::max(lastLabelRight + 4, left)) continue;
         painter.setPen(Qt::black);
         painter.drawText(QRectF(cx - w / 2, joinTop + 2, w, kJoins - 4), Qt::AlignCenter, text);
         lastLabelRight = cx + w / 2;
     }
-    // Plays, from their acceptance to their finish report.
+    // Plays, from their acceptance to their finish report; lyric streams below them.
     const double playTop = LaneRect(area, false).bottom() + 2;
-    for (const TimelineSpan& p : timeline.plays) {
-        const double l = std::max(x(p.start), left), rgt = std::min(x(p.end), area.right());
-        if (rgt < left || l > area.right()) continue;
-        const QRectF rect(l, playTop, std::max(1.0, rgt - l), kPlays - 2);
-        painter.fillRect(rect, p.colour);
-        painter.setPen(Qt::black);
-        if (rect.width() > 16)
-            painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                             metrics.elidedText(QStringLiteral("播放 ") + p.label, Qt::ElideRight, rect.width() - 4));
-    }
+    const auto spans = [&](const std::vector<TimelineSpan>& list, double top) {
+        for (const TimelineSpan& p : list) {
+            const double l = std::max(x(p.start), left), rgt = std::min(x(p.end), area.right());
+            if (rgt < left || l > area.right()) continue;
+            const QRectF rect(l, top, std::max(1.0, rgt - l), kPlays - 2);
+            painter.fillRect(rect, p.colour);
+            painter.setPen(Qt::black);
+            if (rect.width() > 16)
+                painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                                 metrics.elidedText(p.label, Qt::ElideRight, rect.width() - 4));
+        }
+    };
+    spans(timeline.plays, playTop);
+    spans(timeline.streams, playTop + kPlays);
     // The axis.
-    const double axisTop = playTop + kPlays + 2;
+    const double axisTop = playTop + 2 * kPlays + 2;
     painter.setPen(Qt::black);
     painter.drawLine(QPointF(left, axisTop), QPointF(area.right(), axisTop));
     const double step = TickStep(view.pixelsPerSecond);
@@ -289,7 +313,7 @@ void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineVie
 bool SaveTimelineSvg(const Timeline& timeline, double pixelsPerSecond, const QString& path, const QString& title) {
     const double seconds = std::max(0.001, timeline.end - timeline.start);
     const QSize size(int(std::min(2e5, kLaneNames + seconds * pixelsPerSecond + 40)),
-                     int(kBand + 2 * kLane + kJoins + kPlays + kAxis + 8));
+                     int(kBand + 2 * kLane + kJoins + 2 * kPlays + kAxis + 8));
     QSvgGenerator svg;
     svg.setFileName(path);
     svg.setSize(size);
@@ -303,7 +327,7 @@ bool SaveTimelineSvg(const Timeline& timeline, double pixelsPerSecond, const QSt
 
 TimelineWidget::TimelineWidget(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
-    setMinimumHeight(int(kBand + 2 * kLane + kJoins + kPlays + kAxis + 8));
+    setMinimumHeight(int(kBand + 2 * kLane + kJoins + 2 * kPlays + kAxis + 8));
     setMouseTracking(true);
 }
 

@@ -2,7 +2,8 @@
 // The line on a time axis: two lanes (sent, received), each frame and each
 // read a box labelled in words, each frame joined to the reply that answers
 // it with the latency written on the join, rejections and resends marked,
-// plays as spans from their acceptance to their finish report, and, for a
+// plays as spans from their acceptance to their finish report, lyric streams
+// as spans from their first read to their last, and, for a
 // self-test run, its steps as bands coloured by verdict. One painter draws it
 // for the window and for SVG files.
 #pragma once
@@ -50,7 +51,8 @@ struct Timeline {
     std::vector<TimelineBox> boxes;
     std::vector<TimelineJoin> joins;
     std::vector<TimelineSpan> plays;
-    std::vector<TimelineSpan> bands;  // a self-test's steps
+    std::vector<TimelineSpan> streams;  // lyric streams, from their first read to their last
+    std::vector<TimelineSpan> bands;    // a self-test's steps
     double start = 0;
     double end = 0;
 };

@@ -50,6 +50,13 @@ TEST(Timeline, PairsFramesWithRepliesAndMarksWhatHappened) {
     EXPECT_NEAR(t.joins.back().latencyMs, 20.0, 1e-6);
     ASSERT_EQ(t.plays.size(), 1u);
     EXPECT_NEAR(t.plays[0].end - t.plays[0].start, 1.9 - 1.0804, 1e-9);
+    // A karaoke piece asked with its lyrics: the stream as a span of its own.
+    const Timeline lyrics = BuildTimeline({{0.0, 1, capture::Direction::Out, Hex("01 80 C0 80 60 B3 04 96"), {}},
+                                           {0.02, 1, capture::Direction::In, Hex("01 11 14 05 BA C3 06"), {}},
+                                           {0.30, 1, capture::Direction::In, Hex("BA C3 04"), {}}});
+    ASSERT_EQ(lyrics.streams.size(), 1u);
+    EXPECT_EQ(lyrics.streams[0].label, QStringLiteral("歌词 7字节"));
+    EXPECT_NEAR(lyrics.streams[0].end, 0.30, 1e-9);
     for (const auto& [pps, step] : {std::pair{1.0, 100.0}, {100.0, 1.0}, {1000.0, 0.1}, {3000.0, 0.05}, {1e6, 1e-4}})
         EXPECT_DOUBLE_EQ(TickStep(pps), step) << pps;
 }
