@@ -26,7 +26,7 @@ struct LineEntry {
 
 class LineRecord {
 public:
-    static constexpr size_t kCapacity = 200'000;  // about an hour of a busy line
+    static constexpr size_t kCapacity = 100'000;  // about 12 MiB at most; half an hour of a busy line
 
     explicit LineRecord(size_t capacity = kCapacity) : capacity_(capacity) {}
     void add(LineEntry entry);

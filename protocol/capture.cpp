@@ -167,47 +167,68 @@ QByteArray Write(const Capture& capture) {
     return out;
 }
 
+namespace {
+// Section and interface blocks; false (and why) for one that is not ours.
+bool ReadSection(const Reader& r, qsizetype body, qsizetype end, uint32_t length, Capture& c, QString* error) {
+    if (length < 28 || r.u32(body) != kByteOrderMagic)
+        return Fail(error, QStringLiteral("not a little-endian pcapng section"));
+    c.application = QString::fromUtf8(Option(Options(r, body + 16, end), kShbUserApplication));
+    return true;
+}
+
+bool ReadInterface(const Reader& r, qsizetype body, qsizetype end, uint32_t length, Capture& c,
+                   std::vector<int64_t>& units, QString* error) {
+    if (length < 20) return Fail(error, QStringLiteral("an interface block is cut short"));
+    if (r.u16(body) != kLinkType)
+        return Fail(
+            error,
+            QStringLiteral("an interface of link type %1, not a serial line's %2").arg(r.u16(body)).arg(kLinkType));
+    const auto options = Options(r, body + 8, end);
+    c.interfaces.push_back(
+        Interface{QString::fromUtf8(Option(options, kIfName)), QString::fromUtf8(Option(options, kIfDescription))});
+    units.push_back(Resolution(Option(options, kIfTsResolution)));
+    return true;
+}
+}  // namespace
+
+namespace {
+// One block at `at`; false (and why) for one that cannot be read.
+bool ReadBlock(const Reader& r, qsizetype at, bool first, Capture& c, std::vector<int64_t>& units, QString* error) {
+    const uint32_t type = r.u32(at);
+    const uint32_t length = r.u32(at + 4);
+    const qsizetype body = at + 8;
+    const qsizetype end = at + qsizetype(length) - 4;
+    if (first != (type == kSectionHeader))
+        return Fail(error, first ? QStringLiteral("not a pcapng capture") : QStringLiteral("more than one section"));
+    if (length < 12 || length % 4 != 0 || !r.has(length))
+        return Fail(error, QStringLiteral("a block's length is wrong at byte %1").arg(at));
+    switch (type) {
+    case kSectionHeader: return ReadSection(r, body, end, length, c, error);
+    case kInterfaceDescription: return ReadInterface(r, body, end, length, c, units, error);
+    case kEnhancedPacket: return ReadPacket(r, body, end, units, c, error);
+    default: return true;  // other blocks are skipped
+    }
+}
+}  // namespace
+
 std::optional<Capture> Read(QByteArrayView data, QString* error) {
-    const auto fail = [error](const QString& why) {
-        Fail(error, why);
-        return std::optional<Capture>();
-    };
     Reader r(data);
     Capture c;
     std::vector<int64_t> units;  // per interface
-    bool section = false;
+    bool first = true;
     while (r.has(12)) {
-        const qsizetype at = r.at_;
-        const uint32_t type = r.u32(at);
-        const uint32_t length = r.u32(at + 4);
-        if (!section && type != kSectionHeader) return fail(QStringLiteral("not a pcapng capture"));
-        if (length < 12 || length % 4 != 0 || !r.has(length))
-            return fail(QStringLiteral("a block's length is wrong at byte %1").arg(at));
-        const qsizetype body = at + 8;
-        const qsizetype end = at + length - 4;
-        if (type == kSectionHeader) {
-            if (section) return fail(QStringLiteral("more than one section"));
-            if (length < 28 || r.u32(body) != kByteOrderMagic)
-                return fail(QStringLiteral("not a little-endian pcapng section"));
-            section = true;
-            c.application = QString::fromUtf8(Option(Options(r, body + 16, end), kShbUserApplication));
-        } else if (type == kInterfaceDescription) {
-            if (length < 20) return fail(QStringLiteral("an interface block is cut short"));
-            if (r.u16(body) != kLinkType)
-                return fail(QStringLiteral("an interface of link type %1, not a serial line's %2")
-                                .arg(r.u16(body))
-                                .arg(kLinkType));
-            const auto options = Options(r, body + 8, end);
-            c.interfaces.push_back(Interface{QString::fromUtf8(Option(options, kIfName)),
-                                             QString::fromUtf8(Option(options, kIfDescription))});
-            units.push_back(Resolution(Option(options, kIfTsResolution)));
-        } else if (type == kEnhancedPacket) {
-            if (!ReadPacket(r, body, end, units, c, error)) return std::nullopt;
-        }
-        r.at_ = at + length;  // other blocks are skipped
+        if (!ReadBlock(r, r.at_, first, c, units, error)) return std::nullopt;
+        first = false;
+        r.at_ += r.u32(r.at_ + 4);
     }
-    if (!section) return fail(QStringLiteral("not a pcapng capture"));
-    if (r.at_ != data.size()) return fail(QStringLiteral("the capture ends inside a block"));
+    if (first) {
+        Fail(error, QStringLiteral("not a pcapng capture"));
+        return std::nullopt;
+    }
+    if (r.at_ != data.size()) {
+        Fail(error, QStringLiteral("the capture ends inside a block"));
+        return std::nullopt;
+    }
     return c;
 }
 

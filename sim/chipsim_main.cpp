@@ -68,6 +68,18 @@ struct Settings {
     bool lenient = false;
 };
 
+// --replay and how strictly; false (and why) for a wrong combination.
+bool ReadReplayOptions(const QCommandLineParser& parser, Settings& s, QString* error) {
+    s.replay = parser.value(QStringLiteral("replay"));
+    s.lenient = parser.isSet(QStringLiteral("lenient"));
+    const bool strict = parser.isSet(QStringLiteral("strict"));
+    if (s.lenient && strict) *error = QStringLiteral("--strict and --lenient exclude each other");
+    else if (s.replay.isEmpty() && (s.lenient || strict))
+        *error = QStringLiteral("--strict and --lenient go with --replay");
+    else return true;
+    return false;
+}
+
 // Reads the command line into `s`. Returns an exit status when the program
 // must end here (--help, --version, a wrong option), or -1.
 int ReadCommandLine(const QStringList& arguments, Settings& s) {
@@ -95,16 +107,7 @@ int ReadCommandLine(const QStringList& arguments, Settings& s) {
     }
     ok = ok && vorla::sim::ReadChipOptions(parser, kChip, s.chip, &error, &given);
     s.link = parser.value(QStringLiteral("link"));
-    s.replay = parser.value(QStringLiteral("replay"));
-    s.lenient = parser.isSet(QStringLiteral("lenient"));
-    if (ok && s.lenient && parser.isSet(QStringLiteral("strict"))) {
-        ok = false;
-        error = QStringLiteral("--strict and --lenient exclude each other");
-    }
-    if (ok && s.replay.isEmpty() && (s.lenient || parser.isSet(QStringLiteral("strict")))) {
-        ok = false;
-        error = QStringLiteral("--strict and --lenient go with --replay");
-    }
+    ok = ok && ReadReplayOptions(parser, s, &error);
     if (ok && parser.isSet(QStringLiteral("noise"))) {
         s.noise = parser.value(QStringLiteral("noise")).toInt(&ok);
         ok = ok && s.noise >= 0;

@@ -81,14 +81,16 @@ void Replay::frameHeard(const QByteArray& frame, double now, int baud) {
     for (auto& d : due_) d.first = std::min(d.first, now);
     const Exchange exchange = script_.front();
     script_.pop_front();
-    if (options_.strict && frame != exchange.frame)
+    if (options_.strict && frame != exchange.frame) {
         return stop(QStringLiteral("the frame at packet %1 of the capture differs:\n  recorded %2\n  sent     %3")
                         .arg(QString::number(exchange.packet), InWords(exchange.frame), InWords(frame)));
-    if (options_.strict && baud != 0 && exchange.baud != 0 && baud != exchange.baud)
+    }
+    if (options_.strict && baud != 0 && exchange.baud != 0 && baud != exchange.baud) {
         return stop(QStringLiteral("packet %1: the tool's port is at %2 baud, the capture's at %3")
                         .arg(exchange.packet)
                         .arg(baud)
                         .arg(exchange.baud));
+    }
     notes_ << QStringLiteral("packet %1: %2").arg(exchange.packet).arg(DescribeFrame(frame));
     for (const auto& [after, bytes] : exchange.answer) due_.emplace_back(now + after, bytes);
 }

@@ -226,8 +226,74 @@ double TickStep(double pixelsPerSecond, double minPixels) {
 QString TickText(double seconds, double step) {
     if (step < 1e-3) return QStringLiteral("%1 µs").arg(std::round(seconds * 1e6));
     if (step < 1) return QStringLiteral("%1 ms").arg(std::round(seconds * 1e3));
-    return QStringLiteral("%1 s").arg(seconds, 0, 'f', step < 10 ? 0 : 0);
+    return QStringLiteral("%1 s").arg(seconds, 0, 'f', 0);
 }
+
+namespace {
+// What every part of the drawing shares: the area, the zoom, the font.
+struct Canvas {
+    QPainter& painter;
+    const TimelineView& view;
+    QRectF area;
+    QFontMetricsF metrics;
+    double left() const { return area.left() + kLaneNames; }
+    double x(double t) const { return left() + (t - view.secondsAt) * view.pixelsPerSecond; }
+};
+
+// Spans in a strip at `top`, each labelled within itself.
+void DrawSpans(const Canvas& c, const std::vector<TimelineSpan>& spans, double top, double height) {
+    for (const TimelineSpan& span : spans) {
+        const double l = std::max(c.x(span.start), c.left()), r = std::min(c.x(span.end), c.area.right());
+        if (r < c.left() || l > c.area.right()) continue;
+        const QRectF rect(l, top, std::max(1.0, r - l), height);
+        c.painter.fillRect(rect, span.colour);
+        if (rect.width() <= 16) continue;
+        c.painter.setPen(Qt::black);
+        c.painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                           c.metrics.elidedText(span.label, Qt::ElideRight, rect.width() - 4));
+    }
+}
+
+// The boxes in their lanes, then each frame joined to its reply with the
+// latency on the join, labels never on one another.
+void DrawBoxesAndJoins(const Canvas& c, const Timeline& timeline) {
+    const std::vector<PlacedBox> placed = PlaceBoxes(timeline, c.view, c.area, c.metrics);
+    std::vector<const PlacedBox*> byBox(timeline.boxes.size(), nullptr);
+    for (const PlacedBox& p : placed) {
+        byBox[p.box] = &p;
+        c.painter.fillRect(p.rect, BoxColour(timeline.boxes[p.box]));
+        c.painter.setPen(Qt::white);
+        c.painter.drawText(p.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, p.text);
+    }
+    double lastLabelRight = -1e300;
+    const double top = LaneRect(c.area, true).bottom(), bottom = LaneRect(c.area, false).top();
+    for (const TimelineJoin& j : timeline.joins) {
+        const PlacedBox* s = byBox[j.sent];
+        const PlacedBox* r = byBox[j.reply];
+        if (!s || !r) continue;
+        c.painter.setPen(QPen(QColor(120, 120, 120), 1));
+        c.painter.drawLine(QPointF(s->rect.right(), top), QPointF(r->rect.right(), bottom));
+        const QString text = QStringLiteral("%1 ms").arg(j.latencyMs, 0, 'f', 1);
+        const double w = c.metrics.horizontalAdvance(text);
+        const double cx = (s->rect.right() + r->rect.right()) / 2;
+        if (cx - w / 2 < std::max(lastLabelRight + 4, c.left())) continue;
+        c.painter.setPen(Qt::black);
+        c.painter.drawText(QRectF(cx - w / 2, top + 2, w, kJoins - 4), Qt::AlignCenter, text);
+        lastLabelRight = cx + w / 2;
+    }
+}
+
+void DrawAxis(const Canvas& c, double top, double start) {
+    c.painter.setPen(Qt::black);
+    c.painter.drawLine(QPointF(c.left(), top), QPointF(c.area.right(), top));
+    const double step = TickStep(c.view.pixelsPerSecond);
+    for (double t = std::ceil(c.view.secondsAt / step) * step; c.x(t) <= c.area.right(); t += step) {
+        c.painter.drawLine(QPointF(c.x(t), top), QPointF(c.x(t), top + 4));
+        c.painter.drawText(QRectF(c.x(t) - 40, top + 4, 80, kAxis - 6), Qt::AlignHCenter | Qt::AlignTop,
+                           TickText(t - start, step));
+    }
+}
+}  // namespace
 
 void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineView& view, const QRectF& area) {
     painter.save();
@@ -235,78 +301,20 @@ void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineVie
     QFont font = painter.font();
     font.setPixelSize(11);
     painter.setFont(font);
-    const QFontMetricsF metrics(font);
-    const double left = area.left() + kLaneNames;
-    const auto x = [&](double t) { return left + (t - view.secondsAt) * view.pixelsPerSecond; };
     painter.setClipRect(area);
-    // The steps of a self-test run.
-    for (const TimelineSpan& band : timeline.bands) {
-        const QRectF r(std::max(x(band.start), left), area.top(), 0, kBand - 2);
-        const QRectF rect(r.left(), r.top(), std::max(1.0, x(band.end) - r.left()), r.height());
-        if (rect.right() < left || rect.left() > area.right()) continue;
-        painter.fillRect(rect, band.colour);
-        painter.setPen(Qt::black);
-        painter.drawText(
-            rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-            rect.width() > 16 ? metrics.elidedText(band.label, Qt::ElideRight, rect.width() - 4) : QString());
-    }
+    const Canvas c{painter, view, area, QFontMetricsF(font)};
+    DrawSpans(c, timeline.bands, area.top(), kBand - 2);  // a self-test's steps
     painter.setPen(Qt::darkGray);
     painter.drawText(QRectF(area.left(), LaneRect(area, true).top(), kLaneNames, kLane), Qt::AlignCenter,
                      QStringLiteral("发送"));
     painter.drawText(QRectF(area.left(), LaneRect(area, false).top(), kLaneNames, kLane), Qt::AlignCenter,
                      QStringLiteral("接收"));
-    const std::vector<PlacedBox> placed = PlaceBoxes(timeline, view, area, metrics);
-    std::vector<const PlacedBox*> byBox(timeline.boxes.size(), nullptr);
-    for (const PlacedBox& p : placed) {
-        byBox[p.box] = &p;
-        painter.fillRect(p.rect, BoxColour(timeline.boxes[p.box]));
-        painter.setPen(Qt::white);
-        painter.drawText(p.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, p.text);
-    }
-    // Each frame joined to its reply, the latency on the join, labels never on one another.
-    double lastLabelRight = -1e300;
-    const double joinTop = LaneRect(area, true).bottom(), joinBottom = LaneRect(area, false).top();
-    for (const TimelineJoin& j : timeline.joins) {
-        const PlacedBox* s = byBox[j.sent];
-        const PlacedBox* r = byBox[j.reply];
-        if (!s || !r) continue;
-        painter.setPen(QPen(QColor(120, 120, 120), 1));
-        painter.drawLine(QPointF(s->rect.right(), joinTop), QPointF(r->rect.right(), joinBottom));
-        const QString text = QStringLiteral("%1 ms").arg(j.latencyMs, 0, 'f', 1);
-        const double w = metrics.horizontalAdvance(text);
-        const double cx = (s->rect.right() + r->rect.right()) / 2;
-        if (cx - w / 2 < std::max(lastLabelRight + 4, left)) continue;
-        painter.setPen(Qt::black);
-        painter.drawText(QRectF(cx - w / 2, joinTop + 2, w, kJoins - 4), Qt::AlignCenter, text);
-        lastLabelRight = cx + w / 2;
-    }
+    DrawBoxesAndJoins(c, timeline);
     // Plays, from their acceptance to their finish report; lyric streams below them.
     const double playTop = LaneRect(area, false).bottom() + 2;
-    const auto spans = [&](const std::vector<TimelineSpan>& list, double top) {
-        for (const TimelineSpan& p : list) {
-            const double l = std::max(x(p.start), left), rgt = std::min(x(p.end), area.right());
-            if (rgt < left || l > area.right()) continue;
-            const QRectF rect(l, top, std::max(1.0, rgt - l), kPlays - 2);
-            painter.fillRect(rect, p.colour);
-            painter.setPen(Qt::black);
-            if (rect.width() > 16)
-                painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                                 metrics.elidedText(p.label, Qt::ElideRight, rect.width() - 4));
-        }
-    };
-    spans(timeline.plays, playTop);
-    spans(timeline.streams, playTop + kPlays);
-    // The axis.
-    const double axisTop = playTop + 2 * kPlays + 2;
-    painter.setPen(Qt::black);
-    painter.drawLine(QPointF(left, axisTop), QPointF(area.right(), axisTop));
-    const double step = TickStep(view.pixelsPerSecond);
-    const double first = std::ceil(view.secondsAt / step) * step;
-    for (double t = first; x(t) <= area.right(); t += step) {
-        painter.drawLine(QPointF(x(t), axisTop), QPointF(x(t), axisTop + 4));
-        painter.drawText(QRectF(x(t) - 40, axisTop + 4, 80, kAxis - 6), Qt::AlignHCenter | Qt::AlignTop,
-                         TickText(t - timeline.start, step));
-    }
+    DrawSpans(c, timeline.plays, playTop, kPlays - 2);
+    DrawSpans(c, timeline.streams, playTop + kPlays, kPlays - 2);
+    DrawAxis(c, playTop + 2 * kPlays + 2, timeline.start);
     painter.restore();
 }
 
@@ -397,11 +405,11 @@ bool TimelineWidget::event(QEvent* event) {
     const auto* help = static_cast<QHelpEvent*>(event);
     QFont font = this->font();
     font.setPixelSize(11);
-    for (const PlacedBox& p : PlaceBoxes(timeline_, view_, plotArea(), QFontMetricsF(font)))
-        if (p.rect.contains(help->pos())) {
-            QToolTip::showText(help->globalPos(), timeline_.boxes[p.box].tip, this);
-            return true;
-        }
+    for (const PlacedBox& p : PlaceBoxes(timeline_, view_, plotArea(), QFontMetricsF(font))) {
+        if (!p.rect.contains(help->pos())) continue;
+        QToolTip::showText(help->globalPos(), timeline_.boxes[p.box].tip, this);
+        return true;
+    }
     QToolTip::hideText();
     return true;
 }

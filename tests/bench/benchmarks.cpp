@@ -331,6 +331,7 @@ void VoiceSynthesis() { std::printf("virtual chip's voice: not built (VORLA_VOIC
 // The line on record: adding an entry (a frame written or a read), and
 // writing the capture, per packet, at the record's capacity.
 void CaptureCost() {
+    const long before = ResidentKb();
     LineRecord record;
     const QByteArray frame = QByteArray::fromHex("0180c0e1c4e3bac304bd");
     QElapsedTimer t;
@@ -339,14 +340,15 @@ void CaptureCost() {
     for (int i = 0; i < n; ++i)
         record.add(LineEntry{i * 0.01, 1, i % 2 ? capture::Direction::In : capture::Direction::Out, frame, {}});
     const double addNs = double(t.nsecsElapsed()) / n;
+    const double bytesAnEntry = double(ResidentKb() - before) * 1024.0 / double(record.entries().size());
     t.restart();
     const QByteArray written =
         capture::Write(record.toCapture(n * 0.01, 0, [](int16_t) { return QStringLiteral("/dev/ttyUSB0"); }, {}));
     const double writeNs = double(t.nsecsElapsed()) / double(record.entries().size());
     std::printf(
-        "line record: %.0f ns an entry added (%zu kept, %llu dropped); capture written at %.0f ns a packet, "
-        "%.1f bytes a packet of 10 bytes\n",
-        addNs, record.entries().size(), static_cast<unsigned long long>(record.dropped()), writeNs,
+        "line record: %.0f ns an entry added, about %.0f bytes of memory an entry (%zu kept, %llu dropped); "
+        "capture written at %.0f ns a packet, %.1f bytes a packet of 10 bytes\n",
+        addNs, bytesAnEntry, record.entries().size(), static_cast<unsigned long long>(record.dropped()), writeNs,
         double(written.size()) / double(record.entries().size()));
 }
 

@@ -18,13 +18,6 @@ using namespace vorla::test;
 
 namespace {
 
-long ResidentKb() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
-}
-
 // The frames recorded in a log text, in order.
 std::vector<QByteArray> FramesInLog(const QString& log) {
     std::vector<QByteArray> frames;

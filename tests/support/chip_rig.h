@@ -42,6 +42,14 @@ inline bool Spin(int ms, const std::function<bool()>& done) {
     return done();
 }
 
+// Resident memory of this process, in KiB.
+inline long ResidentKb() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
 inline void Settle(int ms) {
     Spin(ms, [] { return false; });
 }
