@@ -15,9 +15,16 @@
 namespace vorla {
 
 namespace {
-// A baud-rate frame takes this long to leave at the old rate before the
-// port is switched.
+// A chip answers a frame at once; this long after the frame's last byte
+// left, an answer is no longer waited for.
+constexpr double kReplyDeadlineSeconds = 2.0;
+// A chip that accepted a new rate switches once its answer has left; the
+// port follows no sooner than this after the frame was handed over.
 constexpr double kBaudSwitchSeconds = 0.100;
+
+bool AsksForReport(const QByteArray& frame) {
+    return frame.size() > 6 && uint8_t(frame[1]) == kPlayMode && (uint8_t(frame[3]) & kFinishReportBit) != 0;
+}
 
 ItemKind ItemKindOf(Command command) {
     switch (command) {
@@ -41,7 +48,8 @@ Controls Controls::startUp() {
 
 ChipConversation::ChipConversation(SerialControl& port, QObject* parent)
     : QObject(parent), port_(port), clock_(port.clock()), lyrics_(clock_),
-      baudAlarm_(clock_.makeAlarm([this] { finishBaudSwitch(); })),
+      replyAlarm_(clock_.makeAlarm([this] { onReplyDeadline(); })),
+      baudAlarm_(clock_.makeAlarm([this] { onBaudSettled(); })),
       lyricAlarm_(clock_.makeAlarm([this] { finishLyricRead(); })) {
     // COM1 at 1200 baud, closed until the first frame goes out.
     port_.setSettings(*BaudSettingsFor(kStartBaudIndex));
@@ -51,7 +59,7 @@ ChipConversation::ChipConversation(SerialControl& port, QObject* parent)
     connect(&port_, &SerialControl::bytesRead, this,
             [this](const QByteArray& bytes) { record(capture::Direction::In, bytes); });
     connect(&port_, &SerialControl::grouping, this, [this] {
-        if (state_ == State::ReadingLyrics && readLyricsToEnd_ && port_.inputComplete())
+        if (phase() == Exchange::Phase::ReadingLyrics && readLyricsToEnd_ && port_.inputComplete(lyricMessage_.seq))
             lyricAlarm_->setAt(clock_.now());
     });
     connect(&lyrics_, &LyricPlayer::lineShown, this, &ChipConversation::lyricLineChanged);
@@ -72,6 +80,17 @@ int16_t ChipConversation::portBaudIndex() const {
 
 void ChipConversation::submit(Input input) {
     if (ended_) return;
+    if (!holdsInput()) {
+        // What the chip said before the operator acted is acted on first:
+        // a reply that waits to see whether lyrics follow it is a reply
+        // now, and before the port closes or changes whatever the reader
+        // holds is handed over.
+        const bool portChange = std::holds_alternative<input::ChoosePort>(input) ||
+                                std::holds_alternative<input::ChooseDevice>(input) ||
+                                std::holds_alternative<input::UseRate>(input);
+        if (portChange && port_.portOpen()) port_.flushInput();
+        else if (std::holds_alternative<input::Send>(input)) port_.settleInput();
+    }
     if (holdsInput()) {
         held_.push_back(std::move(input));
         return;
@@ -82,14 +101,40 @@ void ChipConversation::submit(Input input) {
 // A wait that held input is over: what was given and received meanwhile is
 // acted on in the order it came, up to what starts another such wait.
 void ChipConversation::releaseHeld() {
-    while (!holdsInput() && !held_.empty()) {
+    if (releasing_) return;  // the loop below goes on
+    releasing_ = true;
+    while (!holdsInput() && !held_.empty() && !ended_) {
         const Input input = std::move(held_.front());
         held_.pop_front();
         apply(input);
     }
+    releasing_ = false;
 }
 
+// Acts on one input. Messages that arrive meanwhile (a port closed inside
+// it hands over what its reader held) wait until it is done, so no handler
+// runs inside another; then they are acted on in order, or held when it
+// began a wait.
 void ChipConversation::apply(const Input& input) {
+    ++handling_;
+    dispatch(input);
+    --handling_;
+    if (handling_ > 0) return;
+    while (!arrived_.empty() && !ended_) {
+        ChipMessage message = std::move(arrived_.front());
+        arrived_.pop_front();
+        if (holdsInput()) {
+            held_.push_back(input::Received{std::move(message)});
+            continue;
+        }
+        ++handling_;
+        handleReceived(message);
+        --handling_;
+    }
+    if (!holdsInput() && !held_.empty()) releaseHeld();
+}
+
+void ChipConversation::dispatch(const Input& input) {
     struct Apply {
         ChipConversation& c;
         void operator()(const input::SetControls& i) const { c.controls_ = i.controls; }
@@ -107,7 +152,7 @@ void ChipConversation::apply(const Input& input) {
             c.player_.takeSnapshot(i.code, PlayHeaderFor(c.controls_.play));
             emit c.snapshotsChanged();
         }
-        void operator()(const input::Received&) const { c.handleReceived(); }
+        void operator()(const input::Received& i) const { c.handleReceived(i.message); }
     };
     std::visit(Apply{*this}, input);
 }
@@ -155,16 +200,23 @@ bool ChipConversation::saveLog(const QString& path) {
 void ChipConversation::shutdown() {
     if (ended_) return;
     ended_ = true;
+    replyAlarm_->cancel();
     baudAlarm_->cancel();
+    baudAnswer_.reset();
     lyricAlarm_->cancel();
     lyrics_.stop();
     held_.clear();
+    arrived_.clear();
     closePort();
 }
 
 // ---- commands
 
 void ChipConversation::execute(Command command, bool resend) {
+    // While the chip sleeps only the wake and the raw senders go (the
+    // window's other sending buttons are off; a click held behind the sleep
+    // is judged as the window stands once the sleep is applied).
+    if (sleeping_ && !AllowedAsleep(command)) return;
     switch (command) {
     case Command::None: return;
     case Command::CodePlayback: playCodes(); return;
@@ -269,7 +321,8 @@ bool ChipConversation::sendFrame(const Frame& frame) {
         reportFault(port_.lastFault());
         return false;
     }
-    record(capture::Direction::Out, bytes);
+    if (!resending_ || !exchange_.open()) openExchange(pending_.command, bytes);
+    frameOut(bytes);
     emit frameWritten(bytes);
     return true;
 }
@@ -285,6 +338,10 @@ bool ChipConversation::openPort() {
 
 void ChipConversation::closePort() {
     if (!port_.portOpen()) return;
+    // What arrived before the port closes is the operator's to see: the
+    // reader hands over what it holds, acted on once the input that closes
+    // the port is done.
+    port_.flushInput();
     port_.setPortOpen(false);
     record(capture::Direction::None, {}, QStringLiteral("closed"));
 }
@@ -349,24 +406,142 @@ void ChipConversation::clearLyricLines() {
 
 // ---- the baud-rate switch
 
+// The frame leaves at the rate the chip runs at, and the port follows only
+// an accepted one: a rejected frame is sent again at the same rate, and a
+// frame without an answer leaves the port where it was. Meanwhile the
+// operator's input is held.
 void ChipConversation::startBaudSwitch(const Frame& frame) {
     if (!sendFrame(frame)) return;
     baudFrame_ = frame;
-    state_ = State::SwitchingBaud;
-    baudAlarm_->setAt(clock_.now() + kBaudSwitchSeconds);
+    baudSettledAt_ = clock_.now() + kBaudSwitchSeconds;
+    baudAlarm_->setAt(baudSettledAt_);
+    exchange_.phase = Exchange::Phase::SwitchingBaud;
+    publish();
 }
 
-void ChipConversation::finishBaudSwitch() {
-    // A device that vanished meanwhile has been reported and its port
-    // closed: the next command opens it again, at the new rate.
-    const bool vanished = !port_.portOpen();
-    closePort();
-    if (const auto settings = BaudSettingsFor(controls_.baudIndex)) setLine(*settings);
-    const bool reopened = vanished || openPort();
+// The chip has had its time to switch: an acceptance that came sooner is
+// acted on now.
+void ChipConversation::onBaudSettled() {
+    if (ended_ || !baudAnswer_) return;
+    ChipMessage answer = std::move(*baudAnswer_);
+    baudAnswer_.reset();
+    apply(input::Received{std::move(answer)});
+}
+
+// The answer to the frame of a switch (or none by its deadline): logged
+// after the switch, as the frame's record always was.
+void ChipConversation::answerBaudSwitch(std::optional<reply::Kind> answer) {
+    if (answer == reply::Kind::Accepted) {
+        // A device that vanished meanwhile has been reported and its port
+        // closed: the next command opens it again, at the new rate.
+        const bool vanished = !port_.portOpen();
+        closePort();
+        if (const auto settings = BaudSettingsFor(controls_.baudIndex)) setLine(*settings);
+        const bool reopened = vanished || openPort();
+        logFrame(baudFrame_);
+        if (!reopened) reportFault(port_.lastFault());
+        return;
+    }
     logFrame(baudFrame_);
-    if (!reopened) reportFault(port_.lastFault());
-    state_ = State::Idle;
-    releaseHeld();
+    // A port that faulted meanwhile has said so.
+    if (!answer && port_.portOpen()) setStatus(QStringLiteral("芯片无应答，波特率未切换"));
+}
+
+// ---- exchanges
+
+void ChipConversation::openExchange(Command command, const QByteArray& frame) {
+    if (exchange_.open()) closeExchange(QStringLiteral("superseded"));
+    exchange_ = Exchange{};
+    exchange_.id = nextExchange_++;
+    exchange_.command = command;
+    exchange_.reportAsked = AsksForReport(frame);
+    exchange_.lyricsAsked = FrameAsksForLyrics(frame);
+    exchange_.phase = Exchange::Phase::AwaitingReply;
+}
+
+// A frame of the open exchange handed to the port: its answer is due by
+// the deadline after its last byte has left the wire.
+void ChipConversation::frameOut(const QByteArray& frame) {
+    const int baud = port_.settings().baud;
+    const double now = clock_.now();
+    wireFree_ = std::max(now, wireFree_) + double(frame.size()) * CharSeconds(baud);
+    exchange_.frames.push_back(SentFrame{frame, now, wireFree_, baud});
+    exchange_.answer.reset();
+    exchange_.answeredAt = -1;
+    if (exchange_.phase != Exchange::Phase::SwitchingBaud) exchange_.phase = Exchange::Phase::AwaitingReply;
+    exchange_.replyDeadline = wireFree_ + kReplyDeadlineSeconds;
+    replyAlarm_->setAt(exchange_.replyDeadline);
+    record(capture::Direction::Out, frame, capture::FrameNote(exchange_.id, exchange_.resends()));
+    publish();
+}
+
+// A message as it arrives, before it is acted on: on record and in the
+// exchange. The first acceptance or rejection after a frame is its answer
+// (true).
+bool ChipConversation::heard(const ChipMessage& message) {
+    const bool waiting = exchange_.phase == Exchange::Phase::AwaitingReply ||
+                         exchange_.phase == Exchange::Phase::SwitchingBaud ||
+                         (exchange_.phase == Exchange::Phase::ReadingLyrics && afterLyrics_ == Exchange::Phase::AwaitingReply);
+    const bool answer = message.kind == ChipMessage::Kind::Reply && message.reply != reply::Kind::Finished &&
+                        waiting && !exchange_.answer && !exchange_.frames.empty();
+    if (answer) {
+        exchange_.answer = message.reply;
+        exchange_.answeredAt = message.lastAt;
+        replyAlarm_->cancel();
+    }
+    record(capture::Direction::None, ToBytes(message.text),
+           capture::MessageNote(MessageKindName(message), exchange_.id, answer ? exchange_.latencyMs() : std::nullopt,
+                                message.ended));
+    if (exchange_.messages.size() < Exchange::kMaxMessages) exchange_.messages.push_back(HeardMessage{message, {}});
+    emit messageRead(message);
+    if (exchange_.open()) publish();
+    return answer;
+}
+
+void ChipConversation::closeExchange(const QString& why) {
+    if (!exchange_.open()) return;
+    exchange_.phase = Exchange::Phase::Idle;
+    exchange_.closedBy = why;
+    replyAlarm_->cancel();
+    record(capture::Direction::None, {},
+           capture::ClosedNote(exchange_.id, why, exchange_.latencyMs(), exchange_.resends()));
+    emit exchangeClosed(exchange_);
+}
+
+// After an acceptance: the exchange stays open while a finish report or
+// lyrics are still due.
+void ChipConversation::settleExchange() {
+    if (!exchange_.open() || holdsInput()) return;
+    if (exchange_.phase == Exchange::Phase::AwaitingReply && !exchange_.answer) return;
+    if (exchange_.reportAsked || exchange_.lyricsAsked) {
+        exchange_.phase = Exchange::Phase::AwaitingFinish;
+        publish();
+        return;
+    }
+    closeExchange(QStringLiteral("answered"));
+}
+
+// No answer by the deadline: a switch ends where it was; a play whose
+// finish report is due still waits for it (the answer may have been lost
+// on the line); anything else is over.
+void ChipConversation::onReplyDeadline() {
+    if (ended_) return;
+    switch (exchange_.phase) {
+    case Exchange::Phase::SwitchingBaud:
+        answerBaudSwitch(std::nullopt);
+        closeExchange(QStringLiteral("no answer"));
+        releaseHeld();
+        return;
+    case Exchange::Phase::AwaitingReply:
+        if (exchange_.reportAsked) {
+            exchange_.phase = Exchange::Phase::AwaitingFinish;
+            publish();
+            return;
+        }
+        closeExchange(QStringLiteral("no answer"));
+        return;
+    default: return;
+    }
 }
 
 // ---- code playback
@@ -399,6 +574,8 @@ void ChipConversation::advanceCodeRun() {
         }
         logFrame(frame);
         player_.sent();
+        // The run waits for this code's finish report unless it was the last.
+        if (!player_.done()) exchange_.reportAsked = true;
     }
 }
 
@@ -410,84 +587,112 @@ void ChipConversation::endCodeRun() {
 
 // ---- replies
 
-// A batch was received: handled now, or, during a wait that holds input,
-// in its place in the queue.
+// A message of the chip's arrived: on record and in the exchange at once;
+// acted on now, after the input being acted on, or, during a wait that
+// holds it, in its place in the queue. The answer to a baud-rate frame ends
+// the switch's wait (an acceptance once the chip has had its time to
+// switch), and what else the chip says before it is acted on as it comes
+// but lyric data, which waits for the switch with what comes after it.
 void ChipConversation::onCommEvent() {
     if (ended_) return;
-    if (holdsInput()) {
-        held_.push_back(input::Received{});
+    ChipMessage message = port_.input();
+    if (message.empty()) return;
+    const bool answer = heard(message);
+    const bool switching = exchange_.phase == Exchange::Phase::SwitchingBaud;
+    if (switching && answer && message.reply == reply::Kind::Accepted && clock_.now() < baudSettledAt_) {
+        baudAnswer_ = std::move(message);  // the port follows once the chip has switched
         return;
     }
-    handleReceived();
+    const bool lyrics = message.kind == ChipMessage::Kind::Lyrics;
+    const bool held = exchange_.phase == Exchange::Phase::ReadingLyrics || (switching && (lyrics || baudAnswer_));
+    if (held) {
+        held_.push_back(input::Received{std::move(message)});
+        return;
+    }
+    if (handling_ > 0) {
+        arrived_.push_back(std::move(message));
+        return;
+    }
+    apply(input::Received{std::move(message)});
 }
 
-void ChipConversation::handleReceived() {
-    lastBatch_ = port_.input();
-    const RxBatch& batch = lastBatch_;
-    const RxText& first = batch.text;
-    if (first.size() < reply::kMinChars) {  // a lone character is dropped
-        if (!first.empty()) emit dropped(first);
-        return;
-    }
-    const auto kind = reply::KindOf(first[1].code);
-    if (!kind) {
-        // Lyric data that did not start with a reply.
+void ChipConversation::handleReceived(const ChipMessage& message) {
+    switch (message.kind) {
+    case ChipMessage::Kind::Stray: emit dropped(message.text); return;
+    case ChipMessage::Kind::Lyrics:
         pending_.rejections = 0;
-        startLyricRead(first, 0, batch.lyricsEnded);
+        startLyricRead(message);
         return;
+    case ChipMessage::Kind::Reply: onReply(message); return;
     }
-    if (*kind == reply::Kind::Rejected) {
-        onRejected();
+}
+
+void ChipConversation::onReply(const ChipMessage& message) {
+    const reply::Kind kind = message.reply.value_or(reply::Kind::Accepted);
+    const RxText chars(message.text.begin(),
+                       message.text.begin() + qsizetype(std::min(message.text.size(), reply::kChars)));
+    const bool switching = exchange_.phase == Exchange::Phase::SwitchingBaud && kind != reply::Kind::Finished;
+    if (switching) answerBaudSwitch(kind);
+    if (kind == reply::Kind::Rejected) {
+        onRejected(message);
         return;
     }
     pending_.rejections = 0;
-    setStatus(reply::StatusText(*kind));
-    log_.appendLine(reply::LogLine(*kind));
-    emitReplied(*kind);
-    if (*kind == reply::Kind::Accepted) {
-        // Lyric data came with it: more than a bare acceptance, or a whole
-        // stream however short.
-        if (first.size() > reply::kBareAcceptanceMaxChars || batch.lyricsEnded)
-            startLyricRead(first, reply::kChars, batch.lyricsEnded);
+    setStatus(reply::StatusText(kind));
+    log_.appendLine(reply::LogLine(kind));
+    emit replied(kind, chars, message.lastAt);
+    if (kind == reply::Kind::Accepted) {
+        if (switching) {
+            closeExchange(QStringLiteral("answered"));
+            return;
+        }
+        settleExchange();
         return;
     }
     clearLyricLines();
     player_.finishReported();
+    // The report ends the play the open exchange started; a report that
+    // comes while another frame's answer is awaited is an earlier play's.
+    const bool play = exchange_.reportAsked || exchange_.lyricsAsked;
+    if (play && exchange_.phase != Exchange::Phase::SwitchingBaud) closeExchange(QStringLiteral("finished"));
     advanceCodeRun();
 }
 
-void ChipConversation::onRejected() {
+void ChipConversation::onRejected(const ChipMessage& message) {
+    const RxText chars(message.text.begin(),
+                       message.text.begin() + qsizetype(std::min(message.text.size(), reply::kChars)));
     setStatus(reply::RejectedStatus(pending_.rejections + 1));
     log_.appendLine(reply::LogLine(reply::Kind::Rejected));
-    emitReplied(reply::Kind::Rejected);
+    emit replied(reply::Kind::Rejected, chars, message.lastAt);
     if (pending_.resendsLeft() <= 0) {
         pending_.rejections = 0;
+        closeExchange(QStringLiteral("rejected"));
         return;
     }
     if (pending_.command == Command::CodePlayback) {
         // A code frame is not sent again.
         if (!player_.rejected()) setStatus(QString());
+        closeExchange(QStringLiteral("rejected"));
     } else {
+        resending_ = true;
         execute(pending_.command, true);
+        resending_ = false;
     }
     ++pending_.rejections;
 }
 
 // Lyric data: the rest of it is given the lyric wait of the baud rate to
 // arrive, counted from its first characters, then it is played.
-void ChipConversation::emitReplied(reply::Kind kind) {
-    const RxText& text = lastBatch_.text;
-    const RxText chars(text.begin(), text.begin() + qsizetype(std::min(text.size(), reply::kChars)));
-    emit replied(kind, chars, lastBatch_.replyAt);
-}
-
-void ChipConversation::startLyricRead(const RxText& first, size_t drop, bool whole) {
-    lyricFirst_.assign(first.begin() + qsizetype(std::min(drop, first.size())), first.end());
+void ChipConversation::startLyricRead(const ChipMessage& message) {
+    lyricMessage_ = message;
     const int waitMs = LyricWaitMs(controls_.baudIndex);
-    const int ms = waitMs - int(std::lround(port_.inputAge() * 1000.0));
-    const bool arrived = readLyricsToEnd_ && (whole || port_.inputComplete());
+    const double age = std::max(0.0, clock_.now() - message.firstAt);
+    const int ms = waitMs - int(std::lround(age * 1000.0));
+    const bool arrived = readLyricsToEnd_ && (message.ended || port_.inputComplete(message.seq));
     if (waitMs > 0 && ms > 0 && !arrived) {
-        state_ = State::ReadingLyrics;
+        afterLyrics_ = exchange_.phase;
+        exchange_.phase = Exchange::Phase::ReadingLyrics;
+        publish();
         lyricAlarm_->setAt(clock_.now() + ms / 1000.0);
         return;
     }
@@ -496,16 +701,25 @@ void ChipConversation::startLyricRead(const RxText& first, size_t drop, bool who
 
 void ChipConversation::finishLyricRead() {
     const double mark = clock_.now();
-    RxText stream = std::exchange(lyricFirst_, {});
-    const RxText rest = port_.inputMore();
+    RxText stream = std::exchange(lyricMessage_.text, {});
+    const RxText rest = port_.inputMore(lyricMessage_.seq);
     // Reading collects what the system still holds, which may have asked
     // for this read once more: it is done now.
     lyricAlarm_->cancel();
+    if (!rest.empty()) {
+        record(capture::Direction::None, ToBytes(rest),
+               capture::MessageNote(QStringLiteral("lyrics"), exchange_.id, std::nullopt, false));
+        if (!exchange_.messages.empty()) {
+            RxText& kept = exchange_.messages.back().rest;
+            if (exchange_.messages.back().message.seq == lyricMessage_.seq) kept.insert(kept.end(), rest.begin(), rest.end());
+        }
+    }
     stream.insert(stream.end(), rest.begin(), rest.end());
     emit lyricsRead(stream);
     lyrics_.play(stream, mark);
-    if (state_ != State::ReadingLyrics) return;
-    state_ = State::Idle;
+    if (exchange_.phase != Exchange::Phase::ReadingLyrics) return;
+    exchange_.phase = afterLyrics_;
+    if (exchange_.open()) publish();
     releaseHeld();
 }
 

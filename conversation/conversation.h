@@ -26,6 +26,7 @@
 
 #include "conversation/code_lists.h"
 #include "conversation/code_playback.h"
+#include "conversation/exchange.h"
 #include "conversation/frame_log.h"
 #include "conversation/line_record.h"
 #include "conversation/lyric_player.h"
@@ -39,25 +40,6 @@
 class QSettings;
 
 namespace vorla {
-
-// The commands that send a frame. A rejected frame is sent again by giving
-// the same command again, rebuilt from the controls as they are then.
-enum class Command {
-    None,
-    Stop,
-    Music,
-    Phrase,
-    Poem,
-    Sound,
-    Text,
-    Baud,
-    SleepWake,
-    OutputMode,
-    BaudAndOutput,
-    RawWithCheckByte,  // the typed bytes and their check byte
-    RawAsTyped,        // the typed bytes, the last one as the check byte
-    CodePlayback,
-};
 
 // What the window's controls hold, as a command reads them.
 struct Controls {
@@ -102,7 +84,9 @@ struct UseRate {
 struct TakeSnapshot {
     int code = 0;
 };
-struct Received {};  // a batch of received characters waits to be read
+struct Received {  // a message of the chip's, taken as it arrived
+    ChipMessage message;
+};
 }  // namespace input
 using Input = std::variant<input::SetControls, input::Send, input::ChoosePort, input::ChooseDevice, input::SetCodeLists,
                            input::ClearLog, input::UseRate, input::TakeSnapshot, input::Received>;
@@ -165,11 +149,14 @@ public:
         int resendsLeft() const { return reply::kMaxResends - rejections; }
     };
     const Pending& pending() const { return pending_; }
-    // Where the conversation stands: at rest (a code run may be waiting for
-    // a finish report, which holds nothing), or in one of the two waits that
-    // hold input.
-    enum class State { Idle, SwitchingBaud, ReadingLyrics };
-    bool holdsInput() const { return state_ != State::Idle; }
+    // The exchange open now, or the last one closed: where the conversation
+    // stands is its phase. Two phases hold input: the baud-rate switch (the
+    // operator's) and the lyric wait (the chip's too).
+    const Exchange& exchange() const { return exchange_; }
+    Exchange::Phase phase() const { return exchange_.phase; }
+    bool holdsInput() const {
+        return exchange_.phase == Exchange::Phase::SwitchingBaud || exchange_.phase == Exchange::Phase::ReadingLyrics;
+    }
     // What a wait holds, in the order it came.
     const std::deque<Input>& heldInput() const { return held_; }
     int16_t portNumber() const { return portNumber_; }
@@ -202,11 +189,19 @@ signals:
     void replied(vorla::reply::Kind kind, const vorla::RxText& characters, double arrivedAt);
     void lyricsRead(const vorla::RxText& stream);
     void dropped(const vorla::RxText& characters);
+    // Every message of the chip's as it arrives, in order.
+    void messageRead(const vorla::ChipMessage& message);
+    // The open exchange changed (a frame, a resend, a message, its phase),
+    // and the exchange closed (answered and nothing more due, its finish
+    // reported, no answer by its deadline, or the next frame went).
+    void exchangeChanged(const vorla::Exchange& exchange);
+    void exchangeClosed(const vorla::Exchange& exchange);
     void portFaulted(const vorla::PortFault& fault);
 
 private:
     void submit(Input input);
     void apply(const Input& input);
+    void dispatch(const Input& input);
     void applyPort(int16_t port);
     void applyDevice(int16_t port, const QString& device);
     void releaseHeld();
@@ -229,7 +224,17 @@ private:
     // The baud-rate switch: the frame leaves at the old rate, then the port
     // is switched.
     void startBaudSwitch(const Frame& frame);
-    void finishBaudSwitch();
+    void answerBaudSwitch(std::optional<reply::Kind> answer);
+    void onBaudSettled();
+
+    // Exchanges.
+    void openExchange(Command command, const QByteArray& frame);
+    void frameOut(const QByteArray& frame);
+    bool heard(const ChipMessage& message);
+    void settleExchange();
+    void closeExchange(const QString& why);
+    void onReplyDeadline();
+    void publish() { emit exchangeChanged(exchange_); }
 
     // Code playback.
     void playCodes();
@@ -238,10 +243,10 @@ private:
 
     // Replies.
     void onCommEvent();
-    void onRejected();
-    void startLyricRead(const RxText& first, size_t drop, bool whole);
-    void emitReplied(reply::Kind kind);
-    void handleReceived();
+    void onReply(const ChipMessage& message);
+    void onRejected(const ChipMessage& message);
+    void startLyricRead(const ChipMessage& message);
+    void handleReceived(const ChipMessage& message);
     void finishLyricRead();
 
     SerialControl& port_;
@@ -254,7 +259,8 @@ private:
     std::array<ItemsListBox, kCodeLists> lists_{};
     Controls controls_;
     QSettings* deviceMemory_ = nullptr;
-    std::unique_ptr<Alarm> baudAlarm_;
+    std::unique_ptr<Alarm> replyAlarm_;
+    std::unique_ptr<Alarm> baudAlarm_;  // the chip has had its time to switch
     std::unique_ptr<Alarm> lyricAlarm_;
     std::deque<Input> held_;
     QString status_;
@@ -262,11 +268,19 @@ private:
     int16_t portNumber_ = kStartPort;
     bool sleeping_ = false;
     bool ended_ = false;
-    State state_ = State::Idle;
-    Frame baudFrame_;    // the frame of the switch under way
-    RxText lyricFirst_;  // the first read of the lyric data waited for
+    Exchange exchange_;
+    uint64_t nextExchange_ = 1;
+    bool resending_ = false;     // the frame going out is a resend of the open exchange's
+    double wireFree_ = 0;        // when what was handed to the port has left the wire
+    Frame baudFrame_;            // the frame of the switch under way
+    double baudSettledAt_ = 0;   // when the port may follow it
+    std::optional<ChipMessage> baudAnswer_;  // its acceptance, waiting for that time
+    ChipMessage lyricMessage_;   // the lyric data waited for
+    Exchange::Phase afterLyrics_ = Exchange::Phase::Idle;  // the phase the lyric wait returns to
     bool readLyricsToEnd_ = false;
-    RxBatch lastBatch_;  // the batch handled last, for the reply's characters and time
+    int handling_ = 0;                // depth of input being acted on
+    bool releasing_ = false;          // held input is being acted on
+    std::deque<ChipMessage> arrived_;  // messages that came while input was being acted on
 };
 
 }  // namespace vorla

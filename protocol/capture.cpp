@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/capture.h"
 
+#include <QRegularExpression>
+
 #include <QtEndian>
 
 namespace vorla::capture {
@@ -239,6 +241,64 @@ int EventBaud(const QString& comment) {
     for (const QString& prefix : {QStringLiteral("opened "), QStringLiteral("settings ")})
         if (comment.startsWith(prefix)) return comment.mid(prefix.size()).section(u',', 0, 0).toInt();
     return 0;
+}
+
+namespace {
+QString Latency(std::optional<double> ms) { return ms ? QStringLiteral(" latency %1 ms").arg(*ms, 0, 'f', 1) : QString(); }
+std::optional<double> LatencyOf(const QRegularExpressionMatch& m, int group) {
+    if (!m.hasCaptured(group)) return std::nullopt;
+    return m.captured(group).toDouble();
+}
+}  // namespace
+
+QString FrameNote(uint64_t exchange, int resend) {
+    QString note = QStringLiteral("exchange %1").arg(exchange);
+    if (resend > 0) note += QStringLiteral(" resend %1").arg(resend);
+    return note;
+}
+
+QString MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended) {
+    return QStringLiteral("message %1 exchange %2%3%4")
+        .arg(kind)
+        .arg(exchange)
+        .arg(Latency(latencyMs), ended ? QStringLiteral(" ended") : QString());
+}
+
+QString ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends) {
+    QString note = QStringLiteral("exchange %1 closed: %2; resends %3").arg(exchange).arg(why).arg(resends);
+    if (latencyMs) note += QStringLiteral(";") + Latency(latencyMs);
+    return note;
+}
+
+std::optional<Note> ParseNote(const QString& comment) {
+    static const QRegularExpression frame(QStringLiteral(R"(^exchange (\d+)(?: resend (\d+))?$)"));
+    static const QRegularExpression message(
+        QStringLiteral(R"(^message (\w+) exchange (\d+)(?: latency ([0-9.]+) ms)?( ended)?$)"));
+    static const QRegularExpression closed(
+        QStringLiteral(R"(^exchange (\d+) closed: ([^;]+); resends (\d+)(?:; latency ([0-9.]+) ms)?$)"));
+    Note n;
+    if (const auto m = frame.match(comment); m.hasMatch()) {
+        n.exchange = m.captured(1).toULongLong();
+        n.resend = m.captured(2).toInt();
+        return n;
+    }
+    if (const auto m = message.match(comment); m.hasMatch()) {
+        n.type = Note::Type::Message;
+        n.kind = m.captured(1);
+        n.exchange = m.captured(2).toULongLong();
+        n.latencyMs = LatencyOf(m, 3);
+        n.ended = m.hasCaptured(4);
+        return n;
+    }
+    if (const auto m = closed.match(comment); m.hasMatch()) {
+        n.type = Note::Type::Closed;
+        n.exchange = m.captured(1).toULongLong();
+        n.kind = m.captured(2);
+        n.resend = m.captured(3).toInt();
+        n.latencyMs = LatencyOf(m, 4);
+        return n;
+    }
+    return std::nullopt;
 }
 
 }  // namespace vorla::capture

@@ -53,4 +53,24 @@ QString SettingsEvent(const QString& settings);  // "settings 9600,N,8,1"
 // The baud rate a settings or opened event names; 0 for any other.
 int EventBaud(const QString& comment);
 
+// What the tool understood of the line, beside the bytes: each frame names
+// its exchange ("exchange 12", "exchange 12 resend 1"); each message the
+// chip sent is a packet of its own, without a direction, holding its bytes
+// ("message accepted exchange 12 latency 26.2 ms", "message lyrics exchange
+// 12 ended"); an exchange's close is an event ("exchange 12 closed:
+// answered; resends 0; latency 26.2 ms").
+QString FrameNote(uint64_t exchange, int resend);
+QString MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended);
+QString ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends);
+struct Note {
+    enum class Type { Frame, Message, Closed };
+    Type type = Type::Frame;
+    uint64_t exchange = 0;
+    int resend = 0;  // a frame's resend number; a closed exchange's resends
+    QString kind;    // a message's kind ("accepted", "lyrics", ...); why an exchange closed
+    std::optional<double> latencyMs;
+    bool ended = false;  // lyrics with their end code
+};
+std::optional<Note> ParseNote(const QString& comment);
+
 }  // namespace vorla::capture

@@ -48,23 +48,23 @@ SerialControl::SerialControl(Clock& clock, QObject* parent)
 
 void SerialControl::bytesReceived(const QByteArray& bytes) {
     if (!bytes.isEmpty()) emit bytesRead(bytes);
-    grouper_.feed(bytes, clock_.now());
+    reader_.feed(bytes, clock_.now());
     grouped();
 }
 
 void SerialControl::checkQuiet() {
     collectPending();
-    grouper_.poll(clock_.now());
+    reader_.poll(clock_.now());
     grouped();
 }
 
-// After the grouping moved on: wake at its next deadline, and raise the
+// After the reader moved on: wake at its next deadline, and raise the
 // event for what it handed over.
 void SerialControl::grouped() {
-    const double due = grouper_.deadline();
-    if (due == ReceiveGrouper::kNever) quiet_->cancel();
+    const double due = reader_.deadline();
+    if (due == ChipReader::kNever) quiet_->cancel();
     else quiet_->setAt(due);
-    if (grouper_.readyCount() > 0) raiseEventSoon();
+    if (reader_.readyCount() > 0) raiseEventSoon();
     emit grouping();
 }
 
@@ -80,23 +80,35 @@ void SerialControl::raiseEventSoon() {
 void SerialControl::raiseEvents() {
     // One event a batch, once: a handler that keeps the event for later
     // takes its batch then, in order.
-    while (announced_ < grouper_.readyCount()) {
+    while (announced_ < reader_.readyCount()) {
         ++announced_;
         emit commEventRaised();
     }
 }
 
-RxBatch SerialControl::input() {
+ChipMessage SerialControl::input() {
     collectPending();
-    if (grouper_.readyCount() > 0 && announced_ > 0) --announced_;
-    RxBatch batch = grouper_.take();
-    inputAge_ = batch.text.empty() ? 0.0 : std::max(0.0, clock_.now() - batch.dataStart);
-    return batch;
+    if (reader_.readyCount() > 0 && announced_ > 0) --announced_;
+    return reader_.take();
 }
 
-RxText SerialControl::inputMore() {
+void SerialControl::settleInput() {
     collectPending();
-    return grouper_.takeMore();
+    reader_.settleReply();
+    grouped();
+    raiseEvents();
+}
+
+void SerialControl::flushInput() {
+    collectPending();
+    reader_.flush();
+    quiet_->cancel();
+    raiseEvents();
+}
+
+RxText SerialControl::inputMore(uint64_t seq) {
+    collectPending();
+    return reader_.takeMore(seq);
 }
 
 QString PortMap::device(int16_t port) const {

@@ -15,7 +15,7 @@
 #include "protocol/baud.h"
 #include "protocol/received_text.h"
 #include "serial/clock.h"
-#include "serial/receive_grouper.h"
+#include "protocol/chip_reader.h"
 
 namespace vorla {
 
@@ -45,9 +45,9 @@ private:
 };
 
 // The port operations are the driver's; the receive side is shared by every
-// driver: received bytes are split into GBK characters and grouped into
-// batches (see ReceiveGrouper) in one place, and the receive event is raised
-// once per batch on the window's thread.
+// driver: received bytes are read into the chip's messages (see ChipReader)
+// in one place, and the receive event is raised once per message on the
+// window's thread.
 class SerialControl : public QObject {
     Q_OBJECT
 public:
@@ -77,27 +77,30 @@ public:
     virtual void chooseDevice(int16_t /*port*/, const QString& /*device*/) {}
     QString deviceName() const { return device(commPort()); }
 
-    // The next batch of received characters; empty when none is waiting.
-    RxBatch input();
-    // Seconds since the lyric data of the batch input() returned last began
-    // to arrive.
-    double inputAge() const { return inputAge_; }
-    // The second read of a lyric batch: the rest of its stream that arrived
-    // since, never a reply that came after the stream's end.
-    RxText inputMore();
-    // The lyric stream of the batch input() returned last has arrived
-    // whole and waits for inputMore().
-    bool inputComplete() const { return grouper_.streamComplete(); }
+    // The next message the chip sent; empty when none is waiting.
+    ChipMessage input();
+    // The second read of lyric message `seq`: the rest of its stream that
+    // arrived since, never a reply that came after the stream's end.
+    RxText inputMore(uint64_t seq);
+    // Nothing more of lyric message `seq` is still arriving.
+    bool inputComplete(uint64_t seq) const { return reader_.streamComplete(seq); }
+    // Hands over at once whatever the reader holds, as the line's quiet
+    // would (before the port closes or changes): the receive event is
+    // raised for it before this returns.
+    void flushInput();
+    // The same for a reply that waits only to see whether lyrics follow it
+    // (the operator acts now, so it is a reply).
+    void settleInput();
     // The time base of arrivals.
     Clock& clock() const { return clock_; }
 
 signals:
-    // A batch of received data waits to be read (once for every batch).
+    // A message of the chip's waits to be read (once for every message).
     void commEventRaised();
     // A fault on an open port (the adapter vanished, a read failed); the
     // port has been closed. Raised once per fault.
     void faulted(const vorla::PortFault& fault);
-    // Bytes were received or the line's quiet ended a batch, also while
+    // Bytes were received or the line's quiet ended a message, also while
     // the receive event is held.
     void grouping();
     // Bytes as the driver read them from the line, before any grouping.
@@ -107,15 +110,15 @@ protected:
     // For drivers: bytes from the line, a frame written, the port closed,
     // the line rate in force.
     void bytesReceived(const QByteArray& bytes);
-    void frameWritten(const QByteArray& frame) { grouper_.frameSent(frame); }
-    void receiverClosed() { grouper_.dropPartial(); }
-    void setLineRate(int baud) { grouper_.setBaud(baud); }
+    void frameWritten(const QByteArray& frame) { reader_.frameSent(frame); }
+    void receiverClosed() { reader_.reset(); }
+    void setLineRate(int baud) { reader_.setBaud(baud); }
     // Bytes the operating system holds that the driver has not yet taken.
     virtual void collectPending() {}
-    // How the receive event is raised after a batch is formed: queued on the
+    // How the receive event is raised after a message is read: queued on the
     // event loop (so it never runs inside the driver's own signal).
     virtual void raiseEventSoon();
-    // Raises the receive event once for every batch not announced yet.
+    // Raises the receive event once for every message not announced yet.
     void raiseEvents();
     void checkQuiet();
 
@@ -123,10 +126,9 @@ private:
     void grouped();
 
     Clock& clock_;
-    ReceiveGrouper grouper_;
-    std::unique_ptr<Alarm> quiet_;  // rings when the line's quiet is due to end a batch
-    size_t announced_ = 0;          // batches the receive event was raised for, not yet taken
-    double inputAge_ = 0;
+    ChipReader reader_;
+    std::unique_ptr<Alarm> quiet_;  // rings when the line's quiet is due to end a message
+    size_t announced_ = 0;          // messages the receive event was raised for, not yet taken
     bool raiseQueued_ = false;
 };
 

@@ -126,7 +126,7 @@ TEST_P(EndToEndLine, KaraokeLyricsScrollAndTheFinishEmptiesThem) {
         });
     }
     b.window->Command3_Click();  // chord music 0, a karaoke piece
-    ASSERT_TRUE(b.waitForLog(kFinished, 1, 10000));
+    ASSERT_TRUE(b.waitForLog(kFinished, 1, 10000)) << b.log().toStdString();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], QStringLiteral("静夜思"));
     EXPECT_EQ(lines[1], QStringLiteral("李白"));

@@ -202,7 +202,7 @@ TEST(CodePlayback, AnEditAfterPlayDuringAWaitComesAfterIt) {
     ConversationRig r;
     r.set([](Controls& c) { c.play.lyricsBack = 1; });
     r.send(Command::Music);
-    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 20"));  // lyrics: the wait holds input
+    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 44 45 46 20"));  // lyrics: the wait holds input
     ASSERT_TRUE(r.conv->holdsInput());
     r.send(Command::CodePlayback);
     r.lists[0].removeItem(0);  // 删除, as the window pushes it

@@ -80,9 +80,9 @@ TEST(Replies, LyricDataWaitsByBaudRateHoldingInputThenPlays) {
     ConversationRig r;
     r.set([](Controls& c) { c.play.lyricsBack = 1; });
     r.send(Command::Music);
-    // The acceptance with eight more characters: the rest is waited for by
+    // The acceptance with eleven more characters: the rest is waited for by
     // the baud rate's lyric wait, then everything after the reply is played.
-    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 20"));
+    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 44 45 46 20"));
     EXPECT_TRUE(r.conv->holdsInput());
     r.clock.advance(0.5);
     r.serial.receive(Hex("BA C3 04 01 12 14"));  // the rest, and a report after it
@@ -127,40 +127,67 @@ TEST(Replies, AFinishReportEndsTheLyricDisplay) {
     EXPECT_TRUE(r.lyricLines[0].isEmpty());
 }
 
-TEST(Replies, TheBaudSwitchHoldsInputAndRepliesForItsHundredMilliseconds) {
-    ConversationRig r;
-    r.set([](Controls& c) { c.baudIndex = 3; });
-    r.send(Command::Baud);
-    EXPECT_EQ(r.serial.settings(), LineSettings{1200});
-    r.accept();
-    r.send(Command::Stop);
-    EXPECT_TRUE(r.status().isEmpty());
-    EXPECT_EQ(r.sent().size(), 1u);
-    r.clock.advance(0.1);
-    EXPECT_EQ(r.serial.settings(), LineSettings{9600});
-    // The switch's record, then in the order they came the acceptance and
-    // the held stop.
-    EXPECT_TRUE(
-        r.log().endsWith(QStringLiteral("0x1 0x88 0x80 0x80 0x4 0x8D \r\n->0x01 0x11 0x14 接受成功\r\n"
-                                        "发出一帧，字节数  6\r\n-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n")))
-        << r.log().toStdString();
-    EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
-    EXPECT_EQ(r.serial.ops.back().settings, LineSettings{9600});
+// The baud-rate frame leaves at the rate the chip runs at, and the port
+// follows only an accepted one; what the operator clicks meanwhile is held
+// and goes once the answer is in (at the new rate after an acceptance).
+TEST(Replies, TheBaudSwitchFollowsOnlyAnAcceptedFrame) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> replies;  // the chip's answers, one per frame
+        int rateAfter;
+        std::vector<int> framesAt;  // the rate each frame went at: baud frames, then the stop
+        const char* status;         // after the last answer
+    };
+    const std::vector<Case> cases = {
+        {"accepted", {"01 11 14"}, 9600, {1200, 9600}, "接收成功"},
+        {"rejected once, then accepted", {"01 10 14", "01 11 14"}, 9600, {1200, 1200, 9600}, "接收成功"},
+        {"rejected after every resend",
+         {"01 10 14", "01 10 14", "01 10 14", "01 10 14"},
+         1200,
+         {1200, 1200, 1200, 1200, 1200},
+         "接收失败 =  4"},
+        {"no answer", {}, 1200, {1200, 1200}, "芯片无应答，波特率未切换"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConversationRig r;
+        r.set([](Controls& k) { k.baudIndex = 3; });
+        r.send(Command::Baud);
+        r.send(Command::Stop);  // held until the switch has its answer
+        for (const char* answer : c.replies) {
+            EXPECT_TRUE(r.conv->holdsInput());
+            r.clock.advance(0.08);
+            r.serial.receive(Hex(answer));
+        }
+        r.clock.advance(2.5);  // past any answer's deadline
+        EXPECT_EQ(r.serial.settings().baud, c.rateAfter);
+        std::vector<int> rates;
+        for (const FakeSerial::Op& op : r.serial.ops)
+            if (op.kind == FakeSerial::Op::Output) rates.push_back(op.settings.baud);
+        EXPECT_EQ(rates, c.framesAt);
+        EXPECT_EQ(ToHex(r.sent().back()), "01 C0 80 80 04 C5");
+        // Each baud frame on record before its answer, the stop after them all.
+        EXPECT_EQ(r.log().count(QStringLiteral("0x1 0x88 0x80 0x80 0x4 0x8D")), qsizetype(c.framesAt.size() - 1));
+        EXPECT_TRUE(r.log().endsWith(QStringLiteral("-->0x1 0xC0 0x80 0x80 0x4 0xC5 \r\n")));
+        if (c.replies.empty()) {
+            EXPECT_TRUE(r.log().contains(QStringLiteral("发出一帧，字节数  6")));
+        }
+        EXPECT_EQ(r.status(), QString::fromUtf8(c.status));
+    }
 }
 
 // A rejection that arrives during the switch is the baud frame's: it is
-// sent again before what was clicked after the rejection came.
+// sent again before what was clicked before the rejection came.
 TEST(Replies, ARejectionDuringTheBaudSwitchResendsTheBaudFrameFirst) {
     ConversationRig r;
     r.set([](Controls& c) { c.baudIndex = 3; });
     r.send(Command::Baud);
-    r.reject();
     r.send(Command::Stop);
-    // Held as data, in the order it came.
-    ASSERT_EQ(r.conv->heldInput().size(), 2u);
-    EXPECT_TRUE(std::holds_alternative<input::Received>(r.conv->heldInput()[0]));
-    EXPECT_EQ(std::get<input::Send>(r.conv->heldInput()[1]).command, Command::Stop);
-    r.clock.advance(0.25);
+    ASSERT_EQ(r.conv->heldInput().size(), 1u);
+    EXPECT_EQ(std::get<input::Send>(r.conv->heldInput()[0]).command, Command::Stop);
+    r.reject();
+    r.accept();
+    r.clock.advance(0.1);  // the port follows once the chip has had its time to switch
     std::vector<std::string> sent;
     for (const QByteArray& frame : r.sent()) sent.push_back(ToHex(frame));
     EXPECT_EQ(sent, (std::vector<std::string>{"01 88 80 80 04 8D", "01 88 80 80 04 8D", "01 C0 80 80 04 C5"}));

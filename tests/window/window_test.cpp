@@ -145,11 +145,13 @@ TEST(Window, TypedComboTextCountsAsNoSelection) {
     r.window->Command3_Click();
     EXPECT_EQ(LastSent(r).substr(0, 11), "01 80 87 B9");  // 0x80 + 0x40 + 8 * -1 + 1
     r.window->Command10_Click();                          // mode 0x80, settings unchanged, port reopened
+    r.accept();
     r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 80 80 80 04 85");
     EXPECT_EQ(r.serial.settings(), LineSettings{1200});
     EXPECT_EQ(r.serial.ops.back().kind, FakeSerial::Op::Open);
     r.window->Command27_Click();
+    r.accept();
     r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 A0 80 80 04 A5");
 }
@@ -171,16 +173,16 @@ TEST(Window, SleepAndWake) {
     EXPECT_TRUE(r.log().isEmpty());
 }
 
-TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
+TEST(Window, BaudRateSwitchesThePortOnceTheChipAcceptsTheFrame) {
     WindowRig r;
     r.ui().Combo2->setCurrentIndex(3);
     r.window->Command10_Click();
     const auto& ops = r.serial.ops;
     EXPECT_EQ(ops.size(), 2u);  // the frame leaves at the old rate
-    r.clock.advance(0.099);
-    EXPECT_EQ(ops.size(), 2u);
-    r.clock.advance(0.001);
-    ASSERT_EQ(ops.size(), 4u);
+    r.clock.advance(0.5);
+    EXPECT_EQ(ops.size(), 2u);  // the port follows only an accepted frame
+    r.accept();
+    ASSERT_EQ(ops.size(), 4u);  // 100 ms after the frame went, the chip has switched
     EXPECT_EQ(ops[0].kind, FakeSerial::Op::Open);
     EXPECT_EQ(ops[0].settings, LineSettings{1200});
     EXPECT_EQ(ToHex(ops[1].bytes), "01 88 80 80 04 8D");
@@ -188,10 +190,11 @@ TEST(Window, BaudRateSwitchesThePortAfterTheFrameHasLeft) {
     EXPECT_EQ(ops[2].kind, FakeSerial::Op::Close);
     EXPECT_EQ(ops[3].kind, FakeSerial::Op::Open);
     EXPECT_EQ(ops[3].settings, LineSettings{9600});
-    EXPECT_EQ(r.journal, kSendThenLog);
+    EXPECT_EQ(r.journal, (Journal{"send", "log", "log"}));  // the frame's record, then the acceptance
     r.ui().Combo3->setCurrentIndex(0);
     r.ui().Combo2->setCurrentIndex(0);
     r.window->Command27_Click();
+    r.accept();
     r.clock.advance(0.1);
     EXPECT_EQ(LastSent(r), "01 92 80 80 04 97");
     EXPECT_EQ(r.serial.settings(), LineSettings{1200});
@@ -380,15 +383,17 @@ TEST(Window, DeviceVanishingDuringTheBaudRateWaitIsReportedOnce) {
     r.ui().Combo2->setCurrentIndex(3);
     r.window->Command10_Click();
     r.serial.vanish();
-    r.clock.advance(0.1);
+    r.clock.advance(2.5);  // no answer comes
     EXPECT_EQ(r.log().count(QStringLiteral("连接中断")), 1);
     EXPECT_FALSE(r.log().contains(QStringLiteral("打开失败")));
     EXPECT_TRUE(r.log().endsWith(QStringLiteral("0x4 0x8D \r\n")));  // the frame sent is still logged
-    // The adapter back: the next command opens the port at the new rate.
+    EXPECT_EQ(r.conv().status(), QStringLiteral("COM1 连接中断"));
+    // The adapter back: the next command opens the port at the rate the
+    // chip was last known to run at (the switch was never accepted).
     r.serial.failOpen = false;
     r.window->Command1_Click();
     EXPECT_TRUE(r.serial.portOpen());
-    EXPECT_EQ(r.serial.ops.back().settings, LineSettings{9600});
+    EXPECT_EQ(r.serial.ops.back().settings, LineSettings{1200});
 }
 
 TEST(Window, CloseButtonClosesThePortAndEndsEveryWait) {
@@ -418,7 +423,7 @@ TEST(Window, EveryButtonClickedReachesTheConversation) {
     for (const auto& [button, head] : sends) {
         const size_t before = r.serial.sent().size();
         button->click();
-        r.clock.advance(0.2);  // past a baud switch
+        r.clock.advance(2.5);  // past a baud switch's deadline: nothing answers
         ASSERT_GT(r.serial.sent().size(), before) << button->objectName().toStdString();
         EXPECT_EQ(ToHex(r.serial.sent()[before].left(2)), head) << button->objectName().toStdString();
     }

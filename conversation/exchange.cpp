@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#include "conversation/exchange.h"
+
+namespace vorla {
+
+bool AllowedAsleep(Command command) {
+    switch (command) {
+    case Command::None:
+    case Command::SleepWake:
+    case Command::RawWithCheckByte:
+    case Command::RawAsTyped: return true;
+    default: return false;
+    }
+}
+
+std::optional<double> Exchange::latencyMs() const {
+    if (!answer || frames.empty() || answeredAt < 0) return std::nullopt;
+    return std::max(0.0, (answeredAt - frames.back().wireEndAt) * 1000.0);
+}
+
+QString PhaseName(Exchange::Phase phase) {
+    switch (phase) {
+    case Exchange::Phase::Idle: return QStringLiteral("idle");
+    case Exchange::Phase::AwaitingReply: return QStringLiteral("awaiting reply");
+    case Exchange::Phase::SwitchingBaud: return QStringLiteral("switching baud");
+    case Exchange::Phase::ReadingLyrics: return QStringLiteral("reading lyrics");
+    case Exchange::Phase::AwaitingFinish: return QStringLiteral("awaiting finish");
+    }
+    return QString();
+}
+
+}  // namespace vorla
