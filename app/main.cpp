@@ -8,6 +8,7 @@
 
 #include "app/options.h"
 #include "app/simulated_port.h"
+#include "app/stop_signals.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_voice.h"
 #endif
@@ -85,6 +86,10 @@ int main(int argc, char** argv) {
             window.windowTitle() +
             QStringLiteral("   【虚拟芯片 %1线路】").arg(vorla::sim::LineKindName(options.chip.line)));
     window.show();
+    // Ctrl+C in its terminal and a termination request (a desktop logging
+    // out) close the window as its close button does: the capture is
+    // written and the settings kept.
+    vorla::OnStopSignals(&window, [&window](int) { window.close(); });
     const int status = app.exec();
     QString error;
     if (!options.capturePath.isEmpty() && !conversation.writeCapture(options.capturePath, &error)) {

@@ -4,17 +4,16 @@
 #include <cstdio>
 #include <memory>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QSocketNotifier>
 
 #include "app/selftest_options.h"
 #include "app/simulated_port.h"
+#include "app/stop_signals.h"
 #include "protocol/capture.h"
 #include "protocol/text_encoding.h"
 #include "selftest/report.h"
@@ -25,12 +24,6 @@ using namespace vorla;
 namespace {
 constexpr int kUsageStatus = 2;
 constexpr int kStationStatus = 3;
-
-int signalPipe[2] = {-1, -1};
-void OnSignal(int signal) {
-    const char c = char(signal);
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
-}
 
 // One line a step; on a terminal a bar that the next step overwrites, and a
 // line of its own for every step that does not pass.
@@ -55,19 +48,6 @@ void Progress(const RunRecord& record, int index) {
     const QString bar = QString(done, u'#') + QString(30 - done, u'.');
     if (s.verdict.outcome == Outcome::Pass) std::fprintf(stderr, "\r\033[K[%s] %s", qPrintable(bar), qPrintable(line));
     else std::fprintf(stderr, "\r\033[K%s\n", qPrintable(line));
-}
-
-// Ctrl+C and a termination request end the run; its report is written.
-void OnSignals(QCoreApplication& app, SelfTest& test) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &test, [&test] {
-        char c = 0;
-        [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
-        test.stop(c == SIGTERM ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
-    });
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
 }
 
 // Answers --help, --version and a wrong command line; -1 to go on.
@@ -179,7 +159,10 @@ int main(int argc, char** argv) {
         status = Finish(record, report, written && captured);
         QCoreApplication::exit(status);
     });
-    OnSignals(app, test);
+    // Ctrl+C and a termination request end the run; its report is written.
+    OnStopSignals(&test, [&test](int signal) {
+        test.stop(signal == SIGTERM ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
+    });
     app.exec();
     return status;
 }

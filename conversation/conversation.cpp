@@ -43,6 +43,9 @@ Controls Controls::startUp() {
     c.itemIndex = {0, 3, 0, 2};
     c.baudIndex = kStartBaudIndex;
     c.outputIndex = 1;
+    // A whole text-reading frame (欢迎使用 and a line break), its check
+    // byte typed last: sent as typed, it is a valid frame.
+    c.rawText = QStringLiteral("01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4");
     return c;
 }
 

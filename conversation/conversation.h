@@ -53,7 +53,8 @@ struct Controls {
 
     // What the window's controls hold when it opens: every reading option
     // but the lyrics, a finish report, 北国之春 under it, volume 2级, the
-    // selected stored items, 1200 baud, PWM output.
+    // selected stored items, 1200 baud, PWM output, and in the raw sender a
+    // text-reading frame with its check byte.
     static Controls startUp();
     friend bool operator==(const Controls&, const Controls&) = default;
 };

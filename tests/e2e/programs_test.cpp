@@ -3,8 +3,16 @@
 // display.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "protocol/capture.h"
 
 namespace {
 
@@ -26,7 +34,55 @@ Finished Start(const QString& program, const QStringList& args) {
             QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
+// Whether the process has a handler of its own for the signal, as its
+// status in /proc says (the mask of caught signals, in hexadecimal).
+bool Catches(qint64 pid, int signal) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("SigCgt:")) continue;
+        bool ok = false;
+        const qulonglong caught = line.mid(7).trimmed().toULongLong(&ok, 16);
+        return ok && (caught >> (signal - 1) & 1U) != 0;
+    }
+    return false;
+}
+
 }  // namespace
+
+// Ctrl-C in its terminal, or the termination request of a desktop logging
+// out, closes the window as its close button does: the capture is written.
+TEST(Programs, DemoEndedByASignalWritesItsCapture) {
+    if (!QFile::exists(QStringLiteral("/proc/self/status"))) GTEST_SKIP() << "no /proc to tell when it is ready";
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("line.pcapng"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());  // its settings stay here
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(VORLA_DEMO_PATH),
+                {QStringLiteral("--simulate"), QStringLiteral("--mute"), QStringLiteral("--capture"), path});
+        ASSERT_TRUE(p.waitForStarted());
+        const QDeadlineTimer ready(10000);
+        while (!Catches(p.processId(), signal) && !ready.hasExpired()) QThread::msleep(10);
+        EXPECT_TRUE(Catches(p.processId(), signal)) << "the signal is not handled";
+        ::kill(pid_t(p.processId()), signal);
+        if (!p.waitForFinished(10000)) p.kill();
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "no capture";
+        QString error;
+        const auto read = capture::Read(file.readAll(), &error);
+        ASSERT_TRUE(read.has_value()) << error.toStdString();
+        EXPECT_TRUE(read->application.startsWith(QStringLiteral("vorla ")));
+        ASSERT_EQ(read->interfaces.size(), 2u);
+        EXPECT_EQ(read->interfaces[0].name, QStringLiteral("COM1"));
+    }
+}
 
 TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
     struct Case {

@@ -8,7 +8,10 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -36,27 +39,183 @@ std::string LastSent(WindowRig& r) {
     const auto sent = r.serial.sent();
     return sent.empty() ? std::string() : ToHex(sent.back());
 }
+
+// What a control shows, read by its kind: its caption, title or text (a
+// combo box's current text, the window's title); whether it is checked, or
+// the index selected in a combo or list box; how many items a combo or list
+// box holds; whether it is enabled. -1 where the kind has no such value.
+struct Shown {
+    std::string name;
+    QString text;
+    int value = -1;
+    int count = -1;
+    bool enabled = true;
+    friend bool operator==(const Shown&, const Shown&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const Shown& s) {
+        return out << s.name << " \"" << s.text.toStdString() << "\" " << s.value << " " << s.count << " "
+                   << (s.enabled ? "enabled" : "disabled");
+    }
+};
+
+Shown ShownBy(const std::string& name, const QWidget* w) {
+    Shown s{name, {}};
+    s.enabled = w->isEnabled();
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        s.text = b->text();
+        if (b->isCheckable()) s.value = b->isChecked() ? 1 : 0;
+    } else if (const auto* g = qobject_cast<const QGroupBox*>(w)) {
+        s.text = g->title();
+    } else if (const auto* l = qobject_cast<const QLabel*>(w)) {
+        s.text = l->text();
+    } else if (const auto* e = qobject_cast<const QLineEdit*>(w)) {
+        s.text = e->text();
+    } else if (const auto* t = qobject_cast<const QPlainTextEdit*>(w)) {
+        s.text = t->toPlainText();
+    } else if (const auto* c = qobject_cast<const QComboBox*>(w)) {
+        s = {name, c->currentText(), frm_7711::ListIndexOf(c), c->count(), c->isEnabled()};
+    } else if (const auto* list = qobject_cast<const ListBoxWidget*>(w)) {
+        s = {name, {}, list->listIndex(), list->listCount(), list->isEnabled()};
+    } else {
+        s.text = w->windowTitle();  // the window
+    }
+    return s;
+}
 }  // namespace
 
-// The window opens showing the start-up values and hands the conversation
-// exactly what it shows; the line stays closed until the first frame.
+// Every control shows its start-up value, the conversation is handed exactly
+// what the controls hold, and the line stays closed until the first frame.
 TEST(Window, StartUpState) {
     WindowRig r;
-    auto& ui = r.ui();
-    EXPECT_EQ(r.window->minimumSize(), r.window->maximumSize());
-    EXPECT_EQ(r.window->readControls(), Controls::startUp());  // one source of start-up values
+    auto t = [](const char* text) { return QString::fromUtf8(text); };
+    const Shown expected[] = {
+        {"frm_7711", t(" Mirada -- Vorla语音合成芯片  功能演示   电话：")},
+        {"Frame1", t("和弦音乐")},
+        {"Frame2", t("常用短语")},
+        {"Frame3", t("唐诗宋词")},
+        {"Frame12", t("其它声音")},
+        {"Frame5", t("音量")},
+        {"Frame6", t("文本朗读------请输入汉字,数字,英文,标点符号:")},
+        {"Frame4", t("系统设置")},
+        {"Frame13",
+         t("用“插入键”插入各条代码所要播放的任意选项，再“生成代码参数”；点击“播放”，按顺序播以下四条代码！")},
+        {"Frame14", t("波特率选择")},
+        {"Frame15", t("输出方式选择")},
+        {"Label12", t("接收:")},
+        {"Label11", {}},
+        {"Label1", t("卡拉OK:")},
+        {"Label10", t("循环播放:")},
+        {"Label5", t("背景音乐:")},
+        {"Label2",
+         t("发送文本--（用户自已自由定义要发送的16进制编码）（可测试任意编码格式）（格式严格匹配，格式为：2位16进制"
+           "数值+1个空格符）")},
+        {"Text1", t("此处播放歌词")},
+        {"Text2", {}},
+        {"Text3", t("欢迎使用！\n")},  // the box holds CR LF as a line feed
+        {"Text4", {}},
+        {"Text5", t("01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4")},
+        {"Check1", t("播完是否告知"), 1},
+        {"Check2", t("按姓名处理"), 1},
+        {"Check3", t("读标点符号"), 1},
+        {"Check4", t("1读成\"幺\""), 1},
+        {"Check5", t("回传歌词"), 0},
+        {"Combo5", t("循环1遍（默认）"), 0, 8},
+        {"Combo1", t("北国之春\t"), 4, 8},
+        {"Combo2", t("波特率1200(默认)"), 0, 4},
+        {"Combo3", t("PWM 输出(默认)"), 1, 2},
+        // The volume shown is the one sent: 2级, VolumeLevel 1.
+        {"Option3", t("1级"), 0},
+        {"Option4", t("2级"), 1},
+        {"Option5", t("3级"), 0},
+        {"Option6", t("4级"), 0},
+        {"Option7", t("5级"), 0},
+        {"Option8", t("6级"), 0},
+        {"Option11", t("COM1"), 1},
+        {"Option12", t("COM2"), 0},
+        {"Option1", t("在第1条代码插入"), 1},
+        {"Option2", t("在第2条代码插入"), 0},
+        {"Option9", t("在第3条代码插入"), 0},
+        {"Option10", t("在第4条代码插入"), 0},
+        {"Command1", t("中  断")},
+        {"Command2", t("关  闭")},
+        {"Command3", t("播放")},
+        {"Command4", t("播放")},
+        {"Command5", t("播放")},
+        {"Command6", t("播放 ")},
+        {"Command10", t("发送")},
+        {"Command11", t("休  眠")},
+        {"Command12", t("播放")},
+        {"Command13", t("播  放")},
+        {"Command14", t("删  除")},
+        {"Command15", t("全部删除")},
+        {"Command16", t("插入")},
+        {"Command17", t("插入")},
+        {"Command18", t("插入")},
+        {"Command19", t("插入")},
+        {"Command20", t("插入")},
+        {"Command22", t("代码1参数生成")},
+        {"Command23", t("代码2参数生成")},
+        {"Command24", t("代码3参数生成")},
+        {"Command25", t("代码4参数生成")},
+        {"Command26", t("发送")},
+        {"Command27", t("同时发送")},
+        {"Clr", t("清空")},
+        {"btn_fasong", t("发送-自动加异或效验")},
+        {"btn_fasong2", t("发送-手动加异或效验")},
+        {"List1", {}, 0, 26},
+        {"List2", {}, 3, 20},
+        {"List3", {}, 0, 9},
+        {"List4", {}, 2, 10},
+        {"List5", {}, 4, 5},
+        {"List6", {}, -1, 1, false},
+        {"List7", {}, -1, 0, false},
+        {"List8", {}, -1, 0, false},
+    };
+    for (const Shown& e : expected) {
+        const QString name = QString::fromStdString(e.name);
+        const QWidget* w = name == r.window->objectName() ? r.window.get() : r.window->findChild<QWidget*>(name);
+        ASSERT_NE(w, nullptr) << e.name;
+        EXPECT_EQ(ShownBy(e.name, w), e);
+    }
+    const std::pair<QComboBox*, const char*> items[] = {
+        {r.ui().Combo1, "无（默认）|夢里水乡|雨蝶|茉莉花|北国之春\t|秋日的私语|同桌的你\t|秋雨蒙蒙-日"},
+        {r.ui().Combo2, "波特率1200(默认)|波特率2400|波特率4800|波特率9600"},
+        {r.ui().Combo3, "DA输出|PWM 输出(默认)"},
+        {r.ui().Combo5, "循环1遍（默认）|循环2遍|循环3遍|循环4遍|循环5遍|循环6遍|循环7遍|一直循环"},
+    };
+    for (const auto& [box, texts] : items) {
+        QStringList shown;
+        for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
+        EXPECT_EQ(shown.join(u'|'), t(texts)) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(r.window->minimumSize(), QSize(750, 741));
+    EXPECT_EQ(r.window->maximumSize(), QSize(750, 741));
+    // The conversation starts from the same values, and a command takes them
+    // from the controls: start-up leaves out nothing the window shows.
+    EXPECT_EQ(r.window->readControls(), Controls::startUp());
     EXPECT_EQ(r.conv().controls(), Controls::startUp());
     EXPECT_EQ(PlayHeaderFor(r.conv().controls().play), (PlayHeader{0x80, 0x87, 0xE1}));
-    EXPECT_TRUE(ui.Option11->isChecked() && ui.Option1->isChecked());
-    EXPECT_TRUE(ui.List5->isEnabled());
-    EXPECT_FALSE(ui.List6->isEnabled() || ui.List7->isEnabled() || ui.List8->isEnabled());
-    EXPECT_EQ(ui.List5->listIndex(), ui.List5->listCount() - 1);
     EXPECT_EQ(r.conv().codeLists(), InitialCodeLists());
-    EXPECT_TRUE(ui.Label11->text().isEmpty());
     EXPECT_EQ(r.conv().portNumber(), 1);
     EXPECT_EQ(r.serial.settings(), LineSettings{1200});
     EXPECT_FALSE(r.serial.portOpen());
     EXPECT_TRUE(r.serial.ops.empty());
+}
+
+// The raw sender's start-up text is a whole text-reading frame: as typed it
+// goes out unchanged, with a computed check byte it gains a 00.
+TEST(Window, RawSenderRightAfterStartUpSendsItsFrame) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"btn_fasong2", "01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4"},
+        {"btn_fasong", "01 80 87 C1 BB B6 D3 AD CA B9 D3 C3 A3 8D A3 8A 04 D4 00"},
+    };
+    for (const auto& [button, bytes] : cases) {
+        WindowRig r;
+        r.window->findChild<QAbstractButton*>(QString::fromLatin1(button))->click();
+        const auto sent = r.serial.sent();
+        ASSERT_EQ(sent.size(), 1u) << button;
+        EXPECT_EQ(ToHex(sent[0]), bytes) << button;
+        EXPECT_TRUE(r.messages.empty());
+    }
 }
 
 TEST(Window, PortsOpenOnFirstSendAndSwitch) {
