@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "conversation/line_record.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vorla {
@@ -43,6 +44,88 @@ capture::Capture LineRecord::toCapture(double clockNow, int64_t wallMicrosNow,
         c.packets.push_back(capture::Packet{micros, interface, e.direction, e.bytes, e.event});
     }
     return c;
+}
+
+bool IsMessage(const LineEntry& entry) {
+    if (entry.direction != capture::Direction::None || entry.bytes.isEmpty()) return false;
+    const auto note = capture::ParseNote(entry.event);
+    return note && note->type == capture::Note::Type::Message;
+}
+
+namespace {
+// Reads a record's reads into messages as the conversation does.
+class Rereader {
+public:
+    explicit Rereader(std::deque<LineEntry>& out) : out_(out) {}
+    void add(const LineEntry& e) {
+        release(e.at);
+        if (e.direction == capture::Direction::None) {
+            if (const int baud = capture::EventBaud(e.event)) reader_.setBaud(baud_ = baud);
+            out_.push_back(e);
+            return;
+        }
+        if (e.direction == capture::Direction::Out) {
+            reader_.frameSent(e.bytes);
+            const bool resend = rejected_ && e.bytes == lastFrame_;
+            if (!resend) ++exchange_;
+            resends_ = resend ? resends_ + 1 : 0;
+            rejected_ = false;
+            lastFrame_ = e.bytes;
+            wireEnd_ = e.at + double(e.bytes.size()) * CharSeconds(baud_);
+            answered_ = false;
+            LineEntry frame = e;
+            if (frame.event.isEmpty()) frame.event = capture::FrameNote(exchange_, resends_);
+            out_.push_back(std::move(frame));
+            return;
+        }
+        out_.push_back(e);
+        port_ = e.port;
+        reader_.feed(e.bytes, e.at);
+        release(e.at);
+    }
+    void finish() {
+        reader_.flush();
+        release(reader_.kNever);
+    }
+
+private:
+    void release(double now) {
+        if (now != ChipReader::kNever) reader_.poll(now);
+        while (reader_.readyCount() > 0) {
+            const ChipMessage m = reader_.take();
+            const bool answer = m.kind == ChipMessage::Kind::Reply && m.reply != reply::Kind::Finished && !answered_ &&
+                                exchange_ > 0;
+            std::optional<double> latency;
+            if (answer) {
+                answered_ = true;
+                latency = std::max(0.0, (m.lastAt - wireEnd_) * 1000.0);
+            }
+            rejected_ = rejected_ || m.reply == reply::Kind::Rejected;
+            out_.push_back(LineEntry{m.lastAt, port_, capture::Direction::None, ToBytes(m.text),
+                                     capture::MessageNote(MessageKindName(m), exchange_, latency, m.ended)});
+        }
+    }
+
+    std::deque<LineEntry>& out_;
+    ChipReader reader_;
+    int baud_ = 1200;
+    int16_t port_ = 1;
+    uint64_t exchange_ = 0;
+    int resends_ = 0;
+    bool rejected_ = false;
+    bool answered_ = false;
+    QByteArray lastFrame_;
+    double wireEnd_ = 0;
+};
+}  // namespace
+
+std::deque<LineEntry> Understood(const std::deque<LineEntry>& entries) {
+    if (std::any_of(entries.begin(), entries.end(), IsMessage)) return entries;
+    std::deque<LineEntry> out;
+    Rereader reader(out);
+    for (const LineEntry& e : entries) reader.add(e);
+    reader.finish();
+    return out;
 }
 
 }  // namespace vorla

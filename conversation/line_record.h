@@ -13,6 +13,7 @@
 #include <QString>
 
 #include "protocol/capture.h"
+#include "protocol/chip_reader.h"
 
 namespace vorla {
 
@@ -45,5 +46,14 @@ private:
     std::deque<LineEntry> entries_;
     uint64_t dropped_ = 0;
 };
+
+// The line as the tool understood it: the entries with every message the
+// chip sent as an entry of its own (its bytes, and a note naming its kind,
+// its exchange and an answer's latency). A record made by the conversation
+// has them already; for one made without (an older capture), the chip's
+// reads are read into messages here, by the same reader the conversation
+// uses, and each frame is given its exchange.
+std::deque<LineEntry> Understood(const std::deque<LineEntry>& entries);
+bool IsMessage(const LineEntry& entry);
 
 }  // namespace vorla

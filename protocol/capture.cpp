@@ -244,7 +244,7 @@ int EventBaud(const QString& comment) {
 }
 
 namespace {
-QString Latency(std::optional<double> ms) { return ms ? QStringLiteral(" latency %1 ms").arg(*ms, 0, 'f', 1) : QString(); }
+QString Latency(std::optional<double> ms) { return ms ? QStringLiteral(" latency %1 ms").arg(*ms, 0, 'f', 3) : QString(); }
 std::optional<double> LatencyOf(const QRegularExpressionMatch& m, int group) {
     if (!m.hasCaptured(group)) return std::nullopt;
     return m.captured(group).toDouble();

@@ -56,9 +56,9 @@ int EventBaud(const QString& comment);
 // What the tool understood of the line, beside the bytes: each frame names
 // its exchange ("exchange 12", "exchange 12 resend 1"); each message the
 // chip sent is a packet of its own, without a direction, holding its bytes
-// ("message accepted exchange 12 latency 26.2 ms", "message lyrics exchange
+// ("message accepted exchange 12 latency 26.183 ms", "message lyrics exchange
 // 12 ended"); an exchange's close is an event ("exchange 12 closed:
-// answered; resends 0; latency 26.2 ms").
+// answered; resends 0; latency 26.183 ms").
 QString FrameNote(uint64_t exchange, int resend);
 QString MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended);
 QString ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends);

@@ -30,49 +30,32 @@ namespace {
 // and lyric streams, axis.
 constexpr double kBand = 16, kLane = 24, kJoins = 26, kPlays = 14, kAxis = 22, kLaneNames = 40;
 
-struct Read {
-    QStringList replies;
-    int other = 0;  // bytes besides replies
-    bool rejected = false, accepted = false, finished = false;
-};
-
-Read ReadOf(const QByteArray& bytes) {
-    Read r;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto kind = i + 2 < bytes.size() && bytes[i] == char(reply::kHead) && bytes[i + 2] == char(reply::kTail)
-                              ? reply::KindOf(uint8_t(bytes[i + 1]))
-                              : std::nullopt;
-        if (!kind) {
-            ++r.other;
-            continue;
-        }
-        r.replies << reply::LogLine(*kind).section(u' ', 3);
-        r.rejected = r.rejected || *kind == reply::Kind::Rejected;
-        r.accepted = r.accepted || *kind == reply::Kind::Accepted;
-        r.finished = r.finished || *kind == reply::Kind::Finished;
-        i += 2;
-    }
-    return r;
-}
-
-QString ReadWords(const Read& r) {
-    QStringList words = r.replies;
-    if (r.other > 0) words << QStringLiteral("数据%1字节").arg(r.other);
-    return words.join(QStringLiteral("、"));
-}
-
 bool IsPlayFrame(const QByteArray& frame) { return frame.size() > 6 && uint8_t(frame[1]) == kPlayMode; }
 
-// Builds the timeline entry by entry, keeping what pairs frames with replies.
+// A message in words: a reply by its name, lyric data and anything else by
+// its size.
+QString MessageWords(const QString& kind, qsizetype bytes) {
+    if (kind == QStringLiteral("rejected")) return reply::LogLine(reply::Kind::Rejected).section(u' ', 3);
+    if (kind == QStringLiteral("accepted")) return reply::LogLine(reply::Kind::Accepted).section(u' ', 3);
+    if (kind == QStringLiteral("finished")) return reply::LogLine(reply::Kind::Finished).section(u' ', 3);
+    if (kind == QStringLiteral("lyrics")) return QStringLiteral("歌词%1字节").arg(bytes);
+    return QStringLiteral("数据%1字节").arg(bytes);
+}
+
+// Builds the timeline from the line as the tool understood it: a box for
+// every frame and every message of the chip's, each answer joined to its
+// exchange's frame.
 class Builder {
 public:
     void add(const LineEntry& e) {
-        if (e.direction == capture::Direction::None) {
-            if (const int b = capture::EventBaud(e.event)) baud_ = b;
+        if (e.direction == capture::Direction::Out) {
+            sent(e);
             return;
         }
-        if (e.direction == capture::Direction::Out) sent(e);
-        else received(e);
+        if (e.direction == capture::Direction::In) return;  // drawn as the messages read from it
+        if (const int b = capture::EventBaud(e.event)) baud_ = b;
+        const auto note = capture::ParseNote(e.event);
+        if (note && note->type == capture::Note::Type::Message && !e.bytes.isEmpty()) message(e, *note);
     }
     Timeline finish(double end) {
         closePlay(end, false);
@@ -85,37 +68,36 @@ private:
     double wire(const QByteArray& bytes) const { return double(bytes.size()) * 10.0 / double(baud_); }
     void sent(const LineEntry& e) {
         TimelineBox box{e.at, e.at + wire(e.bytes), true, DescribeFrame(e.bytes), {}, TimelineBox::Mark::None};
-        if (rejectedSince_ && e.bytes == lastFrame_) box.mark = TimelineBox::Mark::Resent;
+        const auto note = capture::ParseNote(e.event);
+        if (note && note->resend > 0) box.mark = TimelineBox::Mark::Resent;
         box.tip = QStringLiteral("%1 s  发出 %2\n%3").arg(e.at, 0, 'f', 6).arg(HexBytes(e.bytes), box.label);
+        if (note) exchange_ = note->exchange;
         lastFrame_ = e.bytes;
-        rejectedSince_ = false;
         closeLyrics();
-        waiting_ = t_.boxes.size();
+        frameBox_ = t_.boxes.size();
         push(std::move(box));
     }
-    void received(const LineEntry& e) {
-        const Read r = ReadOf(e.bytes);
-        TimelineBox box{
-            std::max(e.at - wire(e.bytes), lastReadEnd_), e.at, false, ReadWords(r), {}, TimelineBox::Mark::None};
-        if (r.finished) box.mark = TimelineBox::Mark::Finished;
-        if (r.rejected) box.mark = TimelineBox::Mark::Rejected;
+    void message(const LineEntry& e, const capture::Note& note) {
+        TimelineBox box{std::max(e.at - wire(e.bytes), lastReadEnd_), e.at, false,
+                        MessageWords(note.kind, e.bytes.size()), {}, TimelineBox::Mark::None};
+        if (note.kind == QStringLiteral("finished")) box.mark = TimelineBox::Mark::Finished;
+        if (note.kind == QStringLiteral("rejected")) box.mark = TimelineBox::Mark::Rejected;
         box.tip = QStringLiteral("%1 s  收到 %2\n%3").arg(e.at, 0, 'f', 6).arg(HexBytes(e.bytes), box.label);
         lastReadEnd_ = e.at;
-        rejectedSince_ = rejectedSince_ || r.rejected;
         const size_t index = t_.boxes.size();
         push(std::move(box));
-        if (!r.replies.isEmpty() && waiting_ < index) {
-            t_.joins.push_back(TimelineJoin{waiting_, index, (e.at - t_.boxes[waiting_].end) * 1000.0});
-            if (r.accepted && IsPlayFrame(lastFrame_)) openPlay(e.at, t_.boxes[waiting_].label);
-            waiting_ = kNone;
+        const bool ours = note.exchange == exchange_ && frameBox_ < index;
+        if (note.latencyMs && ours) {
+            t_.joins.push_back(TimelineJoin{frameBox_, index, *note.latencyMs});
+            if (note.kind == QStringLiteral("accepted") && IsPlayFrame(lastFrame_))
+                openPlay(e.at, t_.boxes[frameBox_].label);
         }
-        if (r.finished) closePlay(e.at, true);
-        // Lyric data: what a frame that asked for lyrics gets besides replies.
-        if (r.other > 0 && IsPlayFrame(lastFrame_) && (uint8_t(lastFrame_[2]) & kLyricsBackBit)) {
+        if (note.kind == QStringLiteral("finished")) closePlay(e.at, true);
+        if (note.kind == QStringLiteral("lyrics")) {
             if (!lyricsOpen_) lyrics_ = TimelineSpan{t_.boxes.back().start, e.at, {}, QColor(255, 225, 150)};
             lyricsOpen_ = true;
             lyrics_.end = e.at;
-            lyricBytes_ += r.other;
+            lyricBytes_ += int(e.bytes.size());
         }
     }
     void closeLyrics() {
@@ -148,12 +130,12 @@ private:
     Timeline t_;
     int baud_ = 1200;
     QByteArray lastFrame_;
-    bool rejectedSince_ = false;
-    size_t waiting_ = kNone;  // the frame waiting for its reply
+    uint64_t exchange_ = 0;
+    size_t frameBox_ = kNone;  // the box of the frame last sent
     double lastReadEnd_ = -1e300;
     TimelineSpan play_;
     bool playing_ = false;
-    TimelineSpan lyrics_;  // a lyric stream, from its first read to its last
+    TimelineSpan lyrics_;  // a lyric stream, from its first message to its last
     bool lyricsOpen_ = false;
     int lyricBytes_ = 0;
 };
@@ -176,7 +158,7 @@ QRectF LaneRect(const QRectF& area, bool sent) {
 
 Timeline BuildTimeline(const std::deque<LineEntry>& entries) {
     Builder b;
-    for (const LineEntry& e : entries) b.add(e);
+    for (const LineEntry& e : Understood(entries)) b.add(e);
     return b.finish(entries.empty() ? 0 : entries.back().at);
 }
 
