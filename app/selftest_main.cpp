@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSaveFile>
 
 #include "app/selftest_options.h"
@@ -18,6 +19,7 @@
 #include "protocol/text_encoding.h"
 #include "selftest/report.h"
 #include "serial/qt_serial_control.h"
+#include "ui/self_test_window.h"
 
 using namespace vorla;
 
@@ -101,6 +103,25 @@ bool WriteCapture(const ChipConversation& conversation, const QString& path, Run
     return true;
 }
 
+// The run's timeline as an SVG picture; false (said why) when it cannot be written.
+bool WriteTimeline(const RunRecord& record, const ChipConversation& conversation, const QString& path) {
+    if (!SaveRunTimelineSvg(record, conversation.lineRecord(), path)) {
+        std::fprintf(stderr, "vorla-selftest: the timeline %s cannot be written\n", qPrintable(path));
+        return false;
+    }
+    std::fprintf(stderr, "timeline: %s\n", qPrintable(QFileInfo(path).absoluteFilePath()));
+    return true;
+}
+
+// The application object. Drawing the timeline takes fonts, which take a
+// QGuiApplication; it runs on the offscreen platform, as nothing is shown, so
+// that no display is needed. Without a picture to draw, a QCoreApplication.
+std::unique_ptr<QCoreApplication> Application(int& argc, char** argv, bool drawing) {
+    if (!drawing) return std::make_unique<QCoreApplication>(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 void PrintHeading(const RunRecord& record) {
     const RunInfo& info = record.info;
     std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud, %s run, station %s, operator %s, started %s\n",
@@ -125,9 +146,12 @@ int Finish(const RunRecord& record, ReportFile& report, bool written) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    SelfTestCommandLine options = ParseSelfTestCommandLine(QCoreApplication::arguments());
+    // Read before the application object, whose kind depends on them.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    SelfTestCommandLine options = ParseSelfTestCommandLine(arguments);
     if (const int status = Answered(options); status >= 0) return status;
+    const std::unique_ptr<QCoreApplication> app = Application(argc, argv, !options.timelinePath.isEmpty());
     if (!GbkAvailable()) {
         std::fprintf(stderr, "vorla-selftest: the GBK (code page 936) converter is not available\n");
         return kStationStatus;
@@ -156,13 +180,14 @@ int main(int argc, char** argv) {
     QObject::connect(&test, &SelfTest::finished, [&] {
         RunRecord record = test.record();
         const bool captured = options.capturePath.isEmpty() || WriteCapture(conversation, options.capturePath, record);
-        status = Finish(record, report, written && captured);
+        const bool drawn = options.timelinePath.isEmpty() || WriteTimeline(record, conversation, options.timelinePath);
+        status = Finish(record, report, written && captured && drawn);
         QCoreApplication::exit(status);
     });
     // Ctrl+C and a termination request end the run; its report is written.
     OnStopSignals(&test, [&test](int signal) {
         test.stop(signal == SIGTERM ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
     });
-    app.exec();
+    app->exec();
     return status;
 }

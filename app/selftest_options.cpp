@@ -51,6 +51,9 @@ QString SelfTestUsage() {
                "                     chip and the time\n"
                "  --capture FILE     every byte of the run with its time, as a pcapng\n"
                "                     capture (the report names it and its SHA-256)\n"
+               "  --timeline FILE    the run on the line's timeline, as an SVG picture: its\n"
+               "                     steps, every frame and read, and the latencies, in\n"
+               "                     rows at most 2400 pixels wide\n"
                "  --help, --version\n"
                "\n"
                "The virtual chip (with --simulate):\n"
@@ -112,6 +115,8 @@ const std::vector<std::pair<QString, Setter>>& ValueOptions() {
          [](SelfTestCommandLine& c, const QString& v) { return !(c.reportPath = v).isEmpty(); }},
         {QStringLiteral("capture"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.capturePath = v).isEmpty(); }},
+        {QStringLiteral("timeline"),
+         [](SelfTestCommandLine& c, const QString& v) { return !(c.timelinePath = v).isEmpty(); }},
         {QStringLiteral("dut"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.run.info.dut = v).isEmpty(); }},
         {QStringLiteral("station"),

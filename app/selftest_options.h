@@ -16,7 +16,8 @@ struct SelfTestCommandLine {
     sim::ChipOptions chip;  // its options
     RunOptions run;
     QString reportPath;
-    QString capturePath;  // the line's capture, written at the end
+    QString capturePath;   // the line's capture, written at the end
+    QString timelinePath;  // the run's timeline as an SVG picture, written at the end
     bool help = false;
     bool version = false;
     QString error;  // set when the command line cannot be used

@@ -26,9 +26,13 @@
 namespace vorla {
 
 namespace {
-// Heights of the strips, from the top: steps, sent, joins, received, plays
-// and lyric streams, axis.
-constexpr double kBand = 16, kLane = 24, kJoins = 26, kPlays = 14, kAxis = 22, kLaneNames = 40;
+// Heights of the strips, from the top: the steps' names and their bands,
+// sent, joins, received, plays and lyric streams, axis; the lane names' width;
+// the room kept right of the end; the gap between rows of a picture.
+constexpr double kStepNames = 13, kStepBand = 5, kSteps = kStepNames + kStepBand + 2, kLane = 24, kJoins = 26,
+                 kPlays = 14, kAxis = 22, kHeight = kSteps + 2 * kLane + kJoins + 2 * kPlays + kAxis + 8,
+                 kLaneNames = 40, kEndMargin = 40, kRowGap = 8;
+constexpr double kMostPixelsPerSecond = 1e7;
 
 bool IsPlayFrame(const QByteArray& frame) { return frame.size() > 6 && uint8_t(frame[1]) == kPlayMode; }
 
@@ -151,7 +155,7 @@ QColor BoxColour(const TimelineBox& b) {
 }
 
 QRectF LaneRect(const QRectF& area, bool sent) {
-    const double top = area.top() + kBand + (sent ? 0 : kLane + kJoins);
+    const double top = area.top() + kSteps + (sent ? 0 : kLane + kJoins);
     return QRectF(area.left() + kLaneNames, top, area.width() - kLaneNames, kLane);
 }
 }  // namespace
@@ -206,9 +210,169 @@ double TickStep(double pixelsPerSecond, double minPixels) {
 }
 
 QString TickText(double seconds, double step) {
-    if (step < 1e-3) return QStringLiteral("%1 µs").arg(std::round(seconds * 1e6));
-    if (step < 1) return QStringLiteral("%1 ms").arg(std::round(seconds * 1e3));
-    return QStringLiteral("%1 s").arg(seconds, 0, 'f', 0);
+    const int decimals = std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 9);
+    QString text = QString::number(seconds, 'f', decimals);
+    if (decimals > 0) {
+        while (text.endsWith(u'0')) text.chop(1);
+        if (text.endsWith(u'.')) text.chop(1);
+    }
+    if (text == QStringLiteral("-0")) text = QStringLiteral("0");
+    return text + QStringLiteral(" s");
+}
+
+double TimelineHeight() { return kHeight; }
+
+namespace {
+constexpr double kLabelGap = 4;       // between two labels side by side
+constexpr double kMaxStepName = 220;  // a step's name is elided beyond this
+
+// Where times go in an area at a zoom.
+struct Scale {
+    const TimelineView& view;
+    QRectF area;
+    double left() const { return area.left() + kLaneNames; }
+    double x(double t) const { return left() + (t - view.secondsAt) * view.pixelsPerSecond; }
+    double seconds() const { return (area.right() - left()) / view.pixelsPerSecond; }  // in view
+};
+
+QString LatencyText(const TimelineJoin& join) { return QStringLiteral("%1 ms").arg(join.latencyMs, 0, 'f', 1); }
+
+// The joins' lines as they cross the band a label takes (from y0 to y1),
+// each as the x range it covers there: a label is clear of every line when
+// no range starting left of its right end reaches past its left end.
+class JoinCrossings {
+public:
+    JoinCrossings(const std::vector<PlacedJoin>& joins, double y0, double y1) : y0_(y0), y1_(y1) {
+        for (const PlacedJoin& j : joins) ranges_.push_back(across(j.line));
+        std::sort(ranges_.begin(), ranges_.end());
+        double far = -1e300;
+        for (const auto& [from, to] : ranges_) reach_.push_back(far = std::max(far, to));
+    }
+    std::pair<double, double> across(const QLineF& line) const {
+        const auto xAt = [&](double y) {
+            return line.x1() + (line.x2() - line.x1()) * (y - line.y1()) / (line.y2() - line.y1());
+        };
+        return std::minmax(xAt(y0_), xAt(y1_));
+    }
+    bool clear(double left, double right) const {
+        const auto before = std::lower_bound(ranges_.begin(), ranges_.end(), std::pair{right, -1e300});
+        const auto n = size_t(before - ranges_.begin());
+        return n == 0 || reach_[n - 1] < left;
+    }
+
+private:
+    double y0_, y1_;
+    std::vector<std::pair<double, double>> ranges_;  // by their left ends
+    std::vector<double> reach_;                      // the rightmost end of the ranges up to each
+};
+
+// Each latency right of its join's line, else left of it, clear of every
+// line and of the latency before; left out when neither place is free.
+void PlaceLatencies(const Timeline& timeline, const Scale& s, const QFontMetricsF& metrics, TimelineLayout& layout) {
+    const double h = metrics.height();
+    const double y0 = LaneRect(s.area, true).bottom() + (kJoins - h) / 2;
+    const JoinCrossings crossings(layout.joins, y0 - 1, y0 + h + 1);
+    double lastRight = -1e300;
+    for (const PlacedJoin& j : layout.joins) {
+        const QString text = LatencyText(timeline.joins[j.join]);
+        const double w = metrics.horizontalAdvance(text);
+        const auto [from, to] = crossings.across(j.line);
+        for (const double x : {to + 3, from - 3 - w}) {
+            if (x < std::max(lastRight + kLabelGap, s.left()) || x + w > s.area.right() ||
+                !crossings.clear(x - 1, x + w + 1))
+                continue;
+            layout.latencies.push_back(PlacedLabel{j.join, QRectF(x, y0, w, h), text});
+            lastRight = x + w;
+            break;
+        }
+    }
+}
+
+// A join is drawn when both its boxes are.
+void PlaceJoins(const Timeline& timeline, const Scale& s, TimelineLayout& layout) {
+    std::vector<const PlacedBox*> byBox(timeline.boxes.size(), nullptr);
+    for (const PlacedBox& p : layout.boxes) byBox[p.box] = &p;
+    const double top = LaneRect(s.area, true).bottom(), bottom = LaneRect(s.area, false).top();
+    for (size_t i = 0; i < timeline.joins.size(); ++i) {
+        const TimelineJoin& j = timeline.joins[i];
+        const PlacedBox* sent = j.sent < byBox.size() ? byBox[j.sent] : nullptr;
+        const PlacedBox* reply = j.reply < byBox.size() ? byBox[j.reply] : nullptr;
+        if (sent && reply)
+            layout.joins.push_back(PlacedJoin{i, QLineF(sent->rect.right(), top, reply->rect.right(), bottom)});
+    }
+}
+
+// Each step's name at its start (or at the left edge for the step in
+// progress there), in a row of its own above the steps' bands, reaching over
+// the steps after it; left out where the name before reaches its start.
+std::vector<PlacedLabel> PlaceStepNames(const std::vector<TimelineSpan>& bands, const Scale& s,
+                                        const QFontMetricsF& metrics) {
+    std::vector<PlacedLabel> placed;
+    double lastRight = -1e300;
+    for (size_t i = 0; i < bands.size(); ++i) {
+        const double left = std::max(s.x(bands[i].start), s.left());
+        if (std::min(s.x(bands[i].end), s.area.right()) <= left || left < lastRight + kLabelGap) continue;
+        const QString text =
+            metrics.elidedText(bands[i].label, Qt::ElideRight, std::min(kMaxStepName, s.area.right() - left));
+        if (text.isEmpty() || text == QStringLiteral("…")) continue;
+        const double w = metrics.horizontalAdvance(text);
+        placed.push_back(PlacedLabel{i, QRectF(left, s.area.top(), w, kStepNames), text});
+        lastRight = left + w;
+    }
+    return placed;
+}
+
+// A round step at least as wide as the widest tick text in view and a gap.
+double RoundTickStep(double fromSeconds, const Scale& s, const QFontMetricsF& metrics) {
+    double step = TickStep(s.view.pixelsPerSecond);
+    for (int i = 0; i < 4; ++i) {
+        const double first = std::floor(fromSeconds / step) * step;
+        const double last = std::ceil((fromSeconds + s.seconds()) / step) * step;
+        const double widest =
+            std::max(metrics.horizontalAdvance(TickText(first, step)), metrics.horizontalAdvance(TickText(last, step)));
+        const double wider = TickStep(s.view.pixelsPerSecond, widest + 4 * kLabelGap);
+        if (wider <= step) break;
+        step = wider;
+    }
+    return step;
+}
+
+// Ticks at whole multiples of the step from the timeline's start, each text
+// centred under its tick where it fits within the area and beside the one
+// before.
+void PlaceTicks(double origin, const Scale& s, const QFontMetricsF& metrics, TimelineLayout& layout) {
+    const double from = s.view.secondsAt - origin;
+    const double step = layout.tickStep = RoundTickStep(from, s, metrics);
+    const double top = LaneRect(s.area, false).bottom() + 2 * kPlays + 2;
+    double lastRight = -1e300;
+    const double first = std::ceil(from / step - 1e-9);
+    for (double k = first; k < first + 10'000; k += 1) {
+        PlacedTick tick{k * step, s.x(origin + k * step), {}, {}};
+        if (tick.x > s.area.right()) break;
+        if (tick.x < s.left() - 0.5) continue;
+        const QString text = TickText(tick.seconds, step);
+        const double w = metrics.horizontalAdvance(text);
+        const QRectF rect(tick.x - w / 2, top + 4, w, kAxis - 6);
+        if (rect.left() >= std::max(s.area.left(), lastRight + kLabelGap) && rect.right() <= s.area.right()) {
+            tick.rect = rect;
+            tick.text = text;
+            lastRight = rect.right();
+        }
+        layout.ticks.push_back(tick);
+    }
+}
+}  // namespace
+
+TimelineLayout LayOutTimeline(const Timeline& timeline, const TimelineView& view, const QRectF& area,
+                              const QFontMetricsF& metrics) {
+    const Scale s{view, area};
+    TimelineLayout layout;
+    layout.boxes = PlaceBoxes(timeline, view, area, metrics);
+    PlaceJoins(timeline, s, layout);
+    PlaceLatencies(timeline, s, metrics, layout);
+    layout.steps = PlaceStepNames(timeline.bands, s, metrics);
+    PlaceTicks(timeline.start, s, metrics, layout);
+    return layout;
 }
 
 namespace {
@@ -222,106 +386,138 @@ struct Canvas {
     double x(double t) const { return left() + (t - view.secondsAt) * view.pixelsPerSecond; }
 };
 
-// Spans in a strip at `top`, each labelled within itself.
-void DrawSpans(const Canvas& c, const std::vector<TimelineSpan>& spans, double top, double height) {
+// Spans in a strip at `top`, each labelled within itself unless `named` is false.
+void DrawSpans(const Canvas& c, const std::vector<TimelineSpan>& spans, double top, double height, bool named = true) {
     for (const TimelineSpan& span : spans) {
         const double l = std::max(c.x(span.start), c.left()), r = std::min(c.x(span.end), c.area.right());
         if (r < c.left() || l > c.area.right()) continue;
         const QRectF rect(l, top, std::max(1.0, r - l), height);
         c.painter.fillRect(rect, span.colour);
-        if (rect.width() <= 16) continue;
+        if (!named || rect.width() <= 16) continue;
         c.painter.setPen(Qt::black);
         c.painter.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft,
                            c.metrics.elidedText(span.label, Qt::ElideRight, rect.width() - 4));
     }
 }
 
-// The boxes in their lanes, then each frame joined to its reply with the
-// latency on the join, labels never on one another.
-void DrawBoxesAndJoins(const Canvas& c, const Timeline& timeline) {
-    const std::vector<PlacedBox> placed = PlaceBoxes(timeline, c.view, c.area, c.metrics);
-    std::vector<const PlacedBox*> byBox(timeline.boxes.size(), nullptr);
-    for (const PlacedBox& p : placed) {
-        byBox[p.box] = &p;
+// The steps' bands with their names above them, each name from a short mark
+// at its step's start.
+void DrawSteps(const Canvas& c, const Timeline& timeline, const std::vector<PlacedLabel>& names) {
+    DrawSpans(c, timeline.bands, c.area.top() + kStepNames, kStepBand, false);
+    for (const PlacedLabel& name : names) {
+        c.painter.setPen(timeline.bands[name.index].colour.darker(160));
+        c.painter.drawLine(QPointF(name.rect.left(), name.rect.top() + 2),
+                           QPointF(name.rect.left(), name.rect.bottom()));
+        c.painter.setPen(Qt::black);
+        c.painter.drawText(name.rect.adjusted(3, 0, 3, 0), Qt::AlignVCenter | Qt::AlignLeft, name.text);
+    }
+}
+
+void DrawBoxesAndJoins(const Canvas& c, const Timeline& timeline, const TimelineLayout& layout) {
+    for (const PlacedBox& p : layout.boxes) {
         c.painter.fillRect(p.rect, BoxColour(timeline.boxes[p.box]));
         c.painter.setPen(Qt::white);
         c.painter.drawText(p.rect.adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, p.text);
     }
-    double lastLabelRight = -1e300;
-    const double top = LaneRect(c.area, true).bottom(), bottom = LaneRect(c.area, false).top();
-    for (const TimelineJoin& j : timeline.joins) {
-        const PlacedBox* s = byBox[j.sent];
-        const PlacedBox* r = byBox[j.reply];
-        if (!s || !r) continue;
-        c.painter.setPen(QPen(QColor(120, 120, 120), 1));
-        c.painter.drawLine(QPointF(s->rect.right(), top), QPointF(r->rect.right(), bottom));
-        const QString text = QStringLiteral("%1 ms").arg(j.latencyMs, 0, 'f', 1);
-        const double w = c.metrics.horizontalAdvance(text);
-        const double cx = (s->rect.right() + r->rect.right()) / 2;
-        if (cx - w / 2 < std::max(lastLabelRight + 4, c.left())) continue;
-        c.painter.setPen(Qt::black);
-        c.painter.drawText(QRectF(cx - w / 2, top + 2, w, kJoins - 4), Qt::AlignCenter, text);
-        lastLabelRight = cx + w / 2;
+    c.painter.setPen(QPen(QColor(120, 120, 120), 1));
+    for (const PlacedJoin& j : layout.joins) c.painter.drawLine(j.line);
+    c.painter.setPen(Qt::black);
+    for (const PlacedLabel& l : layout.latencies) c.painter.drawText(l.rect, Qt::AlignCenter, l.text);
+}
+
+void DrawAxis(const Canvas& c, const TimelineLayout& layout) {
+    const double top = LaneRect(c.area, false).bottom() + 2 * kPlays + 2;
+    c.painter.setPen(Qt::black);
+    c.painter.drawLine(QPointF(c.left(), top), QPointF(c.area.right(), top));
+    for (const PlacedTick& tick : layout.ticks) {
+        c.painter.drawLine(QPointF(tick.x, top), QPointF(tick.x, top + 4));
+        if (!tick.text.isEmpty()) c.painter.drawText(tick.rect, Qt::AlignHCenter | Qt::AlignTop, tick.text);
     }
 }
 
-void DrawAxis(const Canvas& c, double top, double start) {
-    c.painter.setPen(Qt::black);
-    c.painter.drawLine(QPointF(c.left(), top), QPointF(c.area.right(), top));
-    const double step = TickStep(c.view.pixelsPerSecond);
-    for (double t = std::ceil(c.view.secondsAt / step) * step; c.x(t) <= c.area.right(); t += step) {
-        c.painter.drawLine(QPointF(c.x(t), top), QPointF(c.x(t), top + 4));
-        c.painter.drawText(QRectF(c.x(t) - 40, top + 4, 80, kAxis - 6), Qt::AlignHCenter | Qt::AlignTop,
-                           TickText(t - start, step));
-    }
+QFont TimelineFont(QFont font) {
+    font.setPixelSize(11);
+    return font;
 }
 }  // namespace
 
 void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineView& view, const QRectF& area) {
     painter.save();
     painter.fillRect(area, Qt::white);
-    QFont font = painter.font();
-    font.setPixelSize(11);
+    const QFont font = TimelineFont(painter.font());
     painter.setFont(font);
     painter.setClipRect(area);
     const Canvas c{painter, view, area, QFontMetricsF(font)};
-    DrawSpans(c, timeline.bands, area.top(), kBand - 2);  // a self-test's steps
+    const TimelineLayout layout = LayOutTimeline(timeline, view, area, c.metrics);
+    DrawSteps(c, timeline, layout.steps);  // a self-test's steps
     painter.setPen(Qt::darkGray);
     painter.drawText(QRectF(area.left(), LaneRect(area, true).top(), kLaneNames, kLane), Qt::AlignCenter,
                      QStringLiteral("发送"));
     painter.drawText(QRectF(area.left(), LaneRect(area, false).top(), kLaneNames, kLane), Qt::AlignCenter,
                      QStringLiteral("接收"));
-    DrawBoxesAndJoins(c, timeline);
+    DrawBoxesAndJoins(c, timeline, layout);
     // Plays, from their acceptance to their finish report; lyric streams below them.
     const double playTop = LaneRect(area, false).bottom() + 2;
     DrawSpans(c, timeline.plays, playTop, kPlays - 2);
     DrawSpans(c, timeline.streams, playTop + kPlays, kPlays - 2);
-    DrawAxis(c, playTop + 2 * kPlays + 2, timeline.start);
+    DrawAxis(c, layout);
     painter.restore();
 }
 
-bool SaveTimelineSvg(const Timeline& timeline, double pixelsPerSecond, const QString& path, const QString& title) {
-    const double seconds = std::max(0.001, timeline.end - timeline.start);
-    const QSize size(int(std::min(2e5, kLaneNames + seconds * pixelsPerSecond + 40)),
-                     int(kBand + 2 * kLane + kJoins + 2 * kPlays + kAxis + 8));
+SvgPlan PlanSvg(double seconds, double pixelsPerSecond) {
+    const double plot = kSvgMaxWidth - kLaneNames - kEndMargin;  // a row's time, in pixels
+    seconds = std::isfinite(seconds) ? std::max(seconds, 1e-3) : 1e-3;
+    SvgPlan plan;
+    plan.pixelsPerSecond = std::isfinite(pixelsPerSecond) && pixelsPerSecond > 0 ? pixelsPerSecond : 1.0;
+    plan.pixelsPerSecond = std::min(plan.pixelsPerSecond, kSvgMaxRows * plot / seconds);
+    plan.rows = std::clamp(int(std::ceil(seconds * plan.pixelsPerSecond / plot - 1e-9)), 1, kSvgMaxRows);
+    plan.rowSeconds = std::min(seconds, plot / plan.pixelsPerSecond);
+    plan.size = QSize(int(std::ceil(kLaneNames + plan.rowSeconds * plan.pixelsPerSecond + kEndMargin)),
+                      int(std::ceil(plan.rows * (kHeight + kRowGap))));
+    return plan;
+}
+
+bool SaveTimelineSvg(const Timeline& timeline, double from, double to, double pixelsPerSecond, const QString& path,
+                     const QString& title) {
+    const SvgPlan plan = PlanSvg(to - from, pixelsPerSecond);
     QSvgGenerator svg;
     svg.setFileName(path);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setSize(plan.size);
+    svg.setViewBox(QRect(QPoint(0, 0), plan.size));
+    // At 96 dots an inch its size in millimetres is its size in pixels to a viewer.
+    svg.setResolution(96);
     svg.setTitle(title);
     QPainter painter;
     if (!painter.begin(&svg)) return false;
-    DrawTimeline(painter, timeline, TimelineView{timeline.start, pixelsPerSecond}, QRectF(QPointF(0, 0), size));
+    painter.fillRect(QRect(QPoint(0, 0), plan.size), Qt::white);
+    for (int row = 0; row < plan.rows; ++row)
+        DrawTimeline(painter, timeline, TimelineView{from + row * plan.rowSeconds, plan.pixelsPerSecond},
+                     QRectF(0, row * (kHeight + kRowGap), plan.size.width(), kHeight));
     return painter.end();
 }
 
 TimelineWidget::TimelineWidget(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
-    setMinimumHeight(int(kBand + 2 * kLane + kJoins + 2 * kPlays + kAxis + 8));
+    setMinimumHeight(int(std::ceil(kHeight)));
     setMouseTracking(true);
 }
 
 QRectF TimelineWidget::plotArea() const { return QRectF(rect()); }
+
+double TimelineWidget::secondsAtEnd() const {
+    return view_.secondsAt + std::max(1.0, plotArea().width() - kLaneNames) / view_.pixelsPerSecond;
+}
+
+// From the start on, the end at most a margin from the right edge, zoomed
+// out at most to show all.
+void TimelineWidget::keepInRange() {
+    const double width = std::max(1.0, plotArea().width() - kLaneNames);
+    const double all = std::max(1.0, width - kEndMargin) / std::max(1e-3, timeline_.end - timeline_.start);
+    view_.pixelsPerSecond =
+        std::clamp(view_.pixelsPerSecond, std::min(all, kMostPixelsPerSecond), kMostPixelsPerSecond);
+    const double last = timeline_.end + (kEndMargin - width) / view_.pixelsPerSecond;
+    view_.secondsAt = std::clamp(view_.secondsAt, timeline_.start, std::max(timeline_.start, last));
+}
 
 void TimelineWidget::setTimeline(Timeline timeline) {
     timeline_ = std::move(timeline);
@@ -332,29 +528,39 @@ void TimelineWidget::setTimeline(Timeline timeline) {
         view_.pixelsPerSecond = width / span;
         view_.secondsAt = std::max(timeline_.start, timeline_.end - span);
     }
+    keepInRange();
     update();
 }
 
 void TimelineWidget::zoom(double factor, double atX) {
     followEnd_ = false;
     const double at = view_.secondsAt + std::max(0.0, atX - kLaneNames) / view_.pixelsPerSecond;
-    view_.pixelsPerSecond = std::clamp(view_.pixelsPerSecond * factor, 1e-3, 1e7);
+    view_.pixelsPerSecond *= factor;
+    keepInRange();
     view_.secondsAt = at - std::max(0.0, atX - kLaneNames) / view_.pixelsPerSecond;
+    keepInRange();
     update();
 }
 
 void TimelineWidget::scrollBy(double pixels) {
     followEnd_ = false;
     view_.secondsAt += pixels / view_.pixelsPerSecond;
+    keepInRange();
     update();
 }
 
 void TimelineWidget::showAll() {
-    const double width = std::max(1.0, plotArea().width() - kLaneNames - 10);
-    view_.pixelsPerSecond = width / std::max(0.001, timeline_.end - timeline_.start);
+    const double width = std::max(1.0, plotArea().width() - kLaneNames - kEndMargin);
+    view_.pixelsPerSecond = width / std::max(1e-3, timeline_.end - timeline_.start);
     view_.secondsAt = timeline_.start;
     followEnd_ = true;
+    keepInRange();
     update();
+}
+
+void TimelineWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    keepInRange();
 }
 
 void TimelineWidget::paintEvent(QPaintEvent*) {
@@ -382,17 +588,26 @@ void TimelineWidget::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+// A box's whole story, or the name of the step under the mouse.
+QString TimelineWidget::tipAt(QPointF pos) const {
+    const QRectF area = plotArea();
+    if (pos.y() < area.top() + kSteps) {
+        const double at = view_.secondsAt + (pos.x() - area.left() - kLaneNames) / view_.pixelsPerSecond;
+        for (const TimelineSpan& band : timeline_.bands)
+            if (band.start <= at && at < band.end) return band.label;
+        return {};
+    }
+    for (const PlacedBox& p : PlaceBoxes(timeline_, view_, area, QFontMetricsF(TimelineFont(font()))))
+        if (p.rect.contains(pos)) return timeline_.boxes[p.box].tip;
+    return {};
+}
+
 bool TimelineWidget::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);
     const auto* help = static_cast<QHelpEvent*>(event);
-    QFont font = this->font();
-    font.setPixelSize(11);
-    for (const PlacedBox& p : PlaceBoxes(timeline_, view_, plotArea(), QFontMetricsF(font))) {
-        if (!p.rect.contains(help->pos())) continue;
-        QToolTip::showText(help->globalPos(), timeline_.boxes[p.box].tip, this);
-        return true;
-    }
-    QToolTip::hideText();
+    const QString tip = tipAt(help->pos());
+    if (tip.isEmpty()) QToolTip::hideText();
+    else QToolTip::showText(help->globalPos(), tip, this);
     return true;
 }
 
@@ -464,13 +679,9 @@ void TimelineWindow::openCapture() {
 void TimelineWindow::saveSvg() {
     const QString path = savePath_ ? savePath_() : QString();
     if (path.isEmpty()) return;
-    // As wide as the shortest box needs to be read, within what an SVG viewer takes.
-    const Timeline& t = view_->timeline();
-    double shortest = 1.0;
-    for (const TimelineBox& b : t.boxes) shortest = std::min(shortest, std::max(1e-4, b.end - b.start));
-    const double pps =
-        std::min(std::max(view_->view().pixelsPerSecond, 60.0 / shortest), 1.9e5 / std::max(0.001, t.end - t.start));
-    const bool ok = SaveTimelineSvg(t, pps, path, windowTitle());
+    // What is in view, at its zoom.
+    const bool ok = SaveTimelineSvg(view_->timeline(), view_->view().secondsAt, view_->secondsAtEnd(),
+                                    view_->view().pixelsPerSecond, path, windowTitle());
     source_->setText(ok ? QStringLiteral("时间线已保存：%1").arg(path)
                         : QStringLiteral("时间线保存失败：%1").arg(path));
 }

@@ -14,7 +14,9 @@
 
 #include <QColor>
 #include <QFontMetricsF>
+#include <QLineF>
 #include <QRectF>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -72,21 +74,71 @@ struct PlacedBox {
     QRectF rect;
     QString text;  // elided to fit inside the box; empty when nothing fits
 };
+struct PlacedJoin {
+    size_t join = 0;
+    QLineF line;  // from the frame's right end to the reply's
+};
+struct PlacedLabel {
+    size_t index = 0;  // the join's or the step's
+    QRectF rect;
+    QString text;
+};
+struct PlacedTick {
+    double seconds = 0;  // from the timeline's start: a whole number of steps
+    double x = 0;
+    QRectF rect;  // its text's; empty (and no text) where the text would not fit
+    QString text;
+};
+// Everything the painter draws at a zoom, placed so that no label lies on
+// another or on a join: boxes in their lanes, joins, each latency beside its
+// join (left out where there is no room), the steps' names each at its
+// step's start (left out where the name before reaches it), and the axis'
+// ticks at whole multiples of a round step from the timeline's start.
+struct TimelineLayout {
+    std::vector<PlacedBox> boxes;
+    std::vector<PlacedJoin> joins;
+    std::vector<PlacedLabel> latencies;
+    std::vector<PlacedLabel> steps;
+    double tickStep = 0;
+    std::vector<PlacedTick> ticks;
+};
 // The boxes in `area` at `view`: inside their lane, never overlapping the
 // one before in the same lane, their labels elided within them.
 std::vector<PlacedBox> PlaceBoxes(const Timeline& timeline, const TimelineView& view, const QRectF& area,
                                   const QFontMetricsF& metrics);
+TimelineLayout LayOutTimeline(const Timeline& timeline, const TimelineView& view, const QRectF& area,
+                              const QFontMetricsF& metrics);
 // The axis' tick step for a zoom: 1, 2 or 5 times a power of ten seconds,
 // at least `minPixels` apart.
 double TickStep(double pixelsPerSecond, double minPixels = 80);
+// A tick's time in seconds with as many decimals as the step has: 0.5 s, 1 s, 1.5 s.
 QString TickText(double seconds, double step);
+// The height the drawing takes: one row of the picture.
+double TimelineHeight();
 
 void DrawTimeline(QPainter& painter, const Timeline& timeline, const TimelineView& view, const QRectF& area);
-// The whole timeline at `pixelsPerSecond` as an SVG file; false when it cannot be written.
-bool SaveTimelineSvg(const Timeline& timeline, double pixelsPerSecond, const QString& path, const QString& title);
+
+// A picture of the time from `from` to `to` goes into rows of at most
+// kSvgMaxWidth pixels, one under the other, at most kSvgMaxRows of them:
+// a longer time is drawn at a lower zoom, so that any viewer opens it.
+inline constexpr int kSvgMaxWidth = 2400;
+inline constexpr int kSvgMaxRows = 16;
+struct SvgPlan {
+    double pixelsPerSecond = 0;  // at most the zoom asked for
+    double rowSeconds = 0;
+    int rows = 1;
+    QSize size;
+};
+SvgPlan PlanSvg(double seconds, double pixelsPerSecond);
+// The time from `from` to `to` as an SVG file, laid out by PlanSvg; false
+// when it cannot be written.
+bool SaveTimelineSvg(const Timeline& timeline, double from, double to, double pixelsPerSecond, const QString& path,
+                     const QString& title);
 
 // The timeline in a widget: the wheel scrolls, Ctrl+wheel and +/- zoom,
-// the arrow keys scroll, Home shows all; a box's whole story in its tooltip.
+// the arrow keys scroll, Home shows all; a box's whole story and a step's
+// name in their tooltips. It never scrolls before the start, nor past the
+// end further than a margin, nor zooms out further than shows all.
 class TimelineWidget : public QWidget {
     Q_OBJECT
 public:
@@ -97,22 +149,27 @@ public:
     void zoom(double factor, double atX);
     void scrollBy(double pixels);
     void showAll();
+    // The time at the right edge.
+    double secondsAtEnd() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QRectF plotArea() const;
+    void keepInRange();
+    QString tipAt(QPointF pos) const;
     Timeline timeline_;
     TimelineView view_;
     bool followEnd_ = true;  // a live timeline keeps its end in view until scrolled
 };
 
 // 通信时间线: the conversation's line, live (its latest entries), or a
-// capture file opened into it; saved as SVG.
+// capture file opened into it; what is in view saved as SVG.
 class TimelineWindow : public QWidget {
     Q_OBJECT
 public:

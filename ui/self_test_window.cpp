@@ -56,8 +56,21 @@ Timeline RunTimeline(const RunRecord& record, const LineRecord& line) {
                                 : std::max(s.measured.sentAt, record.seconds);
         timeline.bands.push_back(TimelineSpan{record.clockStart + s.measured.sentAt, record.clockStart + next,
                                               s.step.name, OutcomeColour(s.verdict.outcome).lighter(170)});
+        timeline.end = std::max(timeline.end, timeline.bands.back().end);
     }
     return timeline;
+}
+
+bool SaveRunTimelineSvg(const RunRecord& record, const LineRecord& line, const QString& path) {
+    // Zoomed so that a step's name and a reply's box can be read, a short
+    // run as wide as a screen; a long run (a burn-in) is drawn smaller,
+    // within the picture's bounds.
+    constexpr double kPixelsPerSecond = 200, kShortRunPixels = 1200;
+    const Timeline timeline = RunTimeline(record, line);
+    const double seconds = std::max(1e-3, timeline.end - timeline.start);
+    return SaveTimelineSvg(timeline, timeline.start, timeline.end,
+                           std::max(kPixelsPerSecond, kShortRunPixels / seconds), path,
+                           QStringLiteral("芯片自检 %1").arg(record.info.dut));
 }
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
@@ -196,8 +209,7 @@ void SelfTestWindow::saveReport() {
 void SelfTestWindow::saveTimeline() {
     const QString path = savePath_ ? savePath_(DefaultReportName(test_.record(), QStringLiteral("svg"))) : QString();
     if (path.isEmpty()) return;
-    const bool ok = SaveTimelineSvg(RunTimeline(test_.record(), conv_.lineRecord()), 200, path,
-                                    QStringLiteral("芯片自检 %1").arg(test_.record().info.dut));
+    const bool ok = SaveRunTimelineSvg(test_.record(), conv_.lineRecord(), path);
     summary_->setText(
         SummaryLine(test_.record()) + u'\n' +
         (ok ? QStringLiteral("时间线已保存：%1").arg(path) : QStringLiteral("时间线保存失败：%1").arg(path)));

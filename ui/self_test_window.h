@@ -24,6 +24,14 @@ class QPainter;
 namespace vorla {
 
 class TimelineWidget;
+struct Timeline;
+
+// A self-test run on the line's timeline: what the line carried from the
+// run's start, its steps as bands coloured by verdict.
+Timeline RunTimeline(const RunRecord& record, const LineRecord& line);
+// The whole run as an SVG picture, in rows of bounded width (the window and
+// vorla-selftest --timeline); false when it cannot be written.
+bool SaveRunTimelineSvg(const RunRecord& record, const LineRecord& line, const QString& path);
 
 class SelfTestWindow : public QWidget {
     Q_OBJECT

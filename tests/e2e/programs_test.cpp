@@ -13,6 +13,8 @@
 #include <QThread>
 
 #include "protocol/capture.h"
+#include "support/svg_picture.h"
+#include "ui/line_timeline.h"
 
 namespace {
 
@@ -133,6 +135,11 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
          {QStringLiteral("--simulate"), QStringLiteral("--report"), QStringLiteral("/nonexistent/report.json")},
          3,
          "cannot write /nonexistent/report.json"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--only"), QStringLiteral("link"), QStringLiteral("--timeline"),
+          QStringLiteral("/nonexistent/run.svg")},
+         3,
+         "the timeline /nonexistent/run.svg cannot be written"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QString::fromLatin1(c.program).section(u'/', -1).toStdString() + " " +
@@ -142,5 +149,30 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
         const QString& text = c.exitCode == 0 ? r.out : r.err;
         EXPECT_TRUE(text.contains(QString::fromUtf8(c.says))) << text.toStdString();
         EXPECT_TRUE(text.endsWith(u'\n'));
+    }
+}
+
+// The run's picture for CI to keep beside the reports, drawn without a
+// display: an SVG of bounded size that a viewer opens.
+TEST(Programs, SelfTestDrawsItsTimelineWithoutADisplay) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("run.svg"));
+    const Finished r = Start(QString::fromLocal8Bit(VORLA_SELFTEST_PATH),
+                             {QStringLiteral("--simulate"), QStringLiteral("--only"), QStringLiteral("link"),
+                              QStringLiteral("--timeline"), path});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("timeline: ") + path)) << r.err.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray svg = file.readAll();
+    const vorla::test::SvgSize size = vorla::test::SizeOfSvg(svg);
+    EXPECT_GT(size.pixels.width(), 1000);  // a short run as wide as a screen
+    EXPECT_LE(qRound(size.pixels.width()), vorla::kSvgMaxWidth);
+    EXPECT_GT(size.pixels.height(), 100);
+    EXPECT_LE(qRound(size.pixels.height()), 400);  // one row
+    EXPECT_EQ(size.viewBox.width(), qRound(size.pixels.width()));
+    EXPECT_TRUE(svg.contains("<text")) << "drawn with its words";
+    if (const auto rendered = vorla::test::RenderSvg(path)) {
+        EXPECT_EQ(*rendered, QString());
     }
 }
