@@ -42,16 +42,14 @@ QStringList Verdicts(const QJsonObject& report) {
     return verdicts;
 }
 
-// The reply words a read holds, in order.
-QStringList RepliesIn(const QByteArray& bytes) {
-    QStringList words;
-    for (qsizetype i = 0; i + 2 < bytes.size(); ++i) {
-        const auto kind = reply::KindOf(uint8_t(bytes[i + 1]));
-        if (bytes[i] != char(reply::kHead) || bytes[i + 2] != char(reply::kTail) || !kind) continue;
-        words << reply::LogLine(*kind).section(u' ', 3);
-        i += 2;
-    }
-    return words;
+// The reply a message packet holds, by what the tool understood of it.
+QStringList ReplyOf(const capture::Packet& p) {
+    const auto note = capture::ParseNote(p.comment);
+    if (!note || note->type != capture::Note::Type::Message) return {};
+    for (const reply::Kind kind : {reply::Kind::Rejected, reply::Kind::Accepted, reply::Kind::Finished})
+        if (reply::Bytes(kind) == p.bytes && note->kind != QStringLiteral("lyrics"))
+            return {reply::LogLine(kind).section(u' ', 3)};
+    return {};
 }
 }  // namespace
 
@@ -100,10 +98,16 @@ TEST(LineCapture, ASelfTestRunOnRecordInWiresharksWordsAndReplayed) {
         const QStringList columns = lines[qsizetype(i)].split(u'\t');
         ASSERT_EQ(columns.size(), 2) << i;
         if (p.direction == capture::Direction::Out) {
-            EXPECT_EQ(columns[0], DescribeFrame(p.bytes)) << "packet " << i + 1;
+            const auto note = capture::ParseNote(p.comment);
+            ASSERT_TRUE(note) << "packet " << i + 1;  // every frame names its exchange
+            const QString resend = note->resend > 0 ? QStringLiteral("（第%1次重发）").arg(note->resend) : QString();
+            EXPECT_EQ(columns[0], DescribeFrame(p.bytes) + resend) << "packet " << i + 1;
             ++frames;
         } else if (p.direction == capture::Direction::In) {
-            const QStringList expected = RepliesIn(p.bytes);
+            EXPECT_TRUE(columns[1].isEmpty()) << "a read is bytes, packet " << i + 1;
+        } else if (!p.bytes.isEmpty()) {
+            // A message of the chip's: named as the tool read it.
+            const QStringList expected = ReplyOf(p);
             EXPECT_EQ(columns[1].split(u'|', Qt::SkipEmptyParts), expected) << "packet " << i + 1;
             replies += int(expected.size());
         } else {
@@ -134,4 +138,39 @@ TEST(LineCapture, ASelfTestRunOnRecordInWiresharksWordsAndReplayed) {
     const QStringList first = Verdicts(Report(report));
     EXPECT_EQ(Verdicts(Report(second)), first);
     EXPECT_TRUE(first.filter(QStringLiteral(" marginal")).size() > 0);  // the rejections show
+}
+
+// At 1200 baud a UART hands the chip's bytes over one a read: every answer
+// is still named, with its latency, in Wireshark as in the timeline.
+TEST(LineCapture, OneByteReadsAt1200AreNamedWithTheirLatency) {
+    QTemporaryDir dir;
+    const QString capture = dir.filePath(QStringLiteral("uart.pcapng"));
+    int status = -1;
+    const QString out = RunProgram(QStringLiteral(VORLA_SELFTEST_PATH),
+                                   {QStringLiteral("--simulate"), QStringLiteral("--only"), QStringLiteral("link,controls"),
+                                    QStringLiteral("--capture"), capture},
+                                   60000, &status);
+    ASSERT_EQ(status, 0) << out.toStdString();
+    const QString fields =
+        RunProgram(QStringLiteral("tshark"),
+                   {QStringLiteral("-X"), QStringLiteral("lua_script:" VORLA_DISSECTOR), QStringLiteral("-r"), capture,
+                    QStringLiteral("-Y"), QStringLiteral("vorla.latency"), QStringLiteral("-T"), QStringLiteral("fields"),
+                    QStringLiteral("-e"), QStringLiteral("vorla.reply"), QStringLiteral("-e"),
+                    QStringLiteral("vorla.latency")},
+                   60000, &status);
+    ASSERT_EQ(status, 0) << fields.toStdString();
+    QFile file(capture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto read = capture::Read(file.readAll());
+    ASSERT_TRUE(read);
+    int frames = 0, oneByteReads = 0;
+    for (const capture::Packet& p : read->packets) {
+        frames += p.direction == capture::Direction::Out;
+        oneByteReads += p.direction == capture::Direction::In && p.bytes.size() == 1;
+    }
+    EXPECT_GT(oneByteReads, 2 * frames);
+    QStringList answers = fields.split(u'\n', Qt::SkipEmptyParts);
+    answers.removeIf([](const QString& l) { return l.startsWith(QStringLiteral("Running as user")); });
+    EXPECT_EQ(answers.size(), frames);  // every frame's answer, with its latency
+    for (const QString& a : answers) EXPECT_TRUE(a.startsWith(QStringLiteral("接受"))) << a.toStdString();
 }
