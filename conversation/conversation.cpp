@@ -355,14 +355,15 @@ void ChipConversation::setLine(const LineSettings& settings) {
     record(capture::Direction::None, {}, capture::SettingsEvent(LineSettingsText(settings)));
 }
 
-void ChipConversation::record(capture::Direction direction, const QByteArray& bytes, const QString& event) {
+void ChipConversation::record(capture::Direction direction, const QByteArray& bytes, const QString& event,
+                              capture::Note note) {
     // Bytes on a line whose settings were set outside this conversation (a
     // program setting the rate it starts at): those settings first.
     if (direction != capture::Direction::None && port_.settings() != recordedSettings_) {
         recordedSettings_ = port_.settings();
         record(capture::Direction::None, {}, capture::SettingsEvent(LineSettingsText(recordedSettings_)));
     }
-    LineEntry entry{clock_.now(), portNumber_, direction, bytes, event};
+    LineEntry entry{clock_.now(), portNumber_, direction, bytes, event, note};
     record_.add(entry);
     emit lineRecorded(entry);
 }
@@ -474,7 +475,7 @@ void ChipConversation::frameOut(const QByteArray& frame) {
     if (exchange_.phase != Exchange::Phase::SwitchingBaud) exchange_.phase = Exchange::Phase::AwaitingReply;
     exchange_.replyDeadline = wireFree_ + kReplyDeadlineSeconds;
     replyAlarm_->setAt(exchange_.replyDeadline);
-    record(capture::Direction::Out, frame, capture::FrameNote(exchange_.id, exchange_.resends()));
+    record(capture::Direction::Out, frame, {}, capture::FrameNote(exchange_.id, exchange_.resends()));
     publish();
 }
 
@@ -482,17 +483,17 @@ void ChipConversation::frameOut(const QByteArray& frame) {
 // exchange. The first acceptance or rejection after a frame is its answer
 // (true).
 bool ChipConversation::heard(const ChipMessage& message) {
-    const bool waiting = exchange_.phase == Exchange::Phase::AwaitingReply ||
-                         exchange_.phase == Exchange::Phase::SwitchingBaud ||
-                         (exchange_.phase == Exchange::Phase::ReadingLyrics && afterLyrics_ == Exchange::Phase::AwaitingReply);
-    const bool answer = message.kind == ChipMessage::Kind::Reply && message.reply != reply::Kind::Finished &&
-                        waiting && !exchange_.answer && !exchange_.frames.empty();
+    const bool waiting =
+        exchange_.phase == Exchange::Phase::AwaitingReply || exchange_.phase == Exchange::Phase::SwitchingBaud ||
+        (exchange_.phase == Exchange::Phase::ReadingLyrics && afterLyrics_ == Exchange::Phase::AwaitingReply);
+    const bool answer = message.kind == ChipMessage::Kind::Reply && message.reply != reply::Kind::Finished && waiting &&
+                        !exchange_.answer && !exchange_.frames.empty();
     if (answer) {
         exchange_.answer = message.reply;
         exchange_.answeredAt = message.lastAt;
         replyAlarm_->cancel();
     }
-    record(capture::Direction::None, ToBytes(message.text),
+    record(capture::Direction::None, ToBytes(message.text), {},
            capture::MessageNote(MessageKindName(message), exchange_.id, answer ? exchange_.latencyMs() : std::nullopt,
                                 message.ended));
     if (exchange_.messages.size() < Exchange::kMaxMessages) exchange_.messages.push_back(HeardMessage{message, {}});
@@ -506,7 +507,7 @@ void ChipConversation::closeExchange(const QString& why) {
     exchange_.phase = Exchange::Phase::Idle;
     exchange_.closedBy = why;
     replyAlarm_->cancel();
-    record(capture::Direction::None, {},
+    record(capture::Direction::None, {}, {},
            capture::ClosedNote(exchange_.id, why, exchange_.latencyMs(), exchange_.resends()));
     emit exchangeClosed(exchange_);
 }
@@ -710,11 +711,12 @@ void ChipConversation::finishLyricRead() {
     // for this read once more: it is done now.
     lyricAlarm_->cancel();
     if (!rest.empty()) {
-        record(capture::Direction::None, ToBytes(rest),
+        record(capture::Direction::None, ToBytes(rest), {},
                capture::MessageNote(QStringLiteral("lyrics"), exchange_.id, std::nullopt, false));
         if (!exchange_.messages.empty()) {
             RxText& kept = exchange_.messages.back().rest;
-            if (exchange_.messages.back().message.seq == lyricMessage_.seq) kept.insert(kept.end(), rest.begin(), rest.end());
+            if (exchange_.messages.back().message.seq == lyricMessage_.seq)
+                kept.insert(kept.end(), rest.begin(), rest.end());
         }
     }
     stream.insert(stream.end(), rest.begin(), rest.end());

@@ -216,7 +216,8 @@ private:
     bool openPort();
     void closePort();
     void setLine(const LineSettings& settings);
-    void record(capture::Direction direction, const QByteArray& bytes, const QString& event = QString());
+    void record(capture::Direction direction, const QByteArray& bytes, const QString& event = QString(),
+                capture::Note note = {});
     void logFrame(const Frame& frame) { log_.append(FormatSentRecord(frame.bytes())); }
     void reportFault(const PortFault& fault);
     void setStatus(const QString& text);
@@ -271,16 +272,16 @@ private:
     bool ended_ = false;
     Exchange exchange_;
     uint64_t nextExchange_ = 1;
-    bool resending_ = false;     // the frame going out is a resend of the open exchange's
-    double wireFree_ = 0;        // when what was handed to the port has left the wire
-    Frame baudFrame_;            // the frame of the switch under way
-    double baudSettledAt_ = 0;   // when the port may follow it
-    std::optional<ChipMessage> baudAnswer_;  // its acceptance, waiting for that time
-    ChipMessage lyricMessage_;   // the lyric data waited for
+    bool resending_ = false;                               // the frame going out is a resend of the open exchange's
+    double wireFree_ = 0;                                  // when what was handed to the port has left the wire
+    Frame baudFrame_;                                      // the frame of the switch under way
+    double baudSettledAt_ = 0;                             // when the port may follow it
+    std::optional<ChipMessage> baudAnswer_;                // its acceptance, waiting for that time
+    ChipMessage lyricMessage_;                             // the lyric data waited for
     Exchange::Phase afterLyrics_ = Exchange::Phase::Idle;  // the phase the lyric wait returns to
     bool readLyricsToEnd_ = false;
-    int handling_ = 0;                // depth of input being acted on
-    bool releasing_ = false;          // held input is being acted on
+    int handling_ = 0;                 // depth of input being acted on
+    bool releasing_ = false;           // held input is being acted on
     std::deque<ChipMessage> arrived_;  // messages that came while input was being acted on
 };
 

@@ -41,16 +41,12 @@ capture::Capture LineRecord::toCapture(double clockNow, int64_t wallMicrosNow,
     for (const LineEntry& e : entries_) {
         const int64_t micros = wallMicrosNow - int64_t(std::llround((clockNow - e.at) * 1e6));
         const uint32_t interface = e.port == 2 ? 1 : 0;
-        c.packets.push_back(capture::Packet{micros, interface, e.direction, e.bytes, e.event});
+        c.packets.push_back(capture::Packet{micros, interface, e.direction, e.bytes, e.comment()});
     }
     return c;
 }
 
-bool IsMessage(const LineEntry& entry) {
-    if (entry.direction != capture::Direction::None || entry.bytes.isEmpty()) return false;
-    const auto note = capture::ParseNote(entry.event);
-    return note && note->type == capture::Note::Type::Message;
-}
+bool IsMessage(const LineEntry& entry) { return entry.note.type == capture::Note::Type::Message; }
 
 namespace {
 // Reads a record's reads into messages as the conversation does.
@@ -74,7 +70,7 @@ public:
             wireEnd_ = e.at + double(e.bytes.size()) * CharSeconds(baud_);
             answered_ = false;
             LineEntry frame = e;
-            if (frame.event.isEmpty()) frame.event = capture::FrameNote(exchange_, resends_);
+            if (!frame.note.valid()) frame.note = capture::FrameNote(exchange_, resends_);
             out_.push_back(std::move(frame));
             return;
         }
@@ -93,15 +89,19 @@ private:
         if (now != ChipReader::kNever) reader_.poll(now);
         while (reader_.readyCount() > 0) {
             const ChipMessage m = reader_.take();
-            const bool answer = m.kind == ChipMessage::Kind::Reply && m.reply != reply::Kind::Finished && !answered_ &&
-                                exchange_ > 0;
+            const bool answer =
+                m.kind == ChipMessage::Kind::Reply && m.reply != reply::Kind::Finished && !answered_ && exchange_ > 0;
             std::optional<double> latency;
             if (answer) {
                 answered_ = true;
                 latency = std::max(0.0, (m.lastAt - wireEnd_) * 1000.0);
             }
             rejected_ = rejected_ || m.reply == reply::Kind::Rejected;
-            out_.push_back(LineEntry{m.lastAt, port_, capture::Direction::None, ToBytes(m.text),
+            out_.push_back(LineEntry{m.lastAt,
+                                     port_,
+                                     capture::Direction::None,
+                                     ToBytes(m.text),
+                                     {},
                                      capture::MessageNote(MessageKindName(m), exchange_, latency, m.ended)});
         }
     }

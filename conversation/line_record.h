@@ -18,11 +18,20 @@
 namespace vorla {
 
 struct LineEntry {
+    LineEntry() = default;
+    LineEntry(double when, int16_t portNumber, capture::Direction dir, QByteArray data, QString what = {},
+              capture::Note understood = {})
+        : at(when), port(portNumber), direction(dir), bytes(std::move(data)), event(std::move(what)), note(understood) {
+    }
+
     double at = 0;  // seconds on the conversation's clock
     int16_t port = 1;
     capture::Direction direction = capture::Direction::None;
     QByteArray bytes;
-    QString event;  // for an event: what happened
+    QString event;       // for an event of the port: what happened
+    capture::Note note;  // what the tool understood: a frame's exchange, a message, a closed exchange
+    // What a capture's packet comment says of it.
+    QString comment() const { return note.valid() ? capture::NoteText(note) : event; }
 };
 
 class LineRecord {

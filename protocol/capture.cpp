@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "protocol/capture.h"
 
+#include <algorithm>
+#include <array>
+
 #include <QRegularExpression>
 
 #include <QtEndian>
@@ -244,30 +247,82 @@ int EventBaud(const QString& comment) {
 }
 
 namespace {
-QString Latency(std::optional<double> ms) { return ms ? QStringLiteral(" latency %1 ms").arg(*ms, 0, 'f', 3) : QString(); }
+const std::array<QString, 10>& Kinds() {
+    static const std::array<QString, 10> kinds{QString(),
+                                               QStringLiteral("rejected"),
+                                               QStringLiteral("accepted"),
+                                               QStringLiteral("finished"),
+                                               QStringLiteral("lyrics"),
+                                               QStringLiteral("stray"),
+                                               QStringLiteral("answered"),
+                                               QStringLiteral("no answer"),
+                                               QStringLiteral("superseded"),
+                                               QStringLiteral("port closed")};
+    return kinds;
+}
+uint8_t KindIndex(const QString& kind) {
+    const auto& kinds = Kinds();
+    for (size_t i = 1; i < kinds.size(); ++i)
+        if (kinds[i] == kind) return uint8_t(i);
+    return 0;
+}
+float Latency(std::optional<double> ms) { return ms ? float(std::max(0.0, *ms)) : -1.0F; }
+QString LatencyText(const Note& n) {
+    return n.latency() ? QStringLiteral(" latency %1 ms").arg(*n.latency(), 0, 'f', 3) : QString();
+}
 std::optional<double> LatencyOf(const QRegularExpressionMatch& m, int group) {
     if (!m.hasCaptured(group)) return std::nullopt;
     return m.captured(group).toDouble();
 }
 }  // namespace
 
-QString FrameNote(uint64_t exchange, int resend) {
-    QString note = QStringLiteral("exchange %1").arg(exchange);
-    if (resend > 0) note += QStringLiteral(" resend %1").arg(resend);
-    return note;
+QString Note::kindName() const { return kind < Kinds().size() ? Kinds()[kind] : QString(); }
+
+Note FrameNote(uint64_t exchange, int resend) {
+    Note n;
+    n.type = Note::Type::Frame;
+    n.exchange = uint32_t(exchange);
+    n.resend = uint16_t(std::clamp(resend, 0, 0xFFFF));
+    return n;
 }
 
-QString MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended) {
-    return QStringLiteral("message %1 exchange %2%3%4")
-        .arg(kind)
-        .arg(exchange)
-        .arg(Latency(latencyMs), ended ? QStringLiteral(" ended") : QString());
+Note MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended) {
+    Note n;
+    n.type = Note::Type::Message;
+    n.kind = KindIndex(kind);
+    n.exchange = uint32_t(exchange);
+    n.latencyMs = Latency(latencyMs);
+    n.ended = ended;
+    return n;
 }
 
-QString ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends) {
-    QString note = QStringLiteral("exchange %1 closed: %2; resends %3").arg(exchange).arg(why).arg(resends);
-    if (latencyMs) note += QStringLiteral(";") + Latency(latencyMs);
-    return note;
+Note ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends) {
+    Note n = FrameNote(exchange, resends);
+    n.type = Note::Type::Closed;
+    n.kind = KindIndex(why);
+    n.latencyMs = Latency(latencyMs);
+    return n;
+}
+
+QString NoteText(const Note& n) {
+    switch (n.type) {
+    case Note::Type::None: break;
+    case Note::Type::Frame:
+        return n.resend > 0 ? QStringLiteral("exchange %1 resend %2").arg(n.exchange).arg(n.resend)
+                            : QStringLiteral("exchange %1").arg(n.exchange);
+    case Note::Type::Message:
+        return QStringLiteral("message %1 exchange %2%3%4")
+            .arg(n.kindName())
+            .arg(n.exchange)
+            .arg(LatencyText(n), n.ended ? QStringLiteral(" ended") : QString());
+    case Note::Type::Closed: {
+        QString text =
+            QStringLiteral("exchange %1 closed: %2; resends %3").arg(n.exchange).arg(n.kindName()).arg(n.resend);
+        if (n.latency()) text += u';' + LatencyText(n);
+        return text;
+    }
+    }
+    return QString();
 }
 
 std::optional<Note> ParseNote(const QString& comment) {
@@ -276,28 +331,12 @@ std::optional<Note> ParseNote(const QString& comment) {
         QStringLiteral(R"(^message (\w+) exchange (\d+)(?: latency ([0-9.]+) ms)?( ended)?$)"));
     static const QRegularExpression closed(
         QStringLiteral(R"(^exchange (\d+) closed: ([^;]+); resends (\d+)(?:; latency ([0-9.]+) ms)?$)"));
-    Note n;
-    if (const auto m = frame.match(comment); m.hasMatch()) {
-        n.exchange = m.captured(1).toULongLong();
-        n.resend = m.captured(2).toInt();
-        return n;
-    }
-    if (const auto m = message.match(comment); m.hasMatch()) {
-        n.type = Note::Type::Message;
-        n.kind = m.captured(1);
-        n.exchange = m.captured(2).toULongLong();
-        n.latencyMs = LatencyOf(m, 3);
-        n.ended = m.hasCaptured(4);
-        return n;
-    }
-    if (const auto m = closed.match(comment); m.hasMatch()) {
-        n.type = Note::Type::Closed;
-        n.exchange = m.captured(1).toULongLong();
-        n.kind = m.captured(2);
-        n.resend = m.captured(3).toInt();
-        n.latencyMs = LatencyOf(m, 4);
-        return n;
-    }
+    if (const auto m = frame.match(comment); m.hasMatch())
+        return FrameNote(m.captured(1).toULongLong(), m.captured(2).toInt());
+    if (const auto m = message.match(comment); m.hasMatch() && KindIndex(m.captured(1)) != 0)
+        return MessageNote(m.captured(1), m.captured(2).toULongLong(), LatencyOf(m, 3), m.hasCaptured(4));
+    if (const auto m = closed.match(comment); m.hasMatch() && KindIndex(m.captured(2)) != 0)
+        return ClosedNote(m.captured(1).toULongLong(), m.captured(2), LatencyOf(m, 4), m.captured(3).toInt());
     return std::nullopt;
 }
 

@@ -56,21 +56,31 @@ int EventBaud(const QString& comment);
 // What the tool understood of the line, beside the bytes: each frame names
 // its exchange ("exchange 12", "exchange 12 resend 1"); each message the
 // chip sent is a packet of its own, without a direction, holding its bytes
-// ("message accepted exchange 12 latency 26.183 ms", "message lyrics exchange
-// 12 ended"); an exchange's close is an event ("exchange 12 closed:
-// answered; resends 0; latency 26.183 ms").
-QString FrameNote(uint64_t exchange, int resend);
-QString MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended);
-QString ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends);
+// ("message accepted exchange 12 latency 26.183 ms", "message lyrics
+// exchange 12 ended"); an exchange's close is an event ("exchange 12
+// closed: answered; resends 0; latency 26.183 ms"). Kept small, as a record
+// holds one for most of its entries; said in words in a packet's comment.
 struct Note {
-    enum class Type { Frame, Message, Closed };
-    Type type = Type::Frame;
-    uint64_t exchange = 0;
-    int resend = 0;  // a frame's resend number; a closed exchange's resends
-    QString kind;    // a message's kind ("accepted", "lyrics", ...); why an exchange closed
-    std::optional<double> latencyMs;
-    bool ended = false;  // lyrics with their end code
+    enum class Type : uint8_t { None, Frame, Message, Closed };
+    Type type = Type::None;
+    bool ended = false;   // lyrics with their end code
+    uint8_t kind = 0;     // a message's kind or why an exchange closed (NoteKindName)
+    uint16_t resend = 0;  // a frame's resend number; a closed exchange's resends
+    uint32_t exchange = 0;
+    float latencyMs = -1;  // an answer's latency; negative for none
+
+    bool valid() const { return type != Type::None; }
+    QString kindName() const;
+    std::optional<double> latency() const { return latencyMs >= 0 ? std::optional<double>(latencyMs) : std::nullopt; }
+    friend bool operator==(const Note&, const Note&) = default;
 };
+Note FrameNote(uint64_t exchange, int resend);
+// `kind`: "rejected", "accepted", "finished", "lyrics" or "stray".
+Note MessageNote(const QString& kind, uint64_t exchange, std::optional<double> latencyMs, bool ended);
+// `why`: "answered", "finished", "rejected", "no answer", "superseded" or "port closed".
+Note ClosedNote(uint64_t exchange, const QString& why, std::optional<double> latencyMs, int resends);
+QString NoteText(const Note& note);
+// Nothing for a comment that is no such note.
 std::optional<Note> ParseNote(const QString& comment);
 
 }  // namespace vorla::capture

@@ -133,18 +133,24 @@ ChipReader::At ChipReader::replyOrTempo(size_t p, bool quiet) const {
 
 void ChipReader::settle(bool quiet) {
     while (!pending_.empty()) {
-        if (!dataMessage_) {
-            switch (awaitingStream_ ? replyOrTempo(0, quiet) : at(0)) {
-            case At::Partial:
-                if (!quiet) return;
-                releaseData(pending_.size(), false, false);  // as it stands
-                continue;
-            case At::Reply: releaseReply(); continue;
-            case At::Data: startData(); break;
-            }
-        }
-        if (!settleData(quiet)) return;
+        if (!dataMessage_ && !settleFront(quiet)) return;
+        if (dataMessage_ && !settleData(quiet)) return;
     }
+}
+
+// What stands at the front when no data message is open: a reply goes, data
+// opens a message, and a partial reply waits (false) unless the line is
+// quiet, when it goes as it stands.
+bool ChipReader::settleFront(bool quiet) {
+    switch (awaitingStream_ ? replyOrTempo(0, quiet) : at(0)) {
+    case At::Partial:
+        if (!quiet) return false;
+        releaseData(pending_.size(), false, false);
+        return true;
+    case At::Reply: releaseReply(); return true;
+    case At::Data: startData(); return true;
+    }
+    return true;
 }
 
 void ChipReader::startData() {
@@ -266,9 +272,7 @@ ChipMessage ChipReader::take() {
     return message;
 }
 
-bool ChipReader::streamComplete(uint64_t seq) const {
-    return !streaming_ || streaming_->message.seq != seq;
-}
+bool ChipReader::streamComplete(uint64_t seq) const { return !streaming_ || streaming_->message.seq != seq; }
 
 RxText ChipReader::takeMore(uint64_t seq) {
     if (!open_ || open_->message.seq != seq || open_->moreTaken) return {};

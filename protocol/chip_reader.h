@@ -141,6 +141,7 @@ private:
 
     void add(const RxChar& c, double now);
     void settle(bool quiet);
+    bool settleFront(bool quiet);
     bool settleData(bool quiet);
     At at(size_t p) const;
     At replyOrTempo(size_t p, bool quiet) const;

@@ -13,9 +13,9 @@
 #include <QString>
 
 #include "protocol/baud.h"
+#include "protocol/chip_reader.h"
 #include "protocol/received_text.h"
 #include "serial/clock.h"
-#include "protocol/chip_reader.h"
 
 namespace vorla {
 

@@ -58,8 +58,7 @@ public:
         }
         if (e.direction == capture::Direction::In) return;  // drawn as the messages read from it
         if (const int b = capture::EventBaud(e.event)) baud_ = b;
-        const auto note = capture::ParseNote(e.event);
-        if (note && note->type == capture::Note::Type::Message && !e.bytes.isEmpty()) message(e, *note);
+        if (e.note.type == capture::Note::Type::Message && !e.bytes.isEmpty()) message(e, e.note);
     }
     Timeline finish(double end) {
         closePlay(end, false);
@@ -72,32 +71,31 @@ private:
     double wire(const QByteArray& bytes) const { return double(bytes.size()) * 10.0 / double(baud_); }
     void sent(const LineEntry& e) {
         TimelineBox box{e.at, e.at + wire(e.bytes), true, DescribeFrame(e.bytes), {}, TimelineBox::Mark::None};
-        const auto note = capture::ParseNote(e.event);
-        if (note && note->resend > 0) box.mark = TimelineBox::Mark::Resent;
+        if (e.note.resend > 0) box.mark = TimelineBox::Mark::Resent;
         box.tip = QStringLiteral("%1 s  发出 %2\n%3").arg(e.at, 0, 'f', 6).arg(HexBytes(e.bytes), box.label);
-        if (note) exchange_ = note->exchange;
+        if (e.note.valid()) exchange_ = e.note.exchange;
         lastFrame_ = e.bytes;
         closeLyrics();
         frameBox_ = t_.boxes.size();
         push(std::move(box));
     }
     void message(const LineEntry& e, const capture::Note& note) {
-        TimelineBox box{std::max(e.at - wire(e.bytes), lastReadEnd_), e.at, false,
-                        MessageWords(note.kind, e.bytes.size()), {}, TimelineBox::Mark::None};
-        if (note.kind == QStringLiteral("finished")) box.mark = TimelineBox::Mark::Finished;
-        if (note.kind == QStringLiteral("rejected")) box.mark = TimelineBox::Mark::Rejected;
+        TimelineBox box{std::max(e.at - wire(e.bytes), lastReadEnd_),  e.at, false,
+                        MessageWords(note.kindName(), e.bytes.size()), {},   TimelineBox::Mark::None};
+        if (note.kindName() == QStringLiteral("finished")) box.mark = TimelineBox::Mark::Finished;
+        if (note.kindName() == QStringLiteral("rejected")) box.mark = TimelineBox::Mark::Rejected;
         box.tip = QStringLiteral("%1 s  收到 %2\n%3").arg(e.at, 0, 'f', 6).arg(HexBytes(e.bytes), box.label);
         lastReadEnd_ = e.at;
         const size_t index = t_.boxes.size();
         push(std::move(box));
         const bool ours = note.exchange == exchange_ && frameBox_ < index;
-        if (note.latencyMs && ours) {
-            t_.joins.push_back(TimelineJoin{frameBox_, index, *note.latencyMs});
-            if (note.kind == QStringLiteral("accepted") && IsPlayFrame(lastFrame_))
+        if (note.latency() && ours) {
+            t_.joins.push_back(TimelineJoin{frameBox_, index, *note.latency()});
+            if (note.kindName() == QStringLiteral("accepted") && IsPlayFrame(lastFrame_))
                 openPlay(e.at, t_.boxes[frameBox_].label);
         }
-        if (note.kind == QStringLiteral("finished")) closePlay(e.at, true);
-        if (note.kind == QStringLiteral("lyrics")) {
+        if (note.kindName() == QStringLiteral("finished")) closePlay(e.at, true);
+        if (note.kindName() == QStringLiteral("lyrics")) {
             if (!lyricsOpen_) lyrics_ = TimelineSpan{t_.boxes.back().start, e.at, {}, QColor(255, 225, 150)};
             lyricsOpen_ = true;
             lyrics_.end = e.at;
@@ -169,9 +167,11 @@ Timeline BuildTimeline(const std::deque<LineEntry>& entries) {
 std::deque<LineEntry> EntriesOf(const capture::Capture& capture) {
     std::deque<LineEntry> entries;
     const int64_t first = capture.packets.empty() ? 0 : capture.packets.front().micros;
-    for (const capture::Packet& p : capture.packets)
-        entries.push_back(
-            LineEntry{double(p.micros - first) * 1e-6, int16_t(p.interface + 1), p.direction, p.bytes, p.comment});
+    for (const capture::Packet& p : capture.packets) {
+        const auto note = capture::ParseNote(p.comment);
+        entries.push_back(LineEntry{double(p.micros - first) * 1e-6, int16_t(p.interface + 1), p.direction, p.bytes,
+                                    note ? QString() : p.comment, note.value_or(capture::Note{})});
+    }
     return entries;
 }
 

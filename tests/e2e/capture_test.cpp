@@ -47,7 +47,7 @@ QStringList ReplyOf(const capture::Packet& p) {
     const auto note = capture::ParseNote(p.comment);
     if (!note || note->type != capture::Note::Type::Message) return {};
     for (const reply::Kind kind : {reply::Kind::Rejected, reply::Kind::Accepted, reply::Kind::Finished})
-        if (reply::Bytes(kind) == p.bytes && note->kind != QStringLiteral("lyrics"))
+        if (reply::Bytes(kind) == p.bytes && note->kindName() != QStringLiteral("lyrics"))
             return {reply::LogLine(kind).section(u' ', 3)};
     return {};
 }
@@ -147,17 +147,16 @@ TEST(LineCapture, OneByteReadsAt1200AreNamedWithTheirLatency) {
     const QString capture = dir.filePath(QStringLiteral("uart.pcapng"));
     int status = -1;
     const QString out = RunProgram(QStringLiteral(VORLA_SELFTEST_PATH),
-                                   {QStringLiteral("--simulate"), QStringLiteral("--only"), QStringLiteral("link,controls"),
-                                    QStringLiteral("--capture"), capture},
+                                   {QStringLiteral("--simulate"), QStringLiteral("--only"),
+                                    QStringLiteral("link,controls"), QStringLiteral("--capture"), capture},
                                    60000, &status);
     ASSERT_EQ(status, 0) << out.toStdString();
-    const QString fields =
-        RunProgram(QStringLiteral("tshark"),
-                   {QStringLiteral("-X"), QStringLiteral("lua_script:" VORLA_DISSECTOR), QStringLiteral("-r"), capture,
-                    QStringLiteral("-Y"), QStringLiteral("vorla.latency"), QStringLiteral("-T"), QStringLiteral("fields"),
-                    QStringLiteral("-e"), QStringLiteral("vorla.reply"), QStringLiteral("-e"),
-                    QStringLiteral("vorla.latency")},
-                   60000, &status);
+    const QString fields = RunProgram(
+        QStringLiteral("tshark"),
+        {QStringLiteral("-X"), QStringLiteral("lua_script:" VORLA_DISSECTOR), QStringLiteral("-r"), capture,
+         QStringLiteral("-Y"), QStringLiteral("vorla.latency"), QStringLiteral("-T"), QStringLiteral("fields"),
+         QStringLiteral("-e"), QStringLiteral("vorla.reply"), QStringLiteral("-e"), QStringLiteral("vorla.latency")},
+        60000, &status);
     ASSERT_EQ(status, 0) << fields.toStdString();
     QFile file(capture);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -42,6 +42,27 @@ inline bool Spin(int ms, const std::function<bool()>& done) {
     return done();
 }
 
+// Runs the event loop until `done`, for as long as something keeps
+// happening: false only once `progress` has stood still for `stallMs` (a
+// loaded machine is slow, not stuck; a lost reply stops all progress).
+inline bool SpinWhileProgressing(const std::function<bool()>& done, const std::function<long long()>& progress,
+                                 int stallMs = 60000) {
+    long long seen = progress();
+    QElapsedTimer still;
+    still.start();
+    while (!done()) {
+        if (still.elapsed() >= stallMs) return false;
+        QTimer wake;
+        wake.start(10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (const long long now = progress(); now != seen) {
+            seen = now;
+            still.restart();
+        }
+    }
+    return true;
+}
+
 // Resident memory of this process, in KiB.
 inline long ResidentKb() {
     QFile statm(QStringLiteral("/proc/self/statm"));

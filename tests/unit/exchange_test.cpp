@@ -24,20 +24,35 @@ TEST(Exchange, WhatFollowsTheAcceptanceOfALyricsFrame) {
         Command command;
         std::vector<std::pair<double, const char*>> chip;  // (seconds after the frame, bytes)
         size_t framesSent;
-        bool finished;       // 播放完毕 logged
-        const char* line1;   // what the first lyric line shows, nullptr: nothing checked
+        bool finished;      // 播放完毕 logged
+        const char* line1;  // what the first lyric line shows, nullptr: nothing checked
     };
     const std::vector<Case> cases = {
         {"acceptance, report and a stray byte in one burst: the run goes on",
-         Command::CodePlayback, {{0.1, "01 11 14 01 12 14 7E"}}, 2, true, nullptr},
+         Command::CodePlayback,
+         {{0.1, "01 11 14 01 12 14 7E"}},
+         2,
+         true,
+         nullptr},
         {"the same without the stray byte", Command::CodePlayback, {{0.1, "01 11 14 01 12 14"}}, 2, true, nullptr},
         {"a stream 200 ms after its acceptance opening with a rejection's bytes",
-         Command::Music, {{0.1, "01 11 14"}, {0.3, "01 10 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}}, 1, false,
+         Command::Music,
+         {{0.1, "01 11 14"}, {0.3, "01 10 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}},
+         1,
+         false,
          "我们你好啊"},
-        {"... with a finish report's bytes", Command::Music,
-         {{0.1, "01 11 14"}, {0.3, "01 12 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}}, 1, false, "我们你好啊"},
-        {"... with the operand 00", Command::Music,
-         {{0.1, "01 11 14"}, {0.3, "01 00 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}}, 1, false, "我们你好啊"},
+        {"... with a finish report's bytes",
+         Command::Music,
+         {{0.1, "01 11 14"}, {0.3, "01 12 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}},
+         1,
+         false,
+         "我们你好啊"},
+        {"... with the operand 00",
+         Command::Music,
+         {{0.1, "01 11 14"}, {0.3, "01 00 14 05 CE D2 C3 C7 C4 E3 BA C3 B0 A1 04"}},
+         1,
+         false,
+         "我们你好啊"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,8 +130,7 @@ TEST(Exchange, AClickHeldBehindASleepIsJudgedAsleep) {
 TEST(Exchange, HoldsItsFramesMessagesAndLatency) {
     ConversationRig r;
     std::vector<Exchange> closed;
-    QObject::connect(r.conv.get(), &ChipConversation::exchangeClosed,
-                     [&](const Exchange& e) { closed.push_back(e); });
+    QObject::connect(r.conv.get(), &ChipConversation::exchangeClosed, [&](const Exchange& e) { closed.push_back(e); });
     r.set([](Controls& k) { k.play.finishReport = 1; });
     r.send(Command::Text);  // 8.3 ms a byte at 1200 baud
     r.clock.advance(0.2);
