@@ -17,6 +17,7 @@ namespace vorla::model {
 namespace {
 constexpr double kTick = 0.010;          // how often the waits are looked at
 constexpr double kSettleSeconds = 11.0;  // quiet at the end: longer than any wait
+constexpr double kGiveUpSeconds = 600;
 constexpr double kBaudSwitchSeconds = 0.100;
 
 bool AsksForLyrics(const QByteArray& frame) {
@@ -107,6 +108,11 @@ void ModelRig::run() {
         const bool idle = t > lastStep && stepsDone_ == case_.steps.size() && chipSilent();
         if (!idle) quietSince.reset();
         else if (!quietSince) quietSince = t;
+        if (t > lastStep + kGiveUpSeconds) {
+            waitFaults_.push_back("the case never settled: steps or the chip's messages still due " +
+                                  std::to_string(kGiveUpSeconds) + " s after the last step");
+            return;
+        }
     }
     if (conv_->holdsInput() || !conv_->heldInput().empty())
         waitFaults_.push_back("input still held " + std::to_string(kSettleSeconds) + " s after the last message");
