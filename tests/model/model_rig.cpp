@@ -19,6 +19,9 @@ constexpr double kTick = 0.010;          // how often the waits are looked at
 constexpr double kSettleSeconds = 11.0;  // quiet at the end: longer than any wait
 constexpr double kGiveUpSeconds = 600;
 constexpr double kBaudSwitchSeconds = 0.100;
+// A rate switch waits for the chip's answer: at most this long after its
+// frame's last byte has left.
+constexpr double kAnswerDeadlineSeconds = 2.0;
 
 bool AsksForLyrics(const QByteArray& frame) {
     return frame.size() >= 3 && uint8_t(frame[1]) == kPlayMode && (uint8_t(frame[2]) & kLyricsBackBit) != 0;
@@ -406,7 +409,7 @@ void ModelRig::logged(const QString& chunk) {
 void ModelRig::observe(double t) {
     if (conv_->holdsInput()) {
         if (!holdStart_) holdStart_ = lastTick_;
-        const double limit = std::max(LyricWaitMs(conv_->controls().baudIndex) / 1000.0, kBaudSwitchSeconds);
+        const double limit = std::max(LyricWaitMs(conv_->controls().baudIndex) / 1000.0, SwitchLimit());
         if (t - *holdStart_ > limit + 2 * kTick)
             waitFaults_.push_back("input held " + std::to_string(t - *holdStart_) + " s from " + Seconds(*holdStart_) +
                                   ", the longest wait is " + std::to_string(limit) + " s");
@@ -416,11 +419,15 @@ void ModelRig::observe(double t) {
     lastTick_ = t;
 }
 
+// The longest a rate switch may hold input: its frame on the wire at the
+// slowest rate, then its answer's deadline.
+double ModelRig::SwitchLimit() { return 6 * 10.0 / 1200 + kAnswerDeadlineSeconds; }
+
 void ModelRig::waitEnded(bool baudSwitch) {
     if (!conv_->holdsInput()) return;  // read at once, no wait
     const double now = clock_.now();
     const double start = holdStart_.value_or(lastTick_);
-    const double limit = baudSwitch ? kBaudSwitchSeconds : LyricWaitMs(conv_->controls().baudIndex) / 1000.0;
+    const double limit = baudSwitch ? SwitchLimit() : LyricWaitMs(conv_->controls().baudIndex) / 1000.0;
     if (now - start > limit + 2 * kTick)
         waitFaults_.push_back(std::string(baudSwitch ? "the rate switch" : "the lyric wait") + " ending at " +
                               Seconds(now) + " held input " + std::to_string(now - start) + " s, its deadline is " +

@@ -58,6 +58,7 @@ public:
     ChipConversation& conversation() { return *conv_; }
 
 private:
+    static double SwitchLimit();
     enum Flag : uint8_t {
         kReplyEnd = 1,
         kLyricFirst = 2,

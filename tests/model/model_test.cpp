@@ -131,9 +131,11 @@ bool ReachesSleepingChip(const QByteArray& frame) {
     static const std::vector<QByteArray> allowed = [] {
         std::vector<QByteArray> frames{ControlFrame(FrameEnds{}, kSleepMode).toByteArray(),
                                        ControlFrame(FrameEnds{}, kWakeMode).toByteArray()};
-        for (int v = 0; v < 4; ++v)
-            if (const HexText typed = ParseHexText(RawTextChoice(v)); typed.status == HexTextStatus::Ok)
-                for (const bool check : {true, false}) frames.push_back(RawFrame(typed.bytes, check).toByteArray());
+        QStringList typed{Controls::startUp().rawText};
+        for (int v = 0; v < 4; ++v) typed << RawTextChoice(v);
+        for (const QString& text : typed)
+            if (const HexText hex = ParseHexText(text); hex.status == HexTextStatus::Ok)
+                for (const bool check : {true, false}) frames.push_back(RawFrame(hex.bytes, check).toByteArray());
         return frames;
     }();
     return std::find(allowed.begin(), allowed.end(), frame) != allowed.end();
