@@ -31,6 +31,7 @@ QColor OutcomeColour(Outcome o) {
     case Outcome::Fail: return QColor(200, 0, 0);
     case Outcome::Error: return QColor(150, 0, 150);
     case Outcome::NotRun: return QColor(128, 128, 128);
+    case Outcome::Incomplete: return QColor(90, 90, 200);
     }
     return Qt::black;
 }

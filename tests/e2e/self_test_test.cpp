@@ -147,7 +147,7 @@ TEST(SelfTest, TheProgramsReportsAreValidNeverOverwrittenAndWrittenWhenInterrupt
                3;
     }));
     ::kill(pid_t(full.process.processId()), SIGINT);
-    EXPECT_EQ(full.finish(), 1);
+    EXPECT_EQ(full.finish(), kExitIncomplete);
     EXPECT_EQ(SchemaErrors(interrupted).toStdString(), "");
     const QJsonObject stopped = ReadJson(interrupted);
     EXPECT_EQ(stopped.value(QStringLiteral("endedEarly")).toString(), QStringLiteral("interrupted"));

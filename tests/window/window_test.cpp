@@ -434,11 +434,19 @@ TEST(Window, EveryButtonClickedReachesTheConversation) {
 
 TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     WindowRig r;
-    // A chip that accepts every frame and reports the end of a play 50 ms on.
+    // A chip on a 1200-baud line that accepts every frame once the frame and
+    // the reply have crossed the wire, and ends a play that asked for a
+    // report with the report when stopped.
+    bool playing = false;
     QObject::connect(&r.conv(), &ChipConversation::frameWritten, [&](const QByteArray& frame) {
-        r.clock.at(r.clock.now() + 0.005, [&] { r.accept(); });
-        if (frame.size() > 6 && (uint8_t(frame[3]) & 0x40) != 0)
-            r.clock.at(r.clock.now() + 0.05, [&] { r.finished(); });
+        const double answered = r.clock.now() + double(frame.size() + 3) * 10 / 1200 + 0.005;
+        r.clock.at(answered, [&] { r.accept(); });
+        if (frame == Hex("01 C0 80 80 04 C5")) {
+            if (playing) r.clock.at(answered + 0.03, [&] { r.finished(); });
+            playing = false;
+        } else if (frame.size() > 6) {
+            playing = (uint8_t(frame[3]) & 0x40) != 0;
+        }
     });
     QAction* open = nullptr;
     const std::unique_ptr<QMenu> menu = r.window->logMenu(QPoint());
