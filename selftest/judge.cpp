@@ -221,18 +221,19 @@ std::optional<double> MeasuredValue(const Measured& m, Measure measure) {
 }
 
 Verdict Judge(const Step& step, const Measured& m, const Limits& limits, bool full, bool strict) {
-    if (!m.fault.isEmpty()) return Verdict{Outcome::Error, {m.fault}, {QStringLiteral("port fault")}};
+    if (!m.fault.isEmpty()) return Verdict{Outcome::Error, {m.fault}, {QStringLiteral("port fault")}, 1};
     if (!m.ran) {
-        return Verdict{
-            Outcome::NotRun, {m.notRun.isEmpty() ? QStringLiteral("not run") : m.notRun}, {QStringLiteral("not run")}};
+        const QString why = m.notRun.isEmpty() ? QStringLiteral("not run") : m.notRun;
+        return Verdict{Outcome::NotRun, {why}, {QStringLiteral("not run")}, 1};
     }
     Reasons r;
     JudgeLine(step, m, limits, r);
     JudgeRate(step, m, r);
     JudgeExpected(step, m, limits, full, r);
-    if (!r.fail.isEmpty()) return Verdict{Outcome::Fail, r.fail + r.warn, r.failCauses + r.warnCauses};
-    if (!r.warn.isEmpty()) return Verdict{strict ? Outcome::Fail : Outcome::Marginal, r.warn, r.warnCauses};
-    return Verdict{Outcome::Pass, {}, {}};
+    if (!r.fail.isEmpty()) return Verdict{Outcome::Fail, r.fail + r.warn, r.failCauses + r.warnCauses, r.fail.size()};
+    if (r.warn.isEmpty()) return Verdict{Outcome::Pass, {}, {}, 0};
+    if (strict) return Verdict{Outcome::Fail, r.warn, r.warnCauses, r.warn.size()};
+    return Verdict{Outcome::Marginal, r.warn, r.warnCauses, 0};
 }
 
 int RunRecord::count(Outcome outcome) const {
@@ -241,18 +242,18 @@ int RunRecord::count(Outcome outcome) const {
 }
 
 Verdict JudgeRun(const RunRecord& record) {
-    if (!record.fault.isEmpty()) return Verdict{Outcome::Error, {record.fault}, {}};
+    const auto verdict = [](Outcome outcome, const QStringList& reasons) {
+        return Verdict{outcome, reasons, {}, outcome == Outcome::Marginal ? 0 : reasons.size()};
+    };
+    if (!record.fault.isEmpty()) return verdict(Outcome::Error, {record.fault});
     QStringList fail;
     if (const int n = record.count(Outcome::Fail)) fail << QStringLiteral("%1 step(s) failed").arg(n);
     if (record.aborted()) {
-        // No verdict on the chip: what it did so far is said, nothing more.
+        // No verdict on the chip: how far it got and what failed so far.
         const int ran = int(record.steps.size()) - record.count(Outcome::NotRun);
-        return Verdict{
-            Outcome::Incomplete,
-            QStringList{
-                QStringLiteral("%1 after %2 of %3 steps").arg(record.endedEarly).arg(ran).arg(record.steps.size())} +
-                fail,
-            {}};
+        const QString why =
+            QStringLiteral("%1 after %2 of %3 steps").arg(record.endedEarly).arg(ran).arg(record.steps.size());
+        return verdict(Outcome::Incomplete, QStringList{why} + fail);
     }
     if (const int n = record.count(Outcome::NotRun))
         fail << QStringLiteral("%1 step(s) not run%2")
@@ -267,10 +268,10 @@ Verdict JudgeRun(const RunRecord& record) {
                     .arg(limits.maxRejectedShare * 100)
                     .arg(limits.rejectedShareMinFrames);
     }
-    if (!fail.isEmpty()) return Verdict{Outcome::Fail, fail, {}};
+    if (!fail.isEmpty()) return verdict(Outcome::Fail, fail);
     if (const int n = record.count(Outcome::Marginal))
-        return Verdict{Outcome::Marginal, {QStringLiteral("%1 step(s) with warnings").arg(n)}, {}};
-    return Verdict{Outcome::Pass, {}, {}};
+        return verdict(Outcome::Marginal, {QStringLiteral("%1 step(s) with warnings").arg(n)});
+    return verdict(Outcome::Pass, {});
 }
 
 int ExitStatus(const Verdict& verdict) {

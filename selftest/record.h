@@ -72,6 +72,8 @@ struct Verdict {
     // Each reason's cause in a few words ("no answer", "slow reply"), by
     // which the summary groups the steps; as long as reasons, or empty.
     QStringList causes;
+    // The first this many reasons are why it failed; the rest warn.
+    qsizetype failing = 0;
 };
 
 // The verdict of one step: every reason it is not a pass. `strict` turns

@@ -50,6 +50,7 @@ private:
     ChipConversation& conv_;
     SelfTest test_;
     QLineEdit* dut_;
+    QLineEdit* operator_;
     QComboBox* mode_;
     QPushButton* start_;
     QPushButton* stop_;

@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Judge, Judging, ::testing::ValuesIn(kCases), [](const a
 TEST(Judge, ARunFailsOnTooManyRejectionsAndIsAnErrorOnAPortFault) {
     RunRecord run;
     run.limits = Limits::defaults();
-    run.steps.push_back(StepRecord{ControlStep(), Good(ControlStep(), false), Verdict{Outcome::Pass, {}, {}}});
+    run.steps.push_back(StepRecord{ControlStep(), Good(ControlStep(), false), Verdict{Outcome::Pass, {}, {}, 0}});
     run.framesSent = 100;
     run.framesRejected = 5;
     EXPECT_EQ(JudgeRun(run).outcome, Outcome::Pass);

@@ -11,6 +11,7 @@
 #include <QHelpEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTableWidget>
@@ -19,6 +20,7 @@
 #include <QTextLayout>
 #include <QToolTip>
 
+#include "selftest/report.h"
 #include "ui/self_test_window.h"
 #include "ui/widget_helpers.h"
 #include "window_rig.h"
@@ -458,7 +460,8 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     ASSERT_NE(test, nullptr);
     EXPECT_EQ(test->windowTitle(), QStringLiteral("芯片自检"));
     EXPECT_EQ(r.window->size(), QSize(750, 741));  // the main window as it was
-    test->findChild<QLineEdit*>()->setText(QStringLiteral("M-0042"));
+    test->findChild<QLineEdit*>(QStringLiteral("dut"))->setText(QStringLiteral("M-0042"));
+    EXPECT_EQ(test->findChild<QLineEdit*>(QStringLiteral("operator"))->text(), LoginName());
     test->startRun();
     // The run owns the line: the main window sends nothing and says why;
     // what the operator sets meanwhile survives the run.
@@ -498,12 +501,20 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     EXPECT_TRUE(svg.readAll().contains("<svg"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 
-    test->startRun();  // stopped at once: every step not run
-    r.clock.advance(0.001);
+    // Stopped after its first step: incomplete, never green, and the bar
+    // shows how far it got.
+    test->startRun();
+    while (record.steps[0].verdict.outcome == Outcome::NotRun) r.clock.advance(0.01);
     test->stopRun();
     EXPECT_FALSE(test->selfTest().running());
-    EXPECT_EQ(record.count(Outcome::NotRun), int(record.steps.size()));
+    EXPECT_EQ(record.count(Outcome::NotRun), int(record.steps.size()) - 1);
+    EXPECT_EQ(record.verdict.outcome, Outcome::Incomplete);
     EXPECT_TRUE(table->item(5, 6)->text().startsWith(QStringLiteral("not run")));
+    auto* progress = test->findChild<QProgressBar*>();
+    EXPECT_EQ(progress->value(), 1);
+    EXPECT_EQ(progress->text(), QStringLiteral("1/%1（中止）").arg(record.steps.size()));
+    EXPECT_TRUE(test->summary().contains(QStringLiteral("INCOMPLETE: stopped by the operator after 1 of")))
+        << test->summary().toStdString();
 }
 
 TEST(Window, ASnapshotTakesTheSettingsTheControlsHoldNow) {
