@@ -82,18 +82,22 @@ Limits FromJson(const QJsonObject& o) {
 // Why limits that each have the right type cannot stand together; empty
 // when they can.
 QString Inconsistent(const Limits& l) {
-    for (const auto& [baud, band] : l.latencyMs)
-        if (band.marginal >= band.fail)
+    for (const auto& [baud, band] : l.latencyMs) {
+        if (band.marginal >= band.fail) {
             return QStringLiteral("latencyMs.%1: marginal (%2) must be below fail (%3)")
                 .arg(baud)
                 .arg(band.marginal)
                 .arg(band.fail);
-    for (size_t k = 0; k < l.play.size(); ++k)
-        if (l.play[k].min > l.play[k].max)
+        }
+    }
+    for (size_t k = 0; k < l.play.size(); ++k) {
+        if (l.play[k].min > l.play[k].max) {
             return QStringLiteral("playSeconds.%1: min (%2) must not exceed max (%3)")
                 .arg(PlayKindName(PlayKind(k)))
                 .arg(l.play[k].min)
                 .arg(l.play[k].max);
+        }
+    }
     if (l.maxRejectedShare > 1) return QStringLiteral("maxRejectedShare must be at most 1");
     if (l.playScale <= 0) return QStringLiteral("playScale must be above 0");
     return QString();

@@ -284,7 +284,7 @@ QString Timestamp(const QDateTime& time) {
 
 QString LoginName() {
     for (const char* name : {"USER", "LOGNAME"})
-        if (const QString value = qEnvironmentVariable(name); !value.isEmpty()) return value;
+        if (QString value = qEnvironmentVariable(name); !value.isEmpty()) return value;
 #ifdef Q_OS_UNIX
     if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_name)
         return QString::fromLocal8Bit(entry->pw_name);
@@ -299,11 +299,12 @@ QByteArray JsonReport(const RunRecord& r) {
     for (Outcome o : {Outcome::Pass, Outcome::Marginal, Outcome::Fail, Outcome::Error, Outcome::NotRun})
         counts.insert(CountName(o), r.count(o));
     QJsonArray burnIn;
-    for (const BurnIn& b : BurnInFigures(r))
+    for (const BurnIn& b : BurnInFigures(r)) {
         burnIn.append(QJsonObject{{QStringLiteral("command"), b.command},
                                   {QStringLiteral("baud"), b.baud},
                                   {QStringLiteral("latency"), SpreadJson(b.latencyMs, QStringLiteral("ms"))},
                                   {QStringLiteral("playTime"), SpreadJson(b.playSeconds, QStringLiteral("s"))}});
+    }
     const QJsonObject root{
         {QStringLiteral("schema"), QString::fromLatin1(kSchema)},
         {QStringLiteral("tool"), QJsonObject{{QStringLiteral("name"), QStringLiteral("vorla-selftest")},
@@ -433,11 +434,12 @@ QStringList FailureGroups(const RunRecord& r) {
         }
     }
     QStringList lines;
-    for (const QString& cause : order)
+    for (const QString& cause : order) {
         lines << QStringLiteral("%1 (%2): %3")
                      .arg(cause)
                      .arg(steps[cause].size())
                      .arg(steps[cause].join(QStringLiteral(", ")));
+    }
     return lines;
 }
 

@@ -175,19 +175,25 @@ void SelfTest::afterAcceptance() {
         return;
     }
     if (s.plays()) {
-        const bool waitsForReport = record_.info.full && s.passes > 0 && s.report;
-        if (m().finishReported || !waitsForReport) {
-            if (m().finishReported && !s.stopAfter) soon([this] { finishStep(); });
-            else soon([this] { sendStop(); });
-            return;
-        }
-        const double left =
-            finishWaitCut() ? 0 : std::max(0.0, options_.limits.playTime(s).max - (clock_.now() - acceptedAt_));
-        waitFor(State::AwaitFinish, left + options_.limits.replyDeadlineSeconds);
+        afterPlayAccepted();
         return;
     }
     if (s.stopAfter) soon([this] { sendStop(); });
     else soon([this] { finishStep(); });
+}
+
+// A play: stopped at once (quick runs), or its finish report waited for.
+void SelfTest::afterPlayAccepted() {
+    const Step& s = step();
+    const bool waitsForReport = record_.info.full && s.passes > 0 && s.report;
+    if (m().finishReported || !waitsForReport) {
+        if (m().finishReported && !s.stopAfter) soon([this] { finishStep(); });
+        else soon([this] { sendStop(); });
+        return;
+    }
+    const double left =
+        finishWaitCut() ? 0 : std::max(0.0, options_.limits.playTime(s).max - (clock_.now() - acceptedAt_));
+    waitFor(State::AwaitFinish, left + options_.limits.replyDeadlineSeconds);
 }
 
 void SelfTest::resyncThenStop(double answeredAt) {
@@ -335,16 +341,18 @@ void SelfTest::nameLate(Measured& target, const RxText& chars, double at, bool e
     const double end = earlier ? earlierWireEnd_ : lastWireEnd_;
     const QString hex = HexBytes(Bytes(chars));
     const long ms = std::lround((at - end) * 1000.0);
-    if (frame.isEmpty()) target.lateReplies << QStringLiteral("%1, before any frame").arg(hex);
-    else if (reply::KindOf(chars[1].code) == reply::Kind::Finished)
+    if (frame.isEmpty()) {
+        target.lateReplies << QStringLiteral("%1, before any frame").arg(hex);
+    } else if (reply::KindOf(chars[1].code) == reply::Kind::Finished) {
         target.lateReplies << QStringLiteral("%1, a finish report %2 ms after the last frame (%3)")
                                   .arg(hex)
                                   .arg(ms)
                                   .arg(DescribeFrame(frame));
-    else
+    } else {
         target.lateReplies << QStringLiteral("%1 to %2 (%3), %4 ms after its last byte")
                                   .arg(hex, DescribeFrame(frame), HexBytes(frame))
                                   .arg(ms);
+    }
 }
 
 void SelfTest::onAccepted(double at) {

@@ -75,6 +75,7 @@ private:
     // full: too many plays in a row before it had none.
     bool finishWaitCut();
     void afterAcceptance();
+    void afterPlayAccepted();
     void sendStop();
     void resyncThenStop(double answeredAt);
     void finishStep();
