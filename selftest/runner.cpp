@@ -27,12 +27,11 @@ bool UnknownReply(const RxText& chars) {
 }
 
 // After a frame the chip throws away unread (one longer than its buffer, or
-// answered before its last byte), the line is left quiet this long after
-// that byte before the stop, so that the chip finds the start of the next
-// frame. A frame answered after its last byte has been ended by the chip.
+// answered before its last byte was on the wire), the line is left quiet
+// this long after that byte before the stop, so that the chip finds the
+// start of the next frame. A frame answered after its last byte has been
+// ended by the chip.
 constexpr double kResyncSeconds = 0.2;
-
-double ReplyWireSeconds(int baud) { return WireSeconds(qsizetype(reply::kChars), baud); }
 
 QByteArray StopFrame() { return ControlFrame(FrameEnds{}, kStopMode).toByteArray(); }
 QByteArray WakeFrame() { return ControlFrame(FrameEnds{}, kWakeMode).toByteArray(); }
@@ -198,8 +197,7 @@ void SelfTest::afterPlayAccepted() {
 
 void SelfTest::resyncThenStop(double answeredAt) {
     deadline_->cancel();
-    const bool unread =
-        lastFrame_.size() > kFrameBufferSize || answeredAt < lastWireEnd_ + ReplyWireSeconds(lastFrameBaud_);
+    const bool unread = lastFrame_.size() > kFrameBufferSize || answeredAt < lastWireEnd_;
     soon([this] { sendStop(); }, unread ? std::max(0.0, lastWireEnd_ + kResyncSeconds - clock_.now()) : 0.0);
 }
 
@@ -326,12 +324,11 @@ void SelfTest::onReply(reply::Kind kind, const RxText& chars, double at) {
     }
 }
 
-// An answer whose last byte came before the last frame could have been
-// answered (its own bytes take their time on the wire after that frame's
-// last byte) answers the frame before it.
+// An answer read before the last frame's last byte was on the wire, which
+// no chip can have heard yet, answers the frame before it.
 bool SelfTest::answersEarlierFrame(reply::Kind kind, double at) const {
     if (kind == reply::Kind::Finished || lastFrame_.isEmpty()) return false;
-    return at < lastWireEnd_ + ReplyWireSeconds(lastFrameBaud_) / 2;
+    return at < lastWireEnd_;
 }
 
 // A reply that came when nothing waited for it, named with the frame it is
@@ -432,8 +429,9 @@ void SelfTest::onFinished(double at) {
         }
         break;
     case State::AwaitStop:
-        // Sent before the stop could have been heard: the play ended by itself.
-        if (at < lastWireEnd_ + ReplyWireSeconds(lastFrameBaud_)) played();
+        // Read before the stop was on the wire whole, so before the chip
+        // could have heard it: the play ended by itself.
+        if (at < lastWireEnd_) played();
         else measured.stopReported = true;
         return;
     case State::AwaitStopReport:

@@ -43,10 +43,13 @@ QString Why(const StepRecord& s) { return s.step.id() + u' ' + s.verdict.reasons
 
 }  // namespace
 
-TEST(SelfTestRun, AGoodChipPassesTheWholeTableQuickAndFull) {
-    for (const bool full : {false, true}) {
-        SCOPED_TRACE(full ? "full" : "quick");
-        ChipOnClock c(Fast());
+TEST(SelfTestRun, AGoodChipPassesTheWholeTableQuickAndFullOnEveryKindOfLine) {
+    for (const auto& [full, line] : {std::pair{false, sim::LineKind::Uart}, std::pair{true, sim::LineKind::Uart},
+                                     std::pair{false, sim::LineKind::Usb}, std::pair{false, sim::LineKind::Burst}}) {
+        SCOPED_TRACE(sim::LineKindName(line).toStdString() + (full ? " full" : " quick"));
+        sim::ChipOptions options = Fast();
+        options.line = line;
+        ChipOnClock c(options);
         const RunRecord r = RunTest(c, Options({}, full));
         ASSERT_GT(r.steps.size(), 110u);
         for (const StepRecord& s : r.steps) EXPECT_EQ(s.verdict.outcome, Outcome::Pass) << Why(s).toStdString();
