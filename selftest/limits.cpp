@@ -257,10 +257,12 @@ QString LimitsText(const Limits& l) {
     for (const auto& [baud, band] : l.latencyMs)
         latency
             << QStringLiteral("%1 baud: warn over %2 ms, fail over %3 ms").arg(baud).arg(band.marginal).arg(band.fail);
-    lines
-        << QStringLiteral("reply latency (frame's last byte on the wire to the reply's last byte read):")
-        << QStringLiteral("  ") + latency.join(QStringLiteral("\n  "))
-        << QStringLiteral("no reply within %1 s: no answer; a later one is named as late").arg(l.replyDeadlineSeconds);
+    lines << QStringLiteral("reply latency (frame's last byte on the wire to the reply's last byte read):")
+          << QStringLiteral("  ") + latency.join(QStringLiteral("\n  "))
+          << QStringLiteral(
+                 "no reply within %1 s of the frame's last byte on the wire: no answer; a later one is named as "
+                 "late, with the frame it is taken to answer")
+                 .arg(l.replyDeadlineSeconds);
     QStringList play;
     for (size_t k = 0; k < l.play.size(); ++k)
         play << QStringLiteral("%1 %2-%3 s").arg(PlayKindName(PlayKind(k))).arg(l.play[k].min).arg(l.play[k].max);
@@ -268,8 +270,7 @@ QString LimitsText(const Limits& l) {
                  .arg(l.playBaseSeconds)
                  .arg(l.playScale)
           << QStringLiteral("  ") + play.join(QStringLiteral(", "))
-          << QStringLiteral("lyric stream whole, with its end code and a line, within %1 s of the acceptance")
-                 .arg(l.lyricSeconds)
+          << QStringLiteral("lyric stream whole, with its end code, within %1 s of the acceptance").arg(l.lyricSeconds)
           << QStringLiteral("at least %1 lyric line(s) shown").arg(l.lyricLinesMin)
           << (l.stopReport
                   ? QStringLiteral("a stop of a play that asked for a finish report is followed by it within %1 s")
