@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -24,8 +26,8 @@
 using namespace vorla;
 
 namespace {
-constexpr int kUsageStatus = 2;
-constexpr int kStationStatus = 3;
+constexpr int kUsageStatus = kExitUsage;
+constexpr int kStationStatus = kExitStation;
 
 // One line a step; on a terminal a bar that the next step overwrites, and a
 // line of its own for every step that does not pass.
@@ -122,24 +124,33 @@ std::unique_ptr<QCoreApplication> Application(int& argc, char** argv, bool drawi
     return std::make_unique<QGuiApplication>(argc, argv);
 }
 
-void PrintHeading(const RunRecord& record) {
+// Printed once the rate the run goes at is known (found, with --find-baud).
+void PrintHeading(const RunRecord& record, bool found) {
     const RunInfo& info = record.info;
-    std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud, %s run, station %s, operator %s, started %s\n",
+    std::fprintf(stderr, "vorla-selftest %s: chip %s on %s at %d baud%s, %s run, station %s, operator %s, started %s\n",
                  VORLA_VERSION, qPrintable(info.dut.isEmpty() ? QStringLiteral("(unnamed)") : info.dut),
-                 qPrintable(info.port), record.baud, info.full ? "full" : "quick", qPrintable(info.station),
-                 qPrintable(info.operatorName), qPrintable(record.started.toString(Qt::ISODate)));
+                 qPrintable(info.port), record.baud, found ? " (found)" : "", info.full ? "full" : "quick",
+                 qPrintable(info.station), qPrintable(info.operatorName), qPrintable(Timestamp(record.started)));
 }
 
-// The summary, the burn-in figures and the notes; the report written last.
-// The exit status.
-int Finish(const RunRecord& record, ReportFile& report, bool written) {
+bool WriteReports(std::vector<ReportFile>& reports, const RunRecord& record) {
+    bool written = true;
+    for (ReportFile& report : reports) written = report.write(record) && written;
+    return written;
+}
+
+// The summary, the failed steps by cause, the burn-in figures and the
+// notes; the reports written last. The exit status.
+int Finish(const RunRecord& record, std::vector<ReportFile>& reports, bool written) {
     std::fprintf(stderr, "\n%s\n", qPrintable(SummaryLine(record)));
+    for (const QString& line : FailureGroups(record)) std::fprintf(stderr, "  failed, %s\n", qPrintable(line));
     for (const QString& line : BurnInLines(record)) std::fprintf(stderr, "  %s\n", qPrintable(line));
     for (const QString& note : record.notes) std::fprintf(stderr, "note: %s\n", qPrintable(note));
-    if (report.isOpen()) {
-        written = report.write(record) && written;
-        if (written) std::fprintf(stderr, "report: %s\n", qPrintable(report.path()));
+    for (ReportFile& report : reports) {
+        const bool ok = report.write(record);
+        if (ok) std::fprintf(stderr, "report: %s\n", qPrintable(report.path()));
         else std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(report.error()));
+        written = ok && written;
     }
     return written ? ExitStatus(record.verdict) : kStationStatus;
 }
@@ -165,23 +176,30 @@ int main(int argc, char** argv) {
     SelfTest test(conversation);
     options.run.info.version = QStringLiteral(VORLA_VERSION);
     test.start(options.run);
-    ReportFile report;
-    if (!options.reportPath.isEmpty() && !report.open(options.reportPath, test.record())) {
-        std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(report.error()));
+    std::vector<ReportFile> reports(size_t(options.reportPaths.size()));
+    for (qsizetype i = 0; i < options.reportPaths.size(); ++i) {
+        if (reports[size_t(i)].open(options.reportPaths[i], test.record())) continue;
+        std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(reports[size_t(i)].error()));
         return kStationStatus;
     }
-    PrintHeading(test.record());
+    bool headed = false;
+    const auto heading = [&] {
+        if (!std::exchange(headed, true)) PrintHeading(test.record(), options.run.findBaud);
+    };
+    if (!options.run.findBaud) heading();
+    QObject::connect(&test, &SelfTest::stepStarted, heading);
     bool written = true;
     QObject::connect(&test, &SelfTest::stepFinished, [&](int index) {
         Progress(test.record(), index);
-        if (report.isOpen()) written = report.write(test.record()) && written;
+        written = WriteReports(reports, test.record()) && written;
     });
-    int status = 1;
+    int status = kExitFailed;
     QObject::connect(&test, &SelfTest::finished, [&] {
+        heading();
         RunRecord record = test.record();
         const bool captured = options.capturePath.isEmpty() || WriteCapture(conversation, options.capturePath, record);
         const bool drawn = options.timelinePath.isEmpty() || WriteTimeline(record, conversation, options.timelinePath);
-        status = Finish(record, report, written && captured && drawn);
+        status = Finish(record, reports, written && captured && drawn);
         QCoreApplication::exit(status);
     });
     // Ctrl+C and a termination request end the run; its report is written.

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include <QCommandLineParser>
-
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QSysInfo>
 
+#include "selftest/report.h"
 #include "sim/chip_options.h"
 
 namespace vorla {
@@ -22,9 +24,14 @@ QString SelfTestUsage() {
                "window sends it, each answer measured and judged against stated limits.\n"
                "One line a step on standard error, then a summary.\n"
                "\n"
-               "Exit status: 0 every step passed (warnings allowed unless --strict),\n"
-               "1 the chip failed, 2 wrong usage, 3 the station failed (the device is\n"
-               "missing or lost, the report cannot be written).\n"
+               "Exit status:\n"
+               "  0  passed: every step passed (warnings allowed unless --strict)\n"
+               "  1  failed: the chip failed a step, or too many of its frames were rejected\n"
+               "  2  wrong usage (a limits file that is not right too)\n"
+               "  3  the station failed: the device is missing or lost, the report or\n"
+               "     the capture cannot be written\n"
+               "  4  incomplete: Ctrl+C or a termination request ended the run before its\n"
+               "     end (no verdict on the chip)\n"
                "\n"
                "  --device PATH      the chip on this serial device or pseudo-terminal\n"
                "  --simulate         the virtual chip inside this program\n"
@@ -44,11 +51,12 @@ QString SelfTestUsage() {
                "  --play-scale F     multiply every play time limit by F\n"
                "  --dut ID           the chip under test (a module's serial number)\n"
                "  --station NAME     the test station (default: this host's name)\n"
-               "  --operator NAME    who runs the test (default: the user's name)\n"
+               "  --operator NAME    who runs the test (default: the login name)\n"
                "  --report FILE      the report, written as the run goes and when it is\n"
                "                     interrupted: JUnit XML for a .xml name, JSON\n"
-               "                     otherwise; a folder gets a new file named after the\n"
-               "                     chip and the time\n"
+               "                     otherwise; a folder gets a new JSON file named after\n"
+               "                     the chip and the time. Given twice, both are written\n"
+               "                     (JSON and JUnit of one run)\n"
                "  --capture FILE     every byte of the run with its time, as a pcapng\n"
                "                     capture (the report names it and its SHA-256)\n"
                "  --timeline FILE    the run on the line's timeline, as an SVG picture: its\n"
@@ -56,8 +64,9 @@ QString SelfTestUsage() {
                "                     rows at most 2400 pixels wide\n"
                "  --help, --version\n"
                "\n"
-               "The virtual chip (with --simulate):\n"
-               "  --speed F               plays F times faster\n"
+               "The virtual chip (with --simulate; the report records its options):\n"
+               "  --speed F               plays F times faster; the play limits are divided\n"
+               "                          by F too\n"
                "  --line KIND             uart (default), usb or burst\n")
                .arg(StepGroups().join(u',')) +
            sim::ChipFaultUsage() + QStringLiteral("\nDefault limits:\n") + LimitsText(Limits::defaults());
@@ -88,20 +97,24 @@ bool Baud(SelfTestCommandLine& c, const QString& v) {
     return false;
 }
 
-// The limits file; a file that cannot be used says why.
+// The limits file, named in the report with its SHA-256; a file that
+// cannot be used says why.
 bool LimitsFile(SelfTestCommandLine& c, const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         c.error = QStringLiteral("cannot read the limits %1: %2").arg(path, file.errorString());
         return false;
     }
+    const QByteArray bytes = file.readAll();
     QString why;
-    const auto limits = LimitsFromJson(file.readAll(), &why);
+    const auto limits = LimitsFromJson(bytes, &why);
     if (!limits) {
         c.error = QStringLiteral("the limits in %1: %2").arg(path, why);
         return false;
     }
     c.run.limits = *limits;
+    c.run.info.limitsFile = QFileInfo(path).absoluteFilePath();
+    c.run.info.limitsSha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     return true;
 }
 
@@ -112,7 +125,10 @@ const std::vector<std::pair<QString, Setter>>& ValueOptions() {
     static const std::vector<std::pair<QString, Setter>> options{
         {QStringLiteral("device"), [](SelfTestCommandLine& c, const QString& v) { return !(c.device = v).isEmpty(); }},
         {QStringLiteral("report"),
-         [](SelfTestCommandLine& c, const QString& v) { return !(c.reportPath = v).isEmpty(); }},
+         [](SelfTestCommandLine& c, const QString& v) {
+             c.reportPaths << v;
+             return !v.isEmpty();
+         }},
         {QStringLiteral("capture"),
          [](SelfTestCommandLine& c, const QString& v) { return !(c.capturePath = v).isEmpty(); }},
         {QStringLiteral("timeline"),
@@ -153,22 +169,31 @@ const std::vector<std::pair<QString, std::function<void(SelfTestCommandLine&)>>>
 
 constexpr unsigned kChip = sim::kChipSpeed | sim::kChipLine | sim::kChipFaults;
 
+// Every value given, in order: the last counts, or each (--report).
 bool ReadValues(const QCommandLineParser& parser, SelfTestCommandLine& c) {
     for (const auto& [name, read] : ValueOptions()) {
-        if (!parser.isSet(name)) continue;
-        const QString value = parser.value(name);
-        if (read(c, value)) continue;
-        if (c.error.isEmpty()) c.error = QStringLiteral("bad value for --%1: %2").arg(name, value);
-        return false;
+        for (const QString& value : parser.values(name)) {
+            if (read(c, value)) continue;
+            if (c.error.isEmpty()) c.error = QStringLiteral("bad value for --%1: %2").arg(name, value);
+            return false;
+        }
     }
     return true;
+}
+
+// The virtual chip plays F times faster: its play limits are F times
+// shorter, and the report says what chip it was.
+void Simulated(SelfTestCommandLine& c) {
+    c.run.limits.playScale /= c.chip.speed;
+    c.run.info.virtualChip =
+        RunInfo::VirtualChip{c.chip.speed, sim::LineKindName(c.chip.line), sim::ChipFaultArguments(c.chip)};
 }
 }  // namespace
 
 SelfTestCommandLine ParseSelfTestCommandLine(const QStringList& arguments) {
     SelfTestCommandLine c;
     c.run.info.station = QSysInfo::machineHostName();
-    c.run.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    c.run.info.operatorName = LoginName();
     QCommandLineParser parser;
     for (const auto& [name, set] : Flags()) parser.addOption(QCommandLineOption(name));
     for (const auto& [name, read] : ValueOptions())
@@ -182,6 +207,7 @@ SelfTestCommandLine ParseSelfTestCommandLine(const QStringList& arguments) {
     if (c.help || c.version) return c;
     if (c.simulate == !c.device.isEmpty()) c.error = QStringLiteral("give either --device PATH or --simulate");
     else if (chipGiven && !c.simulate) c.error = QStringLiteral("the virtual chip's options go with --simulate");
+    if (c.simulate) Simulated(c);
     c.run.info.port = c.simulate ? QStringLiteral("virtual chip") : c.device;
     return c;
 }

@@ -15,9 +15,9 @@ struct SelfTestCommandLine {
     bool simulate = false;  // the virtual chip inside the program
     sim::ChipOptions chip;  // its options
     RunOptions run;
-    QString reportPath;
-    QString capturePath;   // the line's capture, written at the end
-    QString timelinePath;  // the run's timeline as an SVG picture, written at the end
+    QStringList reportPaths;  // each gets the run's report, in its own format
+    QString capturePath;      // the line's capture, written at the end
+    QString timelinePath;     // the run's timeline as an SVG picture, written at the end
     bool help = false;
     bool version = false;
     QString error;  // set when the command line cannot be used

@@ -48,28 +48,59 @@ bool Merge(QJsonObject& base, const QJsonObject& over, const QString& path, QStr
     return true;
 }
 
+double Number(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toDouble(); }
+
 Limits FromJson(const QJsonObject& o) {
     Limits l;
     const QJsonObject latency = o.value(QStringLiteral("latencyMs")).toObject();
     for (auto it = latency.begin(); it != latency.end(); ++it) {
         const QJsonObject band = it.value().toObject();
-        l.latencyMs[it.key().toInt()] =
-            Band{band.value(QStringLiteral("marginal")).toDouble(), band.value(QStringLiteral("fail")).toDouble()};
+        l.latencyMs[it.key().toInt()] = Band{Number(band, "marginal"), Number(band, "fail")};
     }
-    l.replyDeadlineSeconds = o.value(QStringLiteral("replyDeadlineSeconds")).toDouble();
+    l.replyDeadlineSeconds = Number(o, "replyDeadlineSeconds");
     const QJsonObject play = o.value(QStringLiteral("playSeconds")).toObject();
     for (size_t k = 0; k < l.play.size(); ++k) {
         const QJsonObject range = play.value(PlayKindName(PlayKind(k))).toObject();
-        l.play[k] =
-            PlayRange{range.value(QStringLiteral("min")).toDouble(), range.value(QStringLiteral("max")).toDouble()};
+        l.play[k] = PlayRange{Number(range, "min"), Number(range, "max")};
     }
-    l.playBaseSeconds = o.value(QStringLiteral("playBaseSeconds")).toDouble();
-    l.playScale = o.value(QStringLiteral("playScale")).toDouble();
-    l.lyricSeconds = o.value(QStringLiteral("lyricSeconds")).toDouble();
+    l.playBaseSeconds = Number(o, "playBaseSeconds");
+    l.playScale = Number(o, "playScale");
+    l.lyricSeconds = Number(o, "lyricSeconds");
     l.stopReport = o.value(QStringLiteral("stopReport")).toBool();
-    l.stopReportSeconds = o.value(QStringLiteral("stopReportSeconds")).toDouble();
-    l.maxRejectedShare = o.value(QStringLiteral("maxRejectedShare")).toDouble();
+    l.stopReportSeconds = Number(o, "stopReportSeconds");
+    l.resendsMarginal = Number(o, "resendsMarginal");
+    l.strayBytesMarginal = Number(o, "strayBytesMarginal");
+    l.lyricLinesMin = Number(o, "lyricLinesMin");
+    l.maxRejectedShare = Number(o, "maxRejectedShare");
+    l.rejectedShareMinFrames = Number(o, "rejectedShareMinFrames");
+    l.missingReportsInARow = Number(o, "missingReportsInARow");
+    const QJsonObject refuse = o.value(QStringLiteral("mustRefuse")).toObject();
+    for (auto it = refuse.begin(); it != refuse.end(); ++it) l.mustRefuse[it.key()] = it.value().toBool();
     return l;
+}
+
+// Why limits that each have the right type cannot stand together; empty
+// when they can.
+QString Inconsistent(const Limits& l) {
+    for (const auto& [baud, band] : l.latencyMs) {
+        if (band.marginal >= band.fail) {
+            return QStringLiteral("latencyMs.%1: marginal (%2) must be below fail (%3)")
+                .arg(baud)
+                .arg(band.marginal)
+                .arg(band.fail);
+        }
+    }
+    for (size_t k = 0; k < l.play.size(); ++k) {
+        if (l.play[k].min > l.play[k].max) {
+            return QStringLiteral("playSeconds.%1: min (%2) must not exceed max (%3)")
+                .arg(PlayKindName(PlayKind(k)))
+                .arg(l.play[k].min)
+                .arg(l.play[k].max);
+        }
+    }
+    if (l.maxRejectedShare > 1) return QStringLiteral("maxRejectedShare must be at most 1");
+    if (l.playScale <= 0) return QStringLiteral("playScale must be above 0");
+    return QString();
 }
 }  // namespace
 
@@ -89,7 +120,70 @@ Limits Limits::defaults() {
         const PlaySeconds figures = PlaySecondsOf(PlayKind(k));
         l.play[k] = PlayRange{figures.shortest, figures.longest};
     }
+    // Nothing in the chip's protocol says it must refuse these.
+    l.mustRefuse = {{QStringLiteral("overlongFrame"), false}, {QStringLiteral("unknownItemCode"), false}};
     return l;
+}
+
+QString MeasureName(Measure measure) {
+    switch (measure) {
+    case Measure::Latency: return QStringLiteral("latency");
+    case Measure::Resends: return QStringLiteral("resends");
+    case Measure::PlayTime: return QStringLiteral("playTime");
+    case Measure::LyricsTime: return QStringLiteral("lyricsTime");
+    case Measure::LyricLines: return QStringLiteral("lyricLines");
+    case Measure::StrayBytes: return QStringLiteral("strayBytes");
+    }
+    return QString();
+}
+
+QString MeasureUnit(Measure measure) {
+    switch (measure) {
+    case Measure::Latency: return QStringLiteral("ms");
+    case Measure::Resends: return QStringLiteral("frames");
+    case Measure::PlayTime:
+    case Measure::LyricsTime: return QStringLiteral("s");
+    case Measure::LyricLines: return QStringLiteral("lines");
+    case Measure::StrayBytes: return QStringLiteral("bytes");
+    }
+    return QString();
+}
+
+Bounds Limits::bounds(Measure measure, const Step& step, int baud) const {
+    Bounds b;
+    switch (measure) {
+    case Measure::Latency:
+        // A step that must be refused, or that runs codes, is judged on
+        // what follows, not on how fast the first answer came.
+        if (step.judgesAnswer()) {
+            const Band band = latency(baud);
+            b.marginal = band.marginal;
+            b.max = band.fail;
+        }
+        break;
+    case Measure::Resends:
+        if (step.judgesAnswer()) b.marginal = resendsMarginal;
+        break;
+    case Measure::PlayTime: {
+        const PlayRange range = playTime(step);
+        b.min = range.min;
+        if (!std::isinf(range.max)) b.max = range.max;
+        break;
+    }
+    case Measure::LyricsTime: b.max = lyricSeconds; break;
+    case Measure::LyricLines: b.min = lyricLinesMin; break;
+    case Measure::StrayBytes: b.marginal = strayBytesMarginal; break;
+    }
+    return b;
+}
+
+bool Limits::refusalRequired(const QString& refusal) const {
+    const auto it = mustRefuse.find(refusal);
+    return it == mustRefuse.end() || it->second;
+}
+
+int Limits::rejectionsAllowed(int frames) const {
+    return int(std::floor(maxRejectedShare * std::max(double(frames), rejectedShareMinFrames) + 1e-9));
 }
 
 Band Limits::latency(int baud) const {
@@ -117,6 +211,8 @@ QJsonObject LimitsToJson(const Limits& l) {
     for (size_t k = 0; k < l.play.size(); ++k)
         play.insert(PlayKindName(PlayKind(k)),
                     QJsonObject{{QStringLiteral("min"), l.play[k].min}, {QStringLiteral("max"), l.play[k].max}});
+    QJsonObject refuse;
+    for (const auto& [name, required] : l.mustRefuse) refuse.insert(name, required);
     return QJsonObject{{QStringLiteral("latencyMs"), latency},
                        {QStringLiteral("replyDeadlineSeconds"), l.replyDeadlineSeconds},
                        {QStringLiteral("playSeconds"), play},
@@ -125,7 +221,13 @@ QJsonObject LimitsToJson(const Limits& l) {
                        {QStringLiteral("lyricSeconds"), l.lyricSeconds},
                        {QStringLiteral("stopReport"), l.stopReport},
                        {QStringLiteral("stopReportSeconds"), l.stopReportSeconds},
-                       {QStringLiteral("maxRejectedShare"), l.maxRejectedShare}};
+                       {QStringLiteral("resendsMarginal"), l.resendsMarginal},
+                       {QStringLiteral("strayBytesMarginal"), l.strayBytesMarginal},
+                       {QStringLiteral("lyricLinesMin"), l.lyricLinesMin},
+                       {QStringLiteral("maxRejectedShare"), l.maxRejectedShare},
+                       {QStringLiteral("rejectedShareMinFrames"), l.rejectedShareMinFrames},
+                       {QStringLiteral("missingReportsInARow"), l.missingReportsInARow},
+                       {QStringLiteral("mustRefuse"), refuse}};
 }
 
 std::optional<Limits> LimitsFromJson(const QByteArray& json, QString* error) {
@@ -143,7 +245,10 @@ std::optional<Limits> LimitsFromJson(const QByteArray& json, QString* error) {
     }
     QJsonObject merged = LimitsToJson(Limits::defaults());
     if (!Merge(merged, doc.object(), QString(), error)) return std::nullopt;
-    return FromJson(merged);
+    Limits limits = FromJson(merged);
+    *error = Inconsistent(limits);
+    if (!error->isEmpty()) return std::nullopt;
+    return limits;
 }
 
 QString LimitsText(const Limits& l) {
@@ -152,10 +257,12 @@ QString LimitsText(const Limits& l) {
     for (const auto& [baud, band] : l.latencyMs)
         latency
             << QStringLiteral("%1 baud: warn over %2 ms, fail over %3 ms").arg(baud).arg(band.marginal).arg(band.fail);
-    lines
-        << QStringLiteral("reply latency (frame's last byte on the wire to the reply's last byte read):")
-        << QStringLiteral("  ") + latency.join(QStringLiteral("\n  "))
-        << QStringLiteral("no reply within %1 s: no answer; a later one is named as late").arg(l.replyDeadlineSeconds);
+    lines << QStringLiteral("reply latency (frame's last byte on the wire to the reply's last byte read):")
+          << QStringLiteral("  ") + latency.join(QStringLiteral("\n  "))
+          << QStringLiteral(
+                 "no reply within %1 s of the frame's last byte on the wire: no answer; a later one is named as "
+                 "late, with the frame it is taken to answer")
+                 .arg(l.replyDeadlineSeconds);
     QStringList play;
     for (size_t k = 0; k < l.play.size(); ++k)
         play << QStringLiteral("%1 %2-%3 s").arg(PlayKindName(PlayKind(k))).arg(l.play[k].min).arg(l.play[k].max);
@@ -163,13 +270,28 @@ QString LimitsText(const Limits& l) {
                  .arg(l.playBaseSeconds)
                  .arg(l.playScale)
           << QStringLiteral("  ") + play.join(QStringLiteral(", "))
-          << QStringLiteral("lyric stream whole, with its end code and a line, within %1 s of the acceptance")
-                 .arg(l.lyricSeconds)
+          << QStringLiteral("lyric stream whole, with its end code, within %1 s of the acceptance").arg(l.lyricSeconds)
+          << QStringLiteral("at least %1 lyric line(s) shown").arg(l.lyricLinesMin)
           << (l.stopReport
                   ? QStringLiteral("a stop of a play that asked for a finish report is followed by it within %1 s")
                         .arg(l.stopReportSeconds)
                   : QStringLiteral("a stop need not be followed by a finish report"))
-          << QStringLiteral("at most %1 % of a run's frames rejected").arg(l.maxRejectedShare * 100);
+          << QStringLiteral("warn over %1 resend(s) of a step's frame, over %2 stray byte(s) in a step")
+                 .arg(l.resendsMarginal)
+                 .arg(l.strayBytesMarginal)
+          << QStringLiteral("at most %1 % of a run's frames rejected, of at least %2 frames (%3 in a shorter run)")
+                 .arg(l.maxRejectedShare * 100)
+                 .arg(l.rejectedShareMinFrames)
+                 .arg(l.rejectionsAllowed(0))
+          << QStringLiteral("a full run waits each play's longest for its finish report until %1 in a row are missing")
+                 .arg(l.missingReportsInARow);
+    QStringList refusals;
+    for (const auto& [name, required] : l.mustRefuse)
+        refusals << QStringLiteral("%1 %2").arg(name,
+                                                required ? QStringLiteral("required") : QStringLiteral("a warning"));
+    if (!refusals.isEmpty())
+        lines << QStringLiteral("refusals the protocol does not promise (mustRefuse): ") +
+                     refusals.join(QStringLiteral(", "));
     return lines.join(u'\n') + u'\n';
 }
 

@@ -15,13 +15,18 @@
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 #include "protocol/frame_words.h"
 #include "protocol/hex_text.h"
 
 namespace vorla {
 
 namespace {
-constexpr auto kSchema = "vorla-selftest-report/1";
+constexpr auto kSchema = "vorla-selftest-report/2";
 
 QString CountName(Outcome o) { return o == Outcome::NotRun ? QStringLiteral("notRun") : OutcomeName(o); }
 
@@ -35,51 +40,56 @@ QString ReplyWords(const Measured& m) {
     return QString();
 }
 
-// One measurement of a step with its value, unit and limits.
+// One measurement of a step with its value, unit and the bounds the judge
+// held it to, all from the one table of limits.
 struct Measurement {
-    QString name;
+    Measure measure;
     double value;
-    QString unit;
-    double low;   // fails below (NaN: none)
-    double warn;  // warns above (NaN: none)
-    double high;  // fails above (NaN: none)
+    Bounds bounds;
+    QString name() const { return MeasureName(measure); }
+    QString unit() const { return MeasureUnit(measure); }
 };
 
 std::vector<Measurement> MeasurementsOf(const StepRecord& s, const Limits& limits) {
-    const double none = std::nan("");
-    const Measured& m = s.measured;
     std::vector<Measurement> out;
-    if (m.latencyMs >= 0) {
-        const Band band = limits.latency(m.baud);
-        out.push_back({QStringLiteral("latency"), m.latencyMs, QStringLiteral("ms"), none, band.marginal, band.fail});
-    }
-    if (m.ran) out.push_back({QStringLiteral("resends"), double(m.resends()), QStringLiteral("frames"), none, 0, none});
-    if (m.playSeconds >= 0) {
-        const PlayRange range = limits.playTime(s.step);
-        out.push_back({QStringLiteral("playTime"), m.playSeconds, QStringLiteral("s"), range.min, none,
-                       std::isinf(range.max) ? none : range.max});
-    }
-    if (m.lyricsSeconds >= 0)
-        out.push_back(
-            {QStringLiteral("lyricsTime"), m.lyricsSeconds, QStringLiteral("s"), none, none, limits.lyricSeconds});
-    if (m.lyricsRead)
-        out.push_back(
-            {QStringLiteral("lyricLines"), double(m.lyricLines.size()), QStringLiteral("lines"), 1, none, none});
-    if (!m.strayBytes.isEmpty())
-        out.push_back(
-            {QStringLiteral("strayBytes"), double(m.strayBytes.size()), QStringLiteral("bytes"), none, 0, none});
+    for (const Measure measure : kMeasures)
+        if (const auto value = MeasuredValue(s.measured, measure))
+            out.push_back({measure, *value, limits.bounds(measure, s.step, s.measured.baud)});
     return out;
+}
+
+QString ValueText(const Measurement& x) {
+    return QStringLiteral("%1 %2").arg(QString::number(x.value, 'f', x.unit() == QStringLiteral("s") ? 3 : 1),
+                                       x.unit());
+}
+
+// The bounds in words: "marginal above 63 ms, fail above 253 ms".
+QString BoundsText(const Measurement& x) {
+    QStringList parts;
+    const auto add = [&](double bound, const char* words) {
+        if (!std::isnan(bound)) parts << QStringLiteral("%1 %2 %3").arg(QLatin1String(words)).arg(bound).arg(x.unit());
+    };
+    add(x.bounds.min, "fail below");
+    add(x.bounds.marginal, "marginal above");
+    add(x.bounds.max, "fail above");
+    return parts.join(QStringLiteral(", "));
 }
 
 QJsonValue Number(double v) { return std::isnan(v) ? QJsonValue() : QJsonValue(v); }
 
 QJsonObject MeasurementJson(const Measurement& x) {
-    return QJsonObject{{QStringLiteral("name"), x.name},
+    return QJsonObject{{QStringLiteral("name"), x.name()},
                        {QStringLiteral("value"), x.value},
-                       {QStringLiteral("unit"), x.unit},
-                       {QStringLiteral("min"), Number(x.low)},
-                       {QStringLiteral("marginal"), Number(x.warn)},
-                       {QStringLiteral("max"), Number(x.high)}};
+                       {QStringLiteral("unit"), x.unit()},
+                       {QStringLiteral("min"), Number(x.bounds.min)},
+                       {QStringLiteral("marginal"), Number(x.bounds.marginal)},
+                       {QStringLiteral("max"), Number(x.bounds.max)}};
+}
+
+// A frame in words; a frame built to test the chip as what it is.
+QString WordsOf(const StepRecord& s) {
+    if (s.measured.frame.isEmpty()) return QString();
+    return s.step.frameWords.isEmpty() ? DescribeFrame(s.measured.frame) : s.step.frameWords;
 }
 
 QJsonArray Strings(const QStringList& list) { return QJsonArray::fromStringList(list); }
@@ -96,12 +106,14 @@ QJsonObject StepJson(int index, const StepRecord& s, const Limits& limits) {
         {QStringLiteral("expect"), ExpectName(s.step.expect)},
         {QStringLiteral("description"), s.step.describe()},
         {QStringLiteral("frame"), HexBytes(m.frame)},
-        {QStringLiteral("words"), m.frame.isEmpty() ? QString() : DescribeFrame(m.frame)},
+        {QStringLiteral("words"), WordsOf(s)},
         {QStringLiteral("baud"), m.baud},
+        {QStringLiteral("stepBaud"), s.step.baud},
         {QStringLiteral("reply"), ReplyWords(m)},
         {QStringLiteral("sentAtSeconds"), m.sentAt >= 0 ? QJsonValue(m.sentAt) : QJsonValue()},
         {QStringLiteral("verdict"), OutcomeName(s.verdict.outcome)},
         {QStringLiteral("reasons"), Strings(s.verdict.reasons)},
+        {QStringLiteral("causes"), Strings(s.verdict.causes)},
         {QStringLiteral("measurements"), measurements},
         {QStringLiteral("lyrics"), Strings(m.lyricLines)},
         {QStringLiteral("timeout"), m.timeout},
@@ -123,20 +135,34 @@ QJsonObject SpreadJson(const Spread& s, const QString& unit) {
 
 QString ModeName(const RunInfo& info) { return info.full ? QStringLiteral("full") : QStringLiteral("quick"); }
 
+QJsonValue VirtualChipJson(const RunInfo& info) {
+    if (!info.virtualChip) return QJsonValue();
+    return QJsonObject{{QStringLiteral("speed"), info.virtualChip->speed},
+                       {QStringLiteral("line"), info.virtualChip->line},
+                       {QStringLiteral("faults"), Strings(info.virtualChip->faults)}};
+}
+
+QString VirtualChipText(const RunInfo& info) {
+    if (!info.virtualChip) return QString();
+    const RunInfo::VirtualChip& chip = *info.virtualChip;
+    return QStringLiteral("speed %1, %2 line, faults: %3")
+        .arg(chip.speed)
+        .arg(chip.line, chip.faults.isEmpty() ? QStringLiteral("none") : chip.faults.join(u' '));
+}
+
 QString StepOutput(const StepRecord& s, const Limits& limits) {
     const Measured& m = s.measured;
     QStringList lines;
     lines << QStringLiteral("step: %1").arg(s.step.describe());
     if (!m.frame.isEmpty()) {
-        lines << QStringLiteral("frame: %1").arg(HexBytes(m.frame))
-              << QStringLiteral("in words: %1").arg(DescribeFrame(m.frame));
+        lines << QStringLiteral("frame: %1 at %2 baud").arg(HexBytes(m.frame)).arg(m.baud)
+              << QStringLiteral("in words: %1").arg(WordsOf(s));
     }
     lines << QStringLiteral("reply: %1").arg(ReplyWords(m));
     for (const Measurement& x : MeasurementsOf(s, limits)) {
-        lines << QStringLiteral("%1: %2 %3")
-                     .arg(x.name)
-                     .arg(x.value, 0, 'f', x.unit == QStringLiteral("s") ? 3 : 1)
-                     .arg(x.unit);
+        const QString bounds = BoundsText(x);
+        lines << QStringLiteral("%1: %2%3")
+                     .arg(x.name(), ValueText(x), bounds.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(bounds));
     }
     if (!m.lyricLines.isEmpty()) lines << QStringLiteral("lyrics: %1").arg(m.lyricLines.join(QStringLiteral(" / ")));
     if (s.verdict.outcome == Outcome::Marginal)
@@ -155,29 +181,42 @@ void WriteProperty(QXmlStreamWriter& xml, const QString& name, const QString& va
     xml.writeEndElement();
 }
 
-void WriteCase(QXmlStreamWriter& xml, const StepRecord& s, const Limits& limits) {
+// A test case's measurements with the bounds each was held to, and a
+// marginal step's warnings, as properties.
+void WriteCaseProperties(QXmlStreamWriter& xml, const StepRecord& s, const Limits& limits) {
+    const std::vector<Measurement> measurements = MeasurementsOf(s, limits);
+    const bool marginal = s.verdict.outcome == Outcome::Marginal;
+    if (measurements.empty() && !marginal) return;
+    xml.writeStartElement(QStringLiteral("properties"));
+    for (const Measurement& x : measurements) {
+        WriteProperty(xml, x.name(), ValueText(x));
+        if (x.bounds.any()) WriteProperty(xml, x.name() + QStringLiteral(".limits"), BoundsText(x));
+    }
+    if (marginal)
+        for (const QString& reason : s.verdict.reasons) WriteProperty(xml, QStringLiteral("marginal"), reason);
+    xml.writeEndElement();
+}
+
+void WriteCase(QXmlStreamWriter& xml, const StepRecord& s, const Limits& limits, bool abortedHere) {
     xml.writeStartElement(QStringLiteral("testcase"));
     xml.writeAttribute(QStringLiteral("classname"), QStringLiteral("selftest.%1").arg(s.step.group));
     xml.writeAttribute(QStringLiteral("name"), s.step.name);
     xml.writeAttribute(QStringLiteral("time"), QString::number(StepSeconds(s.measured), 'f', 3));
-    const std::vector<Measurement> measurements = MeasurementsOf(s, limits);
-    if (!measurements.empty()) {
-        xml.writeStartElement(QStringLiteral("properties"));
-        for (const Measurement& x : measurements)
-            WriteProperty(xml, x.name, QStringLiteral("%1 %2").arg(x.value).arg(x.unit));
-        xml.writeEndElement();
-    }
+    WriteCaseProperties(xml, s, limits);
     const QString reasons = s.verdict.reasons.join(QStringLiteral("; "));
     const char* element = nullptr;
     switch (s.verdict.outcome) {
     case Outcome::Fail: element = "failure"; break;
     case Outcome::Error: element = "error"; break;
-    case Outcome::NotRun: element = "skipped"; break;
+    // The step under way when the run was aborted: the run's one error.
+    case Outcome::NotRun: element = abortedHere ? "error" : "skipped"; break;
     default: break;
     }
     if (element) {
         xml.writeStartElement(QString::fromLatin1(element));
-        xml.writeAttribute(QStringLiteral("message"), reasons);
+        xml.writeAttribute(QStringLiteral("message"),
+                           abortedHere ? QStringLiteral("the run was aborted here: %1").arg(reasons) : reasons);
+        if (abortedHere) xml.writeAttribute(QStringLiteral("type"), QStringLiteral("aborted"));
         xml.writeEndElement();
     }
     xml.writeTextElement(QStringLiteral("system-out"), StepOutput(s, limits));
@@ -221,19 +260,36 @@ Spread SpreadOf(std::vector<double> values) {
 }
 
 std::vector<BurnIn> BurnInFigures(const RunRecord& record) {
-    std::map<QString, std::pair<std::vector<double>, std::vector<double>>> by;
-    std::vector<QString> order;
+    using Key = std::pair<QString, int>;  // the command and the rate it went at
+    std::map<Key, std::pair<std::vector<double>, std::vector<double>>> by;
+    std::vector<Key> order;
     for (const StepRecord& s : record.steps) {
-        const QString name = CommandName(s.step.command);
-        if (!by.count(name)) order.push_back(name);
-        auto& [latency, play] = by[name];
+        if (!s.measured.ran) continue;
+        const Key key{CommandName(s.step.command), s.measured.baud};
+        if (!by.count(key)) order.push_back(key);
+        auto& [latency, play] = by[key];
         if (s.measured.latencyMs >= 0) latency.push_back(s.measured.latencyMs);
         if (s.measured.playSeconds >= 0) play.push_back(s.measured.playSeconds);
     }
     std::vector<BurnIn> out;
     out.reserve(order.size());
-    for (const QString& name : order) out.push_back(BurnIn{name, SpreadOf(by[name].first), SpreadOf(by[name].second)});
+    for (const Key& key : order)
+        out.push_back(BurnIn{key.first, key.second, SpreadOf(by[key].first), SpreadOf(by[key].second)});
     return out;
+}
+
+QString Timestamp(const QDateTime& time) {
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString LoginName() {
+    for (const char* name : {"USER", "LOGNAME"})
+        if (QString value = qEnvironmentVariable(name); !value.isEmpty()) return value;
+#ifdef Q_OS_UNIX
+    if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_name)
+        return QString::fromLocal8Bit(entry->pw_name);
+#endif
+    return QString();
 }
 
 QByteArray JsonReport(const RunRecord& r) {
@@ -243,10 +299,12 @@ QByteArray JsonReport(const RunRecord& r) {
     for (Outcome o : {Outcome::Pass, Outcome::Marginal, Outcome::Fail, Outcome::Error, Outcome::NotRun})
         counts.insert(CountName(o), r.count(o));
     QJsonArray burnIn;
-    for (const BurnIn& b : BurnInFigures(r))
+    for (const BurnIn& b : BurnInFigures(r)) {
         burnIn.append(QJsonObject{{QStringLiteral("command"), b.command},
+                                  {QStringLiteral("baud"), b.baud},
                                   {QStringLiteral("latency"), SpreadJson(b.latencyMs, QStringLiteral("ms"))},
                                   {QStringLiteral("playTime"), SpreadJson(b.playSeconds, QStringLiteral("s"))}});
+    }
     const QJsonObject root{
         {QStringLiteral("schema"), QString::fromLatin1(kSchema)},
         {QStringLiteral("tool"), QJsonObject{{QStringLiteral("name"), QStringLiteral("vorla-selftest")},
@@ -259,17 +317,23 @@ QByteArray JsonReport(const RunRecord& r) {
                                         ? QJsonValue()
                                         : QJsonValue(QJsonObject{{QStringLiteral("file"), r.info.capture},
                                                                  {QStringLiteral("sha256"), r.info.captureSha256}})},
+        {QStringLiteral("limitsFile"), r.info.limitsFile.isEmpty()
+                                           ? QJsonValue()
+                                           : QJsonValue(QJsonObject{{QStringLiteral("file"), r.info.limitsFile},
+                                                                    {QStringLiteral("sha256"), r.info.limitsSha256}})},
+        {QStringLiteral("virtualChip"), VirtualChipJson(r.info)},
         {QStringLiteral("baud"), r.baud},
         {QStringLiteral("mode"), ModeName(r.info)},
         {QStringLiteral("strict"), r.info.strict},
         {QStringLiteral("repeat"), r.info.repeat},
-        {QStringLiteral("started"), r.started.toString(Qt::ISODateWithMs)},
-        {QStringLiteral("ended"), r.ended.isValid() ? QJsonValue(r.ended.toString(Qt::ISODateWithMs)) : QJsonValue()},
+        {QStringLiteral("started"), Timestamp(r.started)},
+        {QStringLiteral("ended"), r.ended.isValid() ? QJsonValue(Timestamp(r.ended)) : QJsonValue()},
         {QStringLiteral("finished"), r.finished},
         {QStringLiteral("durationSeconds"), r.seconds},
         {QStringLiteral("verdict"), r.ended.isValid() ? OutcomeName(r.verdict.outcome) : QStringLiteral("running")},
         {QStringLiteral("reasons"), Strings(r.verdict.reasons)},
         {QStringLiteral("endedEarly"), r.endedEarly},
+        {QStringLiteral("abortedAtStep"), r.aborted() ? QJsonValue(r.abortedAt + 1) : QJsonValue()},
         {QStringLiteral("fault"), r.fault},
         {QStringLiteral("notes"), Strings(r.notes)},
         {QStringLiteral("counts"), counts},
@@ -292,10 +356,13 @@ QByteArray JUnitReport(const RunRecord& r) {
     xml.writeAttribute(QStringLiteral("name"), QStringLiteral("vorla self-test %1").arg(r.info.dut));
     xml.writeAttribute(QStringLiteral("tests"), QString::number(r.steps.size()));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(r.count(Outcome::Fail)));
-    xml.writeAttribute(QStringLiteral("errors"), QString::number(r.count(Outcome::Error)));
-    xml.writeAttribute(QStringLiteral("skipped"), QString::number(r.count(Outcome::NotRun)));
+    // An aborted run's step under way is its one error, not a skip: a
+    // dashboard never shows it green.
+    const int aborted = r.aborted() && size_t(r.abortedAt) < r.steps.size() ? 1 : 0;
+    xml.writeAttribute(QStringLiteral("errors"), QString::number(r.count(Outcome::Error) + aborted));
+    xml.writeAttribute(QStringLiteral("skipped"), QString::number(r.count(Outcome::NotRun) - aborted));
     xml.writeAttribute(QStringLiteral("time"), QString::number(r.seconds, 'f', 3));
-    xml.writeAttribute(QStringLiteral("timestamp"), r.started.toString(Qt::ISODate));
+    xml.writeAttribute(QStringLiteral("timestamp"), Timestamp(r.started));
     xml.writeAttribute(QStringLiteral("hostname"), r.info.station);
     xml.writeStartElement(QStringLiteral("properties"));
     const std::pair<const char*, QString> properties[] = {
@@ -307,10 +374,14 @@ QByteArray JUnitReport(const RunRecord& r) {
         {"baud", QString::number(r.baud)},
         {"mode", ModeName(r.info)},
         {"verdict", OutcomeName(r.verdict.outcome)},
-        {"limits", QString::fromUtf8(QJsonDocument(LimitsToJson(r.limits)).toJson(QJsonDocument::Compact))}};
-    for (const auto& [name, value] : properties) WriteProperty(xml, QString::fromLatin1(name), value);
+        {"limits", QString::fromUtf8(QJsonDocument(LimitsToJson(r.limits)).toJson(QJsonDocument::Compact))},
+        {"limitsFile", r.info.limitsFile.isEmpty() ? QString() : r.info.limitsFile + u' ' + r.info.limitsSha256},
+        {"capture", r.info.capture.isEmpty() ? QString() : r.info.capture + u' ' + r.info.captureSha256},
+        {"virtualChip", VirtualChipText(r.info)}};
+    for (const auto& [name, value] : properties)
+        if (!value.isEmpty()) WriteProperty(xml, QString::fromLatin1(name), value);
     xml.writeEndElement();
-    for (const StepRecord& s : r.steps) WriteCase(xml, s, r.limits);
+    for (size_t i = 0; i < r.steps.size(); ++i) WriteCase(xml, r.steps[i], r.limits, int(i) == r.abortedAt);
     xml.writeTextElement(QStringLiteral("system-out"), (QStringList{SummaryLine(r)} + BurnInLines(r)).join(u'\n'));
     xml.writeEndElement();
     xml.writeEndElement();
@@ -347,12 +418,38 @@ QString SummaryLine(const RunRecord& r) {
     return line;
 }
 
+QStringList FailureGroups(const RunRecord& r) {
+    std::map<QString, QStringList> steps;
+    QStringList order;
+    for (const StepRecord& s : r.steps) {
+        if (s.verdict.outcome != Outcome::Fail) continue;
+        QStringList seen;
+        // Its reasons that failed it, not its warnings.
+        for (qsizetype i = 0; i < s.verdict.causes.size(); ++i) {
+            const QString& cause = s.verdict.causes[i];
+            if (i >= s.verdict.failing || seen.contains(cause)) continue;
+            seen << cause;
+            if (!steps.count(cause)) order << cause;
+            steps[cause] << s.step.name;
+        }
+    }
+    QStringList lines;
+    for (const QString& cause : order) {
+        lines << QStringLiteral("%1 (%2): %3")
+                     .arg(cause)
+                     .arg(steps[cause].size())
+                     .arg(steps[cause].join(QStringLiteral(", ")));
+    }
+    return lines;
+}
+
 QStringList BurnInLines(const RunRecord& r) {
     QStringList lines;
     if (r.info.repeat <= 1) return lines;
     for (const BurnIn& b : BurnInFigures(r)) {
-        QString line = QStringLiteral("%1: latency median %2 ms, p95 %3 ms, max %4 ms")
+        QString line = QStringLiteral("%1 at %2 baud: latency median %3 ms, p95 %4 ms, max %5 ms")
                            .arg(b.command)
+                           .arg(b.baud)
                            .arg(b.latencyMs.median, 0, 'f', 1)
                            .arg(b.latencyMs.p95, 0, 'f', 1)
                            .arg(b.latencyMs.max, 0, 'f', 1);
@@ -373,10 +470,10 @@ bool ReportFile::open(const QString& given, const RunRecord& record) {
     if (QFileInfo(given).isDir()) {
         // A name no other run has taken: created here, so two runs in the
         // same second each get their own.
-        const QString name = DefaultReportName(record, QStringLiteral("xml"));
+        const QString name = DefaultReportName(record, QStringLiteral("json"));
         for (int n = 1; n < 1000; ++n) {
             const QString candidate = QDir(given).filePath(
-                n == 1 ? name : QString(name).replace(QStringLiteral(".xml"), QStringLiteral("-%1.xml").arg(n)));
+                n == 1 ? name : QString(name).replace(QStringLiteral(".json"), QStringLiteral("-%1.json").arg(n)));
             QFile file(candidate);
             if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
                 path = candidate;

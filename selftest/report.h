@@ -23,9 +23,10 @@ struct Spread {
 };
 Spread SpreadOf(std::vector<double> values);
 
-// Per command kind, over every step of the run that measured it.
+// Per command kind and line rate, over every step of the run that measured it.
 struct BurnIn {
     QString command;
+    int baud = 0;
     Spread latencyMs;
     Spread playSeconds;
 };
@@ -34,13 +35,22 @@ QString CommandName(Command command);  // "text", "stop", ...
 
 QByteArray JsonReport(const RunRecord& record);
 QByteArray JUnitReport(const RunRecord& record);
-// JUnit for a name ending in .xml, JSON otherwise.
+// JUnit for a name ending in .xml, JSON otherwise (a folder gets JSON).
 QByteArray ReportFor(const QString& path, const RunRecord& record);
+// A time with its offset from UTC: "2026-12-08T20:17:05.121+08:00".
+QString Timestamp(const QDateTime& time);
+// Who runs a test by default: the login name ($USER, $LOGNAME, or the
+// user database when neither is set).
+QString LoginName();
 // "vorla-selftest-DUT-20261207-193000.xml": the chip, the time, the format.
 QString DefaultReportName(const RunRecord& record, const QString& extension);
 // The run in one line: steps, time against the wire-time floor, counts and
-// the verdict; then the burn-in figures, a line a command, for repeated runs.
+// the verdict.
 QString SummaryLine(const RunRecord& record);
+// The failed steps grouped by what failed them, a line a cause:
+// "no answer (2): 停止, 唤醒".
+QStringList FailureGroups(const RunRecord& record);
+// The burn-in figures, a line a command and rate, for repeated runs.
 QStringList BurnInLines(const RunRecord& record);
 
 // Where a run's report goes. Opened before the run, so that a path that

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "protocol/commands.h"
+#include "protocol/frame.h"
 #include "protocol/frame_words.h"
 #include "protocol/hex_text.h"
 #include "protocol/lyric_grammar.h"
@@ -25,8 +26,11 @@ bool UnknownReply(const RxText& chars) {
            !reply::KindOf(chars[1].code);
 }
 
-// After a frame the chip must throw away, the line is left quiet this long
-// before the stop, so that the chip finds the start of the next frame.
+// After a frame the chip throws away unread (one longer than its buffer, or
+// answered before its last byte was on the wire), the line is left quiet
+// this long after that byte before the stop, so that the chip finds the
+// start of the next frame. A frame answered after its last byte has been
+// ended by the chip.
 constexpr double kResyncSeconds = 0.2;
 
 QByteArray StopFrame() { return ControlFrame(FrameEnds{}, kStopMode).toByteArray(); }
@@ -88,7 +92,12 @@ void SelfTest::start(const RunOptions& options) {
     start_ = clock_.now();
     record_.clockStart = start_;
     wireFree_ = clock_.now();
+    lastFrame_.clear();
+    earlierFrame_.clear();
+    lastWireEnd_ = earlierWireEnd_ = clock_.now();
+    lastFrameBaud_ = record_.baud;
     silentSteps_ = 0;
+    missingReports_ = 0;
     between_ = Measured{};
     running_ = true;
     previousReadToEnd_ = false;
@@ -102,7 +111,9 @@ void SelfTest::start(const RunOptions& options) {
 }
 
 void SelfTest::stop(const QString& why) {
-    if (running_) endRun(why);
+    if (!running_) return;
+    if (current_ < record_.steps.size()) record_.abortedAt = int(current_);
+    endRun(why);
 }
 
 // Acts once the handler under way has returned: a reaction to a reply never
@@ -140,11 +151,18 @@ void SelfTest::startStep() {
     sendStep();
 }
 
+bool SelfTest::finishWaitCut() {
+    if (missingReports_ < options_.limits.missingReportsInARow) return false;
+    m().finishWaitCut = true;
+    return true;
+}
+
 void SelfTest::sendStep() {
     const Step& s = step();
-    waitFor(s.expect == Expect::CodeRun ? State::AwaitCodeRun : State::AwaitReply,
-            s.expect == Expect::CodeRun ? options_.limits.playTime(s).max + options_.limits.replyDeadlineSeconds
-                                        : options_.limits.replyDeadlineSeconds);
+    const double deadline = options_.limits.replyDeadlineSeconds;
+    if (s.expect == Expect::CodeRun)
+        waitFor(State::AwaitCodeRun, (finishWaitCut() ? 0 : options_.limits.playTime(s).max) + deadline);
+    else waitFor(State::AwaitReply, deadline);
     conv_.setControls(s.controls);
     conv_.send(s.command);
 }
@@ -156,29 +174,37 @@ void SelfTest::afterAcceptance() {
         return;
     }
     if (s.plays()) {
-        const bool waitsForReport = record_.info.full && s.passes > 0 && s.report;
-        if (m().finishReported || !waitsForReport) {
-            if (m().finishReported && !s.stopAfter) soon([this] { finishStep(); });
-            else soon([this] { sendStop(); });
-            return;
-        }
-        const double elapsed = clock_.now() - acceptedAt_;
-        waitFor(State::AwaitFinish,
-                std::max(0.0, options_.limits.playTime(s).max - elapsed) + options_.limits.replyDeadlineSeconds);
+        afterPlayAccepted();
         return;
     }
     if (s.stopAfter) soon([this] { sendStop(); });
     else soon([this] { finishStep(); });
 }
 
-void SelfTest::resyncThenStop() {
+// A play: stopped at once (quick runs), or its finish report waited for.
+void SelfTest::afterPlayAccepted() {
+    const Step& s = step();
+    const bool waitsForReport = record_.info.full && s.passes > 0 && s.report;
+    if (m().finishReported || !waitsForReport) {
+        if (m().finishReported && !s.stopAfter) soon([this] { finishStep(); });
+        else soon([this] { sendStop(); });
+        return;
+    }
+    const double left =
+        finishWaitCut() ? 0 : std::max(0.0, options_.limits.playTime(s).max - (clock_.now() - acceptedAt_));
+    waitFor(State::AwaitFinish, left + options_.limits.replyDeadlineSeconds);
+}
+
+void SelfTest::resyncThenStop(double answeredAt) {
     deadline_->cancel();
-    soon([this] { sendStop(); }, kResyncSeconds);
+    const bool unread = lastFrame_.size() > kFrameBufferSize || answeredAt < lastWireEnd_;
+    soon([this] { sendStop(); }, unread ? std::max(0.0, lastWireEnd_ + kResyncSeconds - clock_.now()) : 0.0);
 }
 
 void SelfTest::sendStop() {
     if (!running_) return;
     m().stopSent = true;
+    m().stopBaud = BaudRateAt(conv_.portBaudIndex())->baud;
     waitFor(State::AwaitStop, options_.limits.replyDeadlineSeconds);
     Controls c = step().controls;
     conv_.setControls(c);
@@ -238,10 +264,17 @@ void SelfTest::onFrame(const QByteArray& frame) {
     // been clocked out at the port's rate.
     const int baud = BaudRateAt(conv_.portBaudIndex())->baud;
     const double wire = WireSeconds(frame.size(), baud);
+    earlierFrame_ = std::exchange(lastFrame_, frame);
+    earlierWireEnd_ = lastWireEnd_;
+    lastFrameBaud_ = baud;
     lastWireEnd_ = std::max(clock_.now(), wireFree_) + wire;
     wireFree_ = lastWireEnd_;
     record_.wireSeconds += wire;
     ++record_.framesSent;
+    // Its answer is waited for from its last byte on the wire, as its
+    // latency counts.
+    if (state_ == State::AwaitReply || state_ == State::AwaitStop || state_ == State::Probe)
+        deadline_->setAt(lastWireEnd_ + options_.limits.replyDeadlineSeconds);
     if (state_ == State::Probe || current_ >= record_.steps.size()) return;
     Measured& measured = m();
     if (state_ == State::AwaitCodeRun) {
@@ -262,7 +295,9 @@ void SelfTest::onFrame(const QByteArray& frame) {
 
 void SelfTest::onReply(reply::Kind kind, const RxText& chars, double at) {
     if (!running_) return;
-    record_.wireSeconds += WireSeconds(qsizetype(chars.size()), BaudRateAt(conv_.portBaudIndex())->baud);
+    // At the rate of the frame it answers: a reply held while the port
+    // switches is handled at the new rate.
+    record_.wireSeconds += WireSeconds(qsizetype(chars.size()), lastFrameBaud_);
     const bool inStep = current_ < record_.steps.size() && state_ != State::Idle && state_ != State::Probe;
     // A frame the chip must refuse does not count as a rejection of the chip's.
     const bool refusable =
@@ -273,20 +308,47 @@ void SelfTest::onReply(reply::Kind kind, const RxText& chars, double at) {
         target.malformedReplies << HexBytes(Bytes(chars));
         return;
     }
+    const bool earlier = answersEarlierFrame(kind, at);
     if (state_ == State::Probe) {
-        if (kind == reply::Kind::Accepted) soon([this] { probeFound(); });
+        if (kind == reply::Kind::Accepted && !earlier) soon([this] { probeFound(); });
         return;
     }
-    if (!inStep || state_ == State::Settle) {
-        target.lateReplies << QStringLiteral("%1, %2 ms after the last frame")
-                                  .arg(HexBytes(Bytes(chars)))
-                                  .arg(std::lround((at - lastWireEnd_) * 1000.0));
+    if (!inStep || state_ == State::Settle || earlier) {
+        nameLate(target, chars, at, earlier);
         return;
     }
     switch (kind) {
     case reply::Kind::Accepted: onAccepted(at); return;
-    case reply::Kind::Rejected: onRejected(); return;
+    case reply::Kind::Rejected: onRejected(at); return;
     case reply::Kind::Finished: onFinished(at); return;
+    }
+}
+
+// An answer read before the last frame's last byte was on the wire, which
+// no chip can have heard yet, answers the frame before it.
+bool SelfTest::answersEarlierFrame(reply::Kind kind, double at) const {
+    if (kind == reply::Kind::Finished || lastFrame_.isEmpty()) return false;
+    return at < lastWireEnd_;
+}
+
+// A reply that came when nothing waited for it, named with the frame it is
+// taken to answer (a finish report answers none).
+void SelfTest::nameLate(Measured& target, const RxText& chars, double at, bool earlier) {
+    const QByteArray& frame = earlier ? earlierFrame_ : lastFrame_;
+    const double end = earlier ? earlierWireEnd_ : lastWireEnd_;
+    const QString hex = HexBytes(Bytes(chars));
+    const long ms = std::lround((at - end) * 1000.0);
+    if (frame.isEmpty()) {
+        target.lateReplies << QStringLiteral("%1, before any frame").arg(hex);
+    } else if (reply::KindOf(chars[1].code) == reply::Kind::Finished) {
+        target.lateReplies << QStringLiteral("%1, a finish report %2 ms after the last frame (%3)")
+                                  .arg(hex)
+                                  .arg(ms)
+                                  .arg(DescribeFrame(frame));
+    } else {
+        target.lateReplies << QStringLiteral("%1 to %2 (%3), %4 ms after its last byte")
+                                  .arg(hex, DescribeFrame(frame), HexBytes(frame))
+                                  .arg(ms);
     }
 }
 
@@ -299,7 +361,7 @@ void SelfTest::onAccepted(double at) {
         measured.latencyMs = std::max(0.0, (at - lastWireEnd_) * 1000.0);
         acceptedAt_ = at;
         deadline_->cancel();
-        if (step().expect == Expect::Refused || step().expect == Expect::NoEffect) resyncThenStop();
+        if (step().expect == Expect::Refused || step().expect == Expect::NoEffect) resyncThenStop(at);
         else afterAcceptance();
         return;
     case State::AwaitStop: {
@@ -322,7 +384,7 @@ void SelfTest::onAccepted(double at) {
     }
 }
 
-void SelfTest::onRejected() {
+void SelfTest::onRejected(double at) {
     Measured& measured = m();
     if (state_ == State::AwaitReply || state_ == State::AwaitCodeRun) {
         ++measured.rejections;
@@ -334,7 +396,7 @@ void SelfTest::onRejected() {
         }
         deadline_->cancel();
         const Expect e = step().expect;
-        if (e == Expect::Refused || e == Expect::NoEffect) resyncThenStop();
+        if (e == Expect::Refused || e == Expect::NoEffect) resyncThenStop(at);
         else soon([this] { finishStep(); });
         return;
     }
@@ -355,6 +417,7 @@ void SelfTest::onFinished(double at) {
     switch (state_) {
     case State::AwaitFinish:
         played();
+        missingReports_ = 0;
         deadline_->cancel();
         soon([this] { step().stopAfter ? sendStop() : finishStep(); });
         return;
@@ -365,7 +428,12 @@ void SelfTest::onFinished(double at) {
             return;
         }
         break;
-    case State::AwaitStop: measured.stopReported = true; return;
+    case State::AwaitStop:
+        // Read before the stop was on the wire whole, so before the chip
+        // could have heard it: the play ended by itself.
+        if (at < lastWireEnd_) played();
+        else measured.stopReported = true;
+        return;
     case State::AwaitStopReport:
         measured.stopReported = true;
         deadline_->cancel();
@@ -373,6 +441,7 @@ void SelfTest::onFinished(double at) {
         return;
     case State::AwaitCodeRun:
         ++measured.codesReported;
+        missingReports_ = 0;
         measured.playSeconds = acceptedAt_ >= 0 ? at - acceptedAt_ : -1;
         maybeEndCodeRun();
         return;
@@ -458,10 +527,12 @@ void SelfTest::onDeadline() {
         return;
     case State::AwaitFinish:
         measured.timeout = QStringLiteral("finish report");
+        ++missingReports_;
         sendStop();
         return;
     case State::AwaitCodeRun:
         measured.timeout = QStringLiteral("code run");
+        ++missingReports_;
         sendStop();
         return;
     case State::AwaitStop: measured.timeout = QStringLiteral("stop"); break;

@@ -71,16 +71,22 @@ private:
 
     void startStep();
     void sendStep();
+    // True, said in the step, when its finish report is not waited for in
+    // full: too many plays in a row before it had none.
+    bool finishWaitCut();
     void afterAcceptance();
+    void afterPlayAccepted();
     void sendStop();
-    void resyncThenStop();
+    void resyncThenStop(double answeredAt);
     void finishStep();
     void endRun(const QString& why = QString());
 
     void onFrame(const QByteArray& frame);
     void onReply(reply::Kind kind, const RxText& chars, double at);
+    bool answersEarlierFrame(reply::Kind kind, double at) const;
+    void nameLate(Measured& target, const RxText& chars, double at, bool earlier);
     void onAccepted(double at);
-    void onRejected();
+    void onRejected(double at);
     void onFinished(double at);
     void onLyrics(const RxText& stream);
     void onDropped(const RxText& chars);
@@ -108,12 +114,19 @@ private:
     State state_ = State::Idle;
     bool running_ = false;
     double start_ = 0;
-    double wireFree_ = 0;     // when the line is free of what was written last
-    double lastWireEnd_ = 0;  // the last frame's last byte on the wire
+    double wireFree_ = 0;  // when the line is free of what was written last
+    // The last frame written and the one before it, each with its last byte
+    // on the wire: a late reply is taken to answer one of them.
+    QByteArray lastFrame_;
+    double lastWireEnd_ = 0;
+    int lastFrameBaud_ = 1200;  // the rate it went at, which its answer comes at
+    QByteArray earlierFrame_;
+    double earlierWireEnd_ = 0;
     double acceptedAt_ = -1;
     bool codeRunEnded_ = false;
-    int silentSteps_ = 0;  // steps in a row that got no answer at all
-    Measured between_;     // what arrived between two steps, for the next one
+    int silentSteps_ = 0;     // steps in a row that got no answer at all
+    int missingReports_ = 0;  // plays in a row whose finish report never came
+    Measured between_;        // what arrived between two steps, for the next one
     bool previousReadToEnd_ = false;
     CodeListValues previousLists_{};
     // The probe: rates to try, in order, and whether a wake frame has been tried at this one.

@@ -37,7 +37,7 @@ PlayKind KindOfItemCode(int32_t code) {
 // window opens, at the run's rate.
 class TableBuilder {
 public:
-    explicit TableBuilder(int16_t startBaudIndex) : start_(startBaudIndex) {}
+    explicit TableBuilder(int16_t startBaudIndex) : start_(startBaudIndex), rate_(startBaudIndex) {}
 
     Controls base(int16_t baudIndex = -1) const {
         Controls c = Controls::startUp();
@@ -53,6 +53,11 @@ public:
         s.expect = expect;
         s.report = controls.play.finishReport != 0;
         s.passes = controls.play.repeatIndex == kEndlessRepeat ? 0 : controls.play.repeatIndex + 1;
+        // A rate frame goes at the rate before it; the stop after it, and
+        // the steps after that, at the new one.
+        s.baud = BaudRateAt(rate_)->baud;
+        if (command == Command::Baud || command == Command::BaudAndOutput) rate_ = controls.baudIndex;
+        s.stopBaud = BaudRateAt(rate_)->baud;
         steps_.push_back(std::move(s));
         return steps_.back();
     }
@@ -84,6 +89,7 @@ public:
 
 private:
     int16_t start_;
+    int16_t rate_;  // the rate the chip runs at once the steps so far have run
     std::vector<Step> steps_;
 };
 
@@ -185,6 +191,7 @@ void AddCodeSteps(TableBuilder& t) {
         Step& s = t.raw(QStringLiteral("codes"), QStringLiteral("代码%1").arg(k + 1), HexOf(frame),
                         items.empty() ? Expect::Reply : Expect::Play);
         s.amount = CodeListAmount(k);
+        if (items.empty()) s.frameWords = QStringLiteral("空代码：没有项目的播放帧");
     }
     // Code playback as the window runs it: each code waits for its finish report.
     Step& run = t.add(QStringLiteral("codes"), QStringLiteral("代码连续播放"), Command::CodePlayback, t.base(),
@@ -207,11 +214,19 @@ void AddRobustnessSteps(TableBuilder& t) {
     std::vector<uint8_t> longFrame{0x01, 0x80, 0x80, 0x80};
     for (int i = 0; i < 27; ++i) longFrame.insert(longFrame.end(), {0xB0, 0xA1});
     longFrame.push_back(kFrameTail);
-    t.raw(group, QStringLiteral("超长帧"), sealed(longFrame), Expect::Refused);
-    t.raw(group, QStringLiteral("未知项目代码"), sealed({0x01, 0x80, 0x80, 0x80, 0x6F, 0xAF, kFrameTail}),
-          Expect::Refused);
+    // Nothing in the chip's protocol says it must refuse these two: the
+    // limits say whether it must.
+    Step& overlong = t.raw(group, QStringLiteral("超长帧"), sealed(longFrame), Expect::Refused);
+    overlong.refusal = QStringLiteral("overlongFrame");
+    overlong.frameWords =
+        QStringLiteral("超长帧：%1字节，长于芯片的%2字节帧缓冲").arg(longFrame.size() + 1).arg(kFrameBufferSize);
+    Step& unknown = t.raw(group, QStringLiteral("未知项目代码"),
+                          sealed({0x01, 0x80, 0x80, 0x80, 0x6F, 0xAF, kFrameTail}), Expect::Refused);
+    unknown.refusal = QStringLiteral("unknownItemCode");
+    unknown.frameWords = QStringLiteral("未知项目代码 6F AF");
     // Rate bits 5: no rate. The chip may take or refuse it but must stay at its rate.
-    t.raw(group, QStringLiteral("未定义的波特率代码"), sealed({0x01, 0x8A, 0x80, 0x80, kFrameTail}), Expect::NoEffect);
+    t.raw(group, QStringLiteral("未定义的波特率代码"), sealed({0x01, 0x8A, 0x80, 0x80, kFrameTail}), Expect::NoEffect)
+        .frameWords = QStringLiteral("未定义的波特率代码：速率位为5");
 }
 }  // namespace
 

@@ -41,8 +41,21 @@ struct Step {
     bool report = false;     // the play asks for a finish report
     bool stopAfter = false;  // a stop at the step's rate follows its acceptance (a new rate)
     bool fullOnly = false;   // left out of quick runs (it waits for plays by design)
+    // The line rate its frame goes at and the rate a stop after it goes at
+    // (a new rate's), as the table runs; 0: any.
+    int baud = 0;
+    int stopBaud = 0;
+    // A refusal the chip's protocol does not promise: the name under which
+    // the limits (mustRefuse) say whether it is required.
+    QString refusal;
+    // Its frame in words, for a frame built to test the chip that the
+    // frame's own decoding would name as something else (an empty code is
+    // no wake frame).
+    QString frameWords;
 
     bool plays() const { return expect == Expect::Play || expect == Expect::Lyrics; }
+    // Its first answer is judged: an acceptance, its latency and resends.
+    bool judgesAnswer() const { return expect == Expect::Reply || plays(); }
     QString id() const { return group + u'/' + name; }
     // One line: group, name, command, what it expects.
     QString describe() const;

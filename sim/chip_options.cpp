@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "protocol/baud.h"
+
 namespace vorla::sim {
 
 namespace {
@@ -36,6 +38,15 @@ struct ValueOption {
 const std::vector<ValueOption>& ValueOptions() {
     static const std::vector<ValueOption> options{
         {kChipSpeed, "speed", "F", [](const QString& v, ChipOptions& c) { return Number(v, c.speed, 0.01, 1e6); }},
+        {kChipBaud, "baud", "RATE",
+         [](const QString& v, ChipOptions& c) {
+             for (int16_t i = 0; i < kBaudRates; ++i) {
+                 if (QString::number(BaudRateAt(i)->baud) != v) continue;
+                 c.baud = BaudRateAt(i)->baud;
+                 return true;
+             }
+             return false;
+         }},
         {kChipLine, "line", "KIND",
          [](const QString& v, ChipOptions& c) {
              const auto kind = ParseLineKind(v);
@@ -120,6 +131,25 @@ bool ParseCommandLine(QCommandLineParser& parser, const QStringList& arguments, 
     }
     *error = parser.errorText();
     return false;
+}
+
+QStringList ChipFaultArguments(const ChipOptions& chip) {
+    const ChipOptions sound;
+    QStringList args;
+    const auto value = [&](const char* name, const QString& v) {
+        args << QStringLiteral("--%1 %2").arg(QLatin1String(name), v);
+    };
+    if (chip.rejectNext != sound.rejectNext) value("reject-next", QString::number(chip.rejectNext));
+    if (chip.rejectProbability != sound.rejectProbability) {
+        value("reject-rate", QString::number(chip.rejectProbability));
+        value("seed", QString::number(chip.seed));
+    }
+    if (chip.strayBytes != sound.strayBytes) value("stray-bytes", QString::number(chip.strayBytes));
+    if (!chip.silentTo.isEmpty()) value("silent-to", chip.silentTo.join(u','));
+    if (chip.replyDelay != sound.replyDelay) value("reply-delay", QString::number(chip.replyDelay * 1000));
+    for (const Flag& f : Flags())
+        if (f.set == kChipFaults && chip.*f.field) args << QStringLiteral("--%1").arg(QLatin1String(f.name));
+    return args;
 }
 
 QString ChipFaultUsage() {

@@ -18,6 +18,7 @@ enum ChipOptionSet : unsigned {
     kChipLine = 2,    // --line
     kChipVoice = 4,   // --mute, --record
     kChipFaults = 8,  // --reject-next ... --reply-delay
+    kChipBaud = 16,   // --baud, the rate it starts at
 };
 
 void AddChipOptions(QCommandLineParser& parser, unsigned sets);
@@ -26,6 +27,9 @@ void AddChipOptions(QCommandLineParser& parser, unsigned sets);
 bool ReadChipOptions(const QCommandLineParser& parser, unsigned sets, ChipOptions& chip, QString* error, bool* given);
 // The fault options' lines of a program's --help.
 QString ChipFaultUsage();
+// The faults `chip` has, as on a command line: "--reject-next 1",
+// "--back-to-back"; none for a sound chip.
+QStringList ChipFaultArguments(const ChipOptions& chip);
 
 // A program's command line parsed as its options say; false with `error`
 // set (an unknown option, a value missing) when it cannot be.

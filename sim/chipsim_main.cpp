@@ -39,6 +39,8 @@ const char* kUsage =
     "sounds on the sound output; a play lasts as long as its audio.\n"
     "\n"
     "  --link PATH             also make PATH a symbolic link to the device\n"
+    "  --baud RATE             the rate it starts at: 1200 (default), 2400, 4800\n"
+    "                          or 9600\n"
     "  --speed F               play F times faster (default 1)\n"
     "  --line KIND             how bytes reach the port: uart (default; one at a\n"
     "                          time below 2400 baud, FIFO groups of 8 from 2400),\n"
@@ -83,8 +85,9 @@ bool ReadReplayOptions(const QCommandLineParser& parser, Settings& s, QString* e
 // Reads the command line into `s`. Returns an exit status when the program
 // must end here (--help, --version, a wrong option), or -1.
 int ReadCommandLine(const QStringList& arguments, Settings& s) {
-    using vorla::sim::kChipFaults, vorla::sim::kChipLine, vorla::sim::kChipSpeed, vorla::sim::kChipVoice;
-    constexpr unsigned kChip = kChipSpeed | kChipLine | kChipVoice | kChipFaults;
+    using vorla::sim::kChipBaud, vorla::sim::kChipFaults, vorla::sim::kChipLine, vorla::sim::kChipSpeed,
+        vorla::sim::kChipVoice;
+    constexpr unsigned kChip = kChipSpeed | kChipLine | kChipVoice | kChipFaults | kChipBaud;
     QCommandLineParser parser;
     parser.addOptions({QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
                        QCommandLineOption(QStringLiteral("version")),
@@ -190,9 +193,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!Link(chip.devicePath(), link)) return 1;
-    std::printf("virtual chip on %s%s, %s line\n", qPrintable(chip.devicePath()),
+    std::printf("virtual chip on %s%s, %s line, at %d baud\n", qPrintable(chip.devicePath()),
                 link.isEmpty() ? "" : qPrintable(QStringLiteral(" (link %1)").arg(link)),
-                qPrintable(vorla::sim::LineKindName(options.line)));
+                qPrintable(vorla::sim::LineKindName(options.line)), options.baud);
     std::fflush(stdout);
     QObject::connect(&chip, &vorla::sim::ChipHost::note, [](const QString& line) {
         std::printf("%s\n", qPrintable(line));

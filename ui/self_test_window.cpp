@@ -31,6 +31,7 @@ QColor OutcomeColour(Outcome o) {
     case Outcome::Fail: return QColor(200, 0, 0);
     case Outcome::Error: return QColor(150, 0, 150);
     case Outcome::NotRun: return QColor(128, 128, 128);
+    case Outcome::Incomplete: return QColor(90, 90, 200);
     }
     return Qt::black;
 }
@@ -75,18 +76,24 @@ bool SaveRunTimelineSvg(const RunRecord& record, const LineRecord& line, const Q
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
     : QWidget(parent, Qt::Window), conv_(conversation), test_(conversation), dut_(new QLineEdit(this)),
-      mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
-      stop_(new QPushButton(QStringLiteral("停止"), this)), save_(new QPushButton(QStringLiteral("保存报告…"), this)),
+      operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)),
+      start_(new QPushButton(QStringLiteral("开始"), this)), stop_(new QPushButton(QStringLiteral("停止"), this)),
+      save_(new QPushButton(QStringLiteral("保存报告…"), this)),
       saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
       summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineWidget(this)) {
     setWindowTitle(QStringLiteral("芯片自检"));
     setObjectName(QStringLiteral("SelfTestWindow"));
     resize(980, 640);
     dut_->setPlaceholderText(QStringLiteral("被测芯片编号"));
+    dut_->setObjectName(QStringLiteral("dut"));
+    operator_->setPlaceholderText(QStringLiteral("操作员"));
+    operator_->setObjectName(QStringLiteral("operator"));
     mode_->addItems({QStringLiteral("快速（播放受理后即停止）"), QStringLiteral("完整（等待播完报告）")});
     auto* bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("芯片："), this));
-    for (QWidget* w : std::initializer_list<QWidget*>{dut_, mode_, start_, stop_, save_, saveTimeline_})
+    bar->addWidget(dut_);
+    bar->addWidget(new QLabel(QStringLiteral("操作员："), this));
+    for (QWidget* w : std::initializer_list<QWidget*>{operator_, mode_, start_, stop_, save_, saveTimeline_})
         bar->addWidget(w);
     table_->setColumnCount(kColumns);
     table_->setHorizontalHeaderLabels({QStringLiteral("步骤"), QStringLiteral("帧"), QStringLiteral("内容"),
@@ -132,7 +139,7 @@ void SelfTestWindow::startRun() {
     options.info.port = conv_.portName();
     options.info.version = QCoreApplication::applicationVersion();
     options.info.station = QSysInfo::machineHostName();
-    options.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    options.info.operatorName = operator_->text().trimmed();
     options.startBaudIndex = conv_.portBaudIndex();
     test_.start(options);
     const RunRecord& record = test_.record();
@@ -145,6 +152,7 @@ void SelfTestWindow::startRun() {
     }
     progress_->setRange(0, int(record.steps.size()));
     progress_->setValue(0);
+    progress_->setFormat(QStringLiteral("%v/%m"));
     summary_->setText(QStringLiteral("%1 步，进行中…").arg(record.steps.size()));
     start_->setEnabled(false);
     stop_->setEnabled(true);
@@ -163,7 +171,10 @@ void SelfTestWindow::showStep(int index) {
     const StepRecord& s = test_.record().steps[size_t(index)];
     const Measured& m = s.measured;
     SetCell(*table_, index, kFrame, HexBytes(m.frame));
-    SetCell(*table_, index, kWords, m.frame.isEmpty() ? QString() : DescribeFrame(m.frame));
+    SetCell(*table_, index, kWords,
+            m.frame.isEmpty()             ? QString()
+            : s.step.frameWords.isEmpty() ? DescribeFrame(m.frame)
+                                          : s.step.frameWords);
     const QString reply = !m.answer                            ? QStringLiteral("无")
                           : *m.answer == reply::Kind::Accepted ? QStringLiteral("受理")
                                                                : QStringLiteral("拒绝");
@@ -176,7 +187,7 @@ void SelfTestWindow::showStep(int index) {
                 (s.verdict.reasons.isEmpty() ? QString()
                                              : QStringLiteral("：") + s.verdict.reasons.join(QStringLiteral("；"))));
     table_->item(index, kVerdict)->setForeground(OutcomeColour(s.verdict.outcome));
-    progress_->setValue(index + 1);
+    if (s.verdict.outcome != Outcome::NotRun) progress_->setValue(index + 1);
     timeline_->setTimeline(RunTimeline(test_.record(), conv_.lineRecord()));
 }
 
@@ -186,6 +197,10 @@ void SelfTestWindow::showFinished() {
         if (record.steps[size_t(i)].verdict.outcome == Outcome::NotRun ||
             record.steps[size_t(i)].verdict.outcome == Outcome::Error)
             showStep(i);
+    // How far it got: an aborted run's bar stops where it did.
+    const int ran = int(record.steps.size()) - record.count(Outcome::NotRun);
+    progress_->setValue(ran);
+    if (record.aborted()) progress_->setFormat(QStringLiteral("%v/%m（中止）"));
     summary_->setText(SummaryLine(record));
     summary_->setStyleSheet(QStringLiteral("color: %1").arg(OutcomeColour(record.verdict.outcome).name()));
     start_->setEnabled(true);

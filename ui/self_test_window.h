@@ -58,6 +58,7 @@ private:
     ChipConversation& conv_;
     SelfTest test_;
     QLineEdit* dut_;
+    QLineEdit* operator_;
     QComboBox* mode_;
     QPushButton* start_;
     QPushButton* stop_;

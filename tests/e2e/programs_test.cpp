@@ -87,6 +87,12 @@ TEST(Programs, DemoEndedByASignalWritesItsCapture) {
 }
 
 TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
+    QTemporaryDir dir;
+    const QString badLimits = dir.filePath(QStringLiteral("limits.json"));
+    QFile file(badLimits);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"latencyMs": {"9600": {"marginal": 300}}})");
+    file.close();
     struct Case {
         const char* program;
         QStringList args;
@@ -110,7 +116,13 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--version")}, 0, "vorla-chipsim 1."},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--speed")}, 2, "Missing value after '--speed'."},
         {VORLA_CHIPSIM_PATH, {QStringLiteral("--line"), QStringLiteral("modem")}, 2, "bad value for --line"},
+        {VORLA_CHIPSIM_PATH, {QStringLiteral("--baud"), QStringLiteral("300")}, 2, "bad value for --baud: 300"},
         {VORLA_SELFTEST_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-selftest"},
+        {VORLA_SELFTEST_PATH, {QStringLiteral("--help")}, 0, "4  incomplete"},
+        {VORLA_SELFTEST_PATH,
+         {QStringLiteral("--simulate"), QStringLiteral("--limits"), badLimits},
+         2,
+         "marginal (300) must be below fail (253)"},
         {VORLA_SELFTEST_PATH, {QStringLiteral("--version")}, 0, "vorla-selftest 1."},
         {VORLA_SELFTEST_PATH, {}, 2, "give either --device PATH or --simulate"},
         {VORLA_SELFTEST_PATH,

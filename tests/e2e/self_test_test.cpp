@@ -6,9 +6,14 @@
 // another and are written when the run is interrupted.
 #include <csignal>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -108,48 +113,111 @@ TEST(SelfTest, AChipGoneMidRunIsTheStationsErrorAndTheRestIsNotRun) {
 
 TEST(SelfTest, TheProgramsReportsAreValidNeverOverwrittenAndWrittenWhenInterrupted) {
     QTemporaryDir dir;
-    // Two runs into one folder at once: two reports.
-    Program first, second;
+    // Two runs into one folder at once: two JSON reports. A third writes
+    // JSON and JUnit of one run, its operator the login name though $USER
+    // and $LOGNAME are unset.
+    Program first, second, both;
     first.start({QStringLiteral("--dut"), QStringLiteral("M-7"), QStringLiteral("--report"), dir.path()});
     second.start({QStringLiteral("--dut"), QStringLiteral("M-7"), QStringLiteral("--report"), dir.path()});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("USER"));
+    env.remove(QStringLiteral("LOGNAME"));
+    both.process.setProcessEnvironment(env);
+    const QString json = dir.filePath(QStringLiteral("both.json")), xml = dir.filePath(QStringLiteral("both.xml"));
+    both.start({QStringLiteral("--report"), json, QStringLiteral("--report"), xml});
     EXPECT_EQ(first.finish(), 0) << first.process.readAllStandardError().toStdString();
     EXPECT_EQ(second.finish(), 0);
-    const QStringList junit = QDir(dir.path()).entryList({QStringLiteral("vorla-selftest-M-7-*.xml")});
-    ASSERT_EQ(junit.size(), 2) << junit.join(u' ').toStdString();
+    EXPECT_EQ(both.finish(), 0);
+    const QStringList reports = QDir(dir.path()).entryList({QStringLiteral("vorla-selftest-M-7-*.json")});
+    ASSERT_EQ(reports.size(), 2) << reports.join(u' ').toStdString();
+    EXPECT_EQ(SchemaErrors(dir.filePath(reports[0])).toStdString(), "");
+    EXPECT_EQ(ReadJson(json).value(QStringLiteral("operator")).toString(),
+              QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name));
     EXPECT_EQ(Python(QStringLiteral("import sys, junitparser\n"
                                     "x = junitparser.JUnitXml.fromfile(sys.argv[1])\n"
                                     "cases = [c for s in x for c in s]\n"
                                     "bad = [c.name for c in cases if not c.is_passed]\n"
                                     "print(len(cases), len(bad), cases[0].name)\n"),
-                     {dir.filePath(junit[0])}),
+                     {xml}),
               QStringLiteral("17 0 停止"));
 
     // A chip that rejects the first frame every time: exit 1, and the
     // reason in a report that its schema holds.
-    const QString json = dir.filePath(QStringLiteral("rejected.json"));
+    const QString rejectedJson = dir.filePath(QStringLiteral("rejected.json"));
     Program rejected;
-    rejected.start({QStringLiteral("--reject-next"), QStringLiteral("4"), QStringLiteral("--report"), json});
+    rejected.start({QStringLiteral("--reject-next"), QStringLiteral("4"), QStringLiteral("--report"), rejectedJson});
     EXPECT_EQ(rejected.finish(), 1);
-    EXPECT_EQ(SchemaErrors(json).toStdString(), "");
-    const QJsonObject root = ReadJson(json);
+    EXPECT_EQ(SchemaErrors(rejectedJson).toStdString(), "");
+    const QJsonObject root = ReadJson(rejectedJson);
     EXPECT_EQ(root.value(QStringLiteral("verdict")).toString(), QStringLiteral("fail"));
     EXPECT_EQ(root.value(QStringLiteral("station")).toString(), QSysInfo::machineHostName());
+    EXPECT_EQ(root.value(QStringLiteral("virtualChip")).toObject().value(QStringLiteral("faults")).toArray(),
+              QJsonArray{QStringLiteral("--reject-next 4")});
     const QJsonObject step = root.value(QStringLiteral("steps")).toArray().first().toObject();
     EXPECT_EQ(step.value(QStringLiteral("reasons")).toArray().first().toString(),
               QStringLiteral("rejected after every resend"));
 
-    // Interrupted in the middle of a full run: the report says so.
+    // Interrupted in the middle of a full run: incomplete, exit 4, and the
+    // JUnit report has the one error that keeps a dashboard from green.
     const QString interrupted = dir.filePath(QStringLiteral("interrupted.json"));
+    const QString interruptedXml = dir.filePath(QStringLiteral("interrupted.xml"));
     Program full;
-    full.start({QStringLiteral("--full"), QStringLiteral("--report"), interrupted});
+    full.start({QStringLiteral("--full"), QStringLiteral("--report"), interrupted, QStringLiteral("--report"),
+                interruptedXml});
     ASSERT_TRUE(Spin(20000, [&] {
         return ReadJson(interrupted).value(QStringLiteral("counts")).toObject().value(QStringLiteral("pass")).toInt() >=
                3;
     }));
     ::kill(pid_t(full.process.processId()), SIGINT);
-    EXPECT_EQ(full.finish(), 1);
+    EXPECT_EQ(full.finish(), kExitIncomplete);
     EXPECT_EQ(SchemaErrors(interrupted).toStdString(), "");
     const QJsonObject stopped = ReadJson(interrupted);
+    EXPECT_EQ(stopped.value(QStringLiteral("verdict")).toString(), QStringLiteral("incomplete"));
     EXPECT_EQ(stopped.value(QStringLiteral("endedEarly")).toString(), QStringLiteral("interrupted"));
     EXPECT_GT(stopped.value(QStringLiteral("counts")).toObject().value(QStringLiteral("notRun")).toInt(), 0);
+    EXPECT_EQ(Python(QStringLiteral("import sys, junitparser\n"
+                                    "s = next(iter(junitparser.JUnitXml.fromfile(sys.argv[1])))\n"
+                                    "e = [r.message for c in s for r in c.result if isinstance(r, junitparser.Error)]\n"
+                                    "print(s.errors, len(e), e[0].split(':')[0])\n"),
+                     {interruptedXml}),
+              QStringLiteral("1 1 the run was aborted here"));
+}
+
+// The virtual chip ten times faster passes a full run, its play limits
+// scaled to match; the report names the limits file with its SHA-256 and the
+// virtual chip's options. vorla-chipsim started at 2400 baud is found there.
+TEST(SelfTest, TheProgramNamesItsLimitsAndChipAndFindsAChipsimsRate) {
+    QTemporaryDir dir;
+    const QString limits = dir.filePath(QStringLiteral("limits.json"));
+    const QByteArray limitsJson = R"({"stopReport": true})";
+    QFile file(limits);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(limitsJson) > 0);
+    file.close();
+    const QString report = dir.filePath(QStringLiteral("fast.json"));
+    Program fast;
+    fast.process.start(
+        QStringLiteral(VORLA_SELFTEST_PATH),
+        {QStringLiteral("--simulate"), QStringLiteral("--full"), QStringLiteral("--speed"), QStringLiteral("10"),
+         QStringLiteral("--baud"), QStringLiteral("9600"), QStringLiteral("--only"), QStringLiteral("text"),
+         QStringLiteral("--limits"), limits, QStringLiteral("--report"), report});
+    EXPECT_EQ(fast.finish(), 0) << fast.process.readAllStandardError().toStdString();
+    const QJsonObject root = ReadJson(report);
+    EXPECT_EQ(root.value(QStringLiteral("limitsFile")).toObject().value(QStringLiteral("sha256")).toString(),
+              QString::fromLatin1(QCryptographicHash::hash(limitsJson, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(root.value(QStringLiteral("virtualChip")).toObject().value(QStringLiteral("speed")).toDouble(), 10);
+    EXPECT_EQ(root.value(QStringLiteral("limits")).toObject().value(QStringLiteral("playScale")).toDouble(), 0.1);
+
+    const QString link = dir.filePath(QStringLiteral("chip"));
+    QProcess chip;
+    chip.start(QStringLiteral(VORLA_CHIPSIM_PATH), {QStringLiteral("--baud"), QStringLiteral("2400"),
+                                                    QStringLiteral("--mute"), QStringLiteral("--link"), link});
+    ASSERT_TRUE(Spin(10000, [&] { return QFileInfo::exists(link); }));
+    Program found;
+    found.process.start(QStringLiteral(VORLA_SELFTEST_PATH),
+                        {QStringLiteral("--device"), link, QStringLiteral("--find-baud"), QStringLiteral("--only"),
+                         QStringLiteral("link")});
+    EXPECT_EQ(found.finish(), 0);
+    EXPECT_TRUE(found.process.readAllStandardError().contains("at 2400 baud (found)"));
+    chip.terminate();
+    EXPECT_TRUE(chip.waitForFinished(10000));
 }

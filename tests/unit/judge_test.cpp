@@ -148,7 +148,7 @@ const Case kCases[] = {
          m.finishReported = true;
          m.playSeconds = 0.02;
      },
-     Outcome::Fail, "at least 0.30 s expected"},
+     Outcome::Fail, "before the stop was heard: it ended by itself, at least 0.30 s expected"},
     {"too long", PhraseStep, true, [](Step&, Measured& m, Limits&) { m.playSeconds = 70; }, Outcome::Fail,
      "at most 65.0 s expected"},
     {"repeats count", PhraseStep, true,
@@ -197,6 +197,42 @@ const Case kCases[] = {
      "1 of 2 codes reported finished"},
     {"codes over at once", CodeRun, true, [](Step&, Measured& m, Limits&) { m.playSeconds = 0.01; }, Outcome::Fail,
      "played 0.01 s"},
+    {"sent at another rate than the step's", ControlStep, false, [](Step& s, Measured&, Limits&) { s.baud = 2400; },
+     Outcome::Fail, "sent at 9600 baud, not at 2400 baud"},
+    {"its stop at another rate", PhraseStep, false,
+     [](Step& s, Measured& m, Limits&) {
+         s.stopBaud = 4800;
+         m.stopBaud = 9600;
+     },
+     Outcome::Fail, "its stop sent at 9600 baud, not at 4800 baud"},
+    {"a refusal not promised", Refused, false,
+     [](Step& s, Measured& m, Limits&) {
+         s.refusal = QStringLiteral("overlongFrame");
+         m.answer = reply::Kind::Accepted;
+     },
+     Outcome::Marginal, "mustRefuse.overlongFrame is false"},
+    {"a refusal the limits require", Refused, false,
+     [](Step& s, Measured& m, Limits& l) {
+         s.refusal = QStringLiteral("overlongFrame");
+         m.answer = reply::Kind::Accepted;
+         l.mustRefuse[s.refusal] = true;
+     },
+     Outcome::Fail, "the limits require its refusal (mustRefuse.overlongFrame)"},
+    {"no finish report, the wait cut", PhraseStep, true,
+     [](Step&, Measured& m, Limits&) {
+         m.finishReported = false;
+         m.finishWaitCut = true;
+         m.stopSent = m.stopAccepted = m.stopReported = true;
+     },
+     Outcome::Fail, "no finish report; not waited for its 65.0 s after 3 plays in a row"},
+    {"resends the limits allow", ControlStep, false,
+     [](Step&, Measured& m, Limits& l) {
+         m.framesSent = 2;
+         l.resendsMarginal = 1;
+     },
+     Outcome::Pass, ""},
+    {"fewer lyric lines than the limits ask", Lyrics, true, [](Step&, Measured&, Limits& l) { l.lyricLinesMin = 2; },
+     Outcome::Fail, "1 lyric line(s) shown, at least 2 expected"},
 };
 
 class Judging : public ::testing::TestWithParam<Case> {};
@@ -229,12 +265,19 @@ INSTANTIATE_TEST_SUITE_P(Judge, Judging, ::testing::ValuesIn(kCases), [](const a
 TEST(Judge, ARunFailsOnTooManyRejectionsAndIsAnErrorOnAPortFault) {
     RunRecord run;
     run.limits = Limits::defaults();
-    run.steps.push_back(StepRecord{ControlStep(), Good(ControlStep(), false), Verdict{Outcome::Pass, {}}});
+    run.steps.push_back(StepRecord{ControlStep(), Good(ControlStep(), false), Verdict{Outcome::Pass, {}, {}, 0}});
     run.framesSent = 100;
     run.framesRejected = 5;
     EXPECT_EQ(JudgeRun(run).outcome, Outcome::Pass);
     run.framesRejected = 20;
     EXPECT_EQ(JudgeRun(run).outcome, Outcome::Fail);
+    // A short run: the share of at least 60 frames, 3.
+    run.framesSent = 9;
+    run.framesRejected = 3;
+    EXPECT_EQ(JudgeRun(run).outcome, Outcome::Pass);
+    run.framesRejected = 4;
+    EXPECT_TRUE(JudgeRun(run).reasons.join(u';').contains(QStringLiteral("4 of 9 frames rejected, at most 3 allowed")))
+        << JudgeRun(run).reasons.join(u';').toStdString();
     EXPECT_EQ(ExitStatus(JudgeRun(run)), 1);
     run.steps[0].verdict.outcome = Outcome::Marginal;
     run.framesRejected = 0;
@@ -245,9 +288,9 @@ TEST(Judge, ARunFailsOnTooManyRejectionsAndIsAnErrorOnAPortFault) {
 
 TEST(Limits, AFileOverridesWhatItNamesAndAWrongOneSaysWhy) {
     QString error;
-    const auto limits = LimitsFromJson(R"({"latencyMs": {"9600": {"fail": 40}}, "stopReport": false})", &error);
+    const auto limits = LimitsFromJson(R"({"latencyMs": {"9600": {"fail": 80}}, "stopReport": false})", &error);
     ASSERT_TRUE(limits) << error.toStdString();
-    EXPECT_EQ(limits->latency(9600).fail, 40);
+    EXPECT_EQ(limits->latency(9600).fail, 80);
     EXPECT_EQ(limits->latency(9600).marginal, Limits::defaults().latency(9600).marginal);
     EXPECT_FALSE(limits->stopReport);
     EXPECT_EQ(LimitsFromJson(QJsonDocument(LimitsToJson(*limits)).toJson(), &error),
@@ -259,6 +302,10 @@ TEST(Limits, AFileOverridesWhatItNamesAndAWrongOneSaysWhy) {
         {R"({"playSeconds": {"poem": {"mn": 1}}})", "unknown limit playSeconds.poem.mn"},
         {R"({"stopReport": 1})", "stopReport must be a true or false"},
         {R"({"lyricSeconds": -1})", "lyricSeconds must not be negative"},
+        {R"({"latencyMs": {"9600": {"marginal": 300}}})", "latencyMs.9600: marginal (300) must be below fail (253)"},
+        {R"({"playSeconds": {"poem": {"min": 200}}})", "playSeconds.poem: min (200) must not exceed max (120)"},
+        {R"({"maxRejectedShare": 1.5})", "maxRejectedShare must be at most 1"},
+        {R"({"mustRefuse": {"wrongCheckByte": true}})", "unknown limit mustRefuse.wrongCheckByte"},
     };
     for (const auto& [json, why] : wrong) {
         EXPECT_FALSE(LimitsFromJson(json, &error)) << json;

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTableWidget>
@@ -22,6 +23,7 @@
 #include <QTextLayout>
 #include <QToolTip>
 
+#include "selftest/report.h"
 #include "ui/self_test_window.h"
 #include "ui/widget_helpers.h"
 #include "window_rig.h"
@@ -598,11 +600,19 @@ TEST(Window, EveryButtonClickedReachesTheConversation) {
 
 TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     WindowRig r;
-    // A chip that accepts every frame and reports the end of a play 50 ms on.
+    // A chip on a 1200-baud line that accepts every frame once the frame and
+    // the reply have crossed the wire, and ends a play that asked for a
+    // report with the report when stopped.
+    bool playing = false;
     QObject::connect(&r.conv(), &ChipConversation::frameWritten, [&](const QByteArray& frame) {
-        r.clock.at(r.clock.now() + 0.005, [&] { r.accept(); });
-        if (frame.size() > 6 && (uint8_t(frame[3]) & 0x40) != 0)
-            r.clock.at(r.clock.now() + 0.05, [&] { r.finished(); });
+        const double answered = r.clock.now() + double(frame.size() + 3) * 10 / 1200 + 0.005;
+        r.clock.at(answered, [&] { r.accept(); });
+        if (frame == Hex("01 C0 80 80 04 C5")) {
+            if (playing) r.clock.at(answered + 0.03, [&] { r.finished(); });
+            playing = false;
+        } else if (frame.size() > 6) {
+            playing = (uint8_t(frame[3]) & 0x40) != 0;
+        }
     });
     QAction* open = nullptr;
     const std::unique_ptr<QMenu> menu = r.window->logMenu(QPoint());
@@ -614,7 +624,8 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     ASSERT_NE(test, nullptr);
     EXPECT_EQ(test->windowTitle(), QStringLiteral("芯片自检"));
     EXPECT_EQ(r.window->size(), QSize(750, 741));  // the main window as it was
-    test->findChild<QLineEdit*>()->setText(QStringLiteral("M-0042"));
+    test->findChild<QLineEdit*>(QStringLiteral("dut"))->setText(QStringLiteral("M-0042"));
+    EXPECT_EQ(test->findChild<QLineEdit*>(QStringLiteral("operator"))->text(), LoginName());
     test->startRun();
     // The run owns the line: the main window sends nothing and says why;
     // what the operator sets meanwhile survives the run.
@@ -654,12 +665,20 @@ TEST(Window, SelfTestWindowOpensFromTheLogMenuRunsStopsAndSaves) {
     EXPECT_TRUE(svg.readAll().contains("<svg"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 
-    test->startRun();  // stopped at once: every step not run
-    r.clock.advance(0.001);
+    // Stopped after its first step: incomplete, never green, and the bar
+    // shows how far it got.
+    test->startRun();
+    while (record.steps[0].verdict.outcome == Outcome::NotRun) r.clock.advance(0.01);
     test->stopRun();
     EXPECT_FALSE(test->selfTest().running());
-    EXPECT_EQ(record.count(Outcome::NotRun), int(record.steps.size()));
+    EXPECT_EQ(record.count(Outcome::NotRun), int(record.steps.size()) - 1);
+    EXPECT_EQ(record.verdict.outcome, Outcome::Incomplete);
     EXPECT_TRUE(table->item(5, 6)->text().startsWith(QStringLiteral("not run")));
+    auto* progress = test->findChild<QProgressBar*>();
+    EXPECT_EQ(progress->value(), 1);
+    EXPECT_EQ(progress->text(), QStringLiteral("1/%1（中止）").arg(record.steps.size()));
+    EXPECT_TRUE(test->summary().contains(QStringLiteral("INCOMPLETE: stopped by the operator after 1 of")))
+        << test->summary().toStdString();
 }
 
 TEST(Window, ASnapshotTakesTheSettingsTheControlsHoldNow) {
