@@ -91,7 +91,6 @@ void SelfTest::start(const RunOptions& options) {
     current_ = 0;
     start_ = clock_.now();
     record_.clockStart = start_;
-    wireFree_ = clock_.now();
     lastFrame_.clear();
     earlierFrame_.clear();
     lastWireEnd_ = earlierWireEnd_ = clock_.now();
@@ -260,15 +259,15 @@ void SelfTest::endRun(const QString& why) {
 
 void SelfTest::onFrame(const QByteArray& frame) {
     if (!running_) return;
-    // The frame's last byte leaves once the line is free and the frame has
-    // been clocked out at the port's rate.
-    const int baud = BaudRateAt(conv_.portBaudIndex())->baud;
-    const double wire = WireSeconds(frame.size(), baud);
+    // The frame as its exchange has it: the rate it went at and when its
+    // last byte left the wire (once the line was free and the frame clocked
+    // out at that rate).
+    const SentFrame& sent = conv_.exchange().frames.back();
+    const double wire = WireSeconds(frame.size(), sent.baud);
     earlierFrame_ = std::exchange(lastFrame_, frame);
     earlierWireEnd_ = lastWireEnd_;
-    lastFrameBaud_ = baud;
-    lastWireEnd_ = std::max(clock_.now(), wireFree_) + wire;
-    wireFree_ = lastWireEnd_;
+    lastFrameBaud_ = sent.baud;
+    lastWireEnd_ = sent.wireEndAt;
     record_.wireSeconds += wire;
     ++record_.framesSent;
     // Its answer is waited for from its last byte on the wire, as its

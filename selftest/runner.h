@@ -114,7 +114,6 @@ private:
     State state_ = State::Idle;
     bool running_ = false;
     double start_ = 0;
-    double wireFree_ = 0;  // when the line is free of what was written last
     // The last frame written and the one before it, each with its last byte
     // on the wire: a late reply is taken to answer one of them.
     QByteArray lastFrame_;
