@@ -299,9 +299,17 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error) {
 
 void QtSerialControl::collectPending() {
     if (!line_) return;
-    // Whatever the operating system still holds has arrived too.
-    line_->port->waitForReadyRead(0);
+    // Whatever the operating system still holds has arrived too. Only
+    // when it holds something: a read that finds nothing (the port's own
+    // notifier took it first) would be reported with a stale error as if
+    // the device had gone.
+    if (OsHoldsBytes(*line_->port)) line_->port->waitForReadyRead(0);
     if (line_) bytesReceived(line_->port->readAll());
+}
+
+bool QtSerialControl::OsHoldsBytes(QSerialPort& port) {
+    int held = 0;
+    return ::ioctl(port.handle(), FIONREAD, &held) == 0 && held > 0;
 }
 
 void QtSerialControl::closeNow() {

@@ -39,6 +39,7 @@ public:
     void chooseDevice(int16_t port, const QString& device) override { map_.setDevice(port, device); }
 
 private:
+    static bool OsHoldsBytes(QSerialPort& port);
     struct Line;  // an open device and its drain
 
     bool open();

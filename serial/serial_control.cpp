@@ -93,7 +93,6 @@ ChipMessage SerialControl::input() {
 }
 
 void SerialControl::settleInput() {
-    collectPending();
     reader_.settleReply();
     grouped();
     raiseEvents();

@@ -271,6 +271,9 @@ void SelfTestRun(int16_t baudIndex, bool full) {
     const Stats s = Summarise(latencies);
     std::printf("self-test, %s, %d baud, uart line: %s; reply latency median %.2f ms, p99 %.2f ms\n",
                 full ? "full (plays 10x faster)" : "quick", options.baud, qPrintable(SummaryLine(r)), s.median, s.p99);
+    for (const StepRecord& step : r.steps)
+        if (step.verdict.outcome == Outcome::Fail || step.verdict.outcome == Outcome::Error)
+            std::printf("  %s: %s\n", qPrintable(step.step.name), qPrintable(step.verdict.reasons.join(QStringLiteral("; "))));
 }
 
 void SelfTestRuns(bool withFull) {
