@@ -171,6 +171,7 @@ void ChipConversation::takeSnapshot(int code) { submit(input::TakeSnapshot{code}
 
 void ChipConversation::applyPort(int16_t port) {
     closePort();
+    closeExchange(QStringLiteral("port closed"));
     portNumber_ = port;
     port_.setCommPort(port);
     emit devicesChanged();
@@ -181,7 +182,10 @@ void ChipConversation::applyDevice(int16_t port, const QString& device) {
     port_.chooseDevice(port, device);
     if (deviceMemory_) RememberDevice(*deviceMemory_, port, device);
     // The port in use lets go of its old device; the next send opens the new one.
-    if (portNumber_ == port) closePort();
+    if (portNumber_ == port) {
+        closePort();
+        closeExchange(QStringLiteral("port closed"));
+    }
     emit devicesChanged();
 }
 
@@ -711,8 +715,13 @@ void ChipConversation::finishLyricRead() {
     // for this read once more: it is done now.
     lyricAlarm_->cancel();
     if (!rest.empty()) {
+        // The rest ends the stream when its end code is in it.
+        LyricEndScanner scanner;
+        bool ended = false;
+        for (const RxChar& c : stream) ended = scanner.atEnd(c) || ended;
+        for (const RxChar& c : rest) ended = scanner.atEnd(c) || ended;
         record(capture::Direction::None, ToBytes(rest), {},
-               capture::MessageNote(QStringLiteral("lyrics"), exchange_.id, std::nullopt, false));
+               capture::MessageNote(QStringLiteral("lyrics"), exchange_.id, std::nullopt, ended));
         if (!exchange_.messages.empty()) {
             RxText& kept = exchange_.messages.back().rest;
             if (exchange_.messages.back().message.seq == lyricMessage_.seq)

@@ -78,10 +78,12 @@ public:
         port_ = e.port;
         reader_.feed(e.bytes, e.at);
         release(e.at);
+        if (open_ && reader_.streamComplete(open_)) takeRest(e.at);
     }
     void finish() {
         reader_.flush();
         release(reader_.kNever);
+        if (open_) takeRest(out_.empty() ? 0 : out_.back().at);
     }
 
 private:
@@ -97,6 +99,12 @@ private:
                 latency = std::max(0.0, (m.lastAt - wireEnd_) * 1000.0);
             }
             rejected_ = rejected_ || m.reply == reply::Kind::Rejected;
+            if (m.open) {
+                if (open_) takeRest(m.firstAt);
+                open_ = m.seq;
+                scanner_.reset();
+                for (const RxChar& c : m.text) scanner_.atEnd(c);
+            }
             out_.push_back(LineEntry{m.lastAt,
                                      port_,
                                      capture::Direction::None,
@@ -106,8 +114,26 @@ private:
         }
     }
 
+    // The rest of a stream handed over early, as the conversation's second
+    // read takes it once it has arrived whole.
+    void takeRest(double at) {
+        const RxText rest = reader_.takeMore(open_);
+        open_ = 0;
+        if (rest.empty()) return;
+        bool ended = false;
+        for (const RxChar& c : rest) ended = scanner_.atEnd(c) || ended;
+        out_.push_back(LineEntry{at,
+                                 port_,
+                                 capture::Direction::None,
+                                 ToBytes(rest),
+                                 {},
+                                 capture::MessageNote(QStringLiteral("lyrics"), exchange_, std::nullopt, ended)});
+    }
+
     std::deque<LineEntry>& out_;
     ChipReader reader_;
+    uint64_t open_ = 0;  // the lyric message whose stream still arrives
+    LyricEndScanner scanner_;
     int baud_ = 1200;
     int16_t port_ = 1;
     uint64_t exchange_ = 0;

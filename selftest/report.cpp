@@ -353,7 +353,7 @@ QByteArray JUnitReport(const RunRecord& r) {
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("testsuites"));
     xml.writeStartElement(QStringLiteral("testsuite"));
-    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("vorla self-test %1").arg(r.info.dut));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("vorla self-test %1").arg(r.info.dut).trimmed());
     xml.writeAttribute(QStringLiteral("tests"), QString::number(r.steps.size()));
     xml.writeAttribute(QStringLiteral("failures"), QString::number(r.count(Outcome::Fail)));
     // An aborted run's step under way is its one error, not a skip: a

@@ -71,7 +71,7 @@ bool SaveRunTimelineSvg(const RunRecord& record, const LineRecord& line, const Q
     const double seconds = std::max(1e-3, timeline.end - timeline.start);
     return SaveTimelineSvg(timeline, timeline.start, timeline.end,
                            std::max(kPixelsPerSecond, kShortRunPixels / seconds), path,
-                           QStringLiteral("芯片自检 %1").arg(record.info.dut));
+                           QStringLiteral("芯片自检 %1").arg(record.info.dut).trimmed());
 }
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)

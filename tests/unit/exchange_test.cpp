@@ -156,3 +156,24 @@ TEST(Exchange, HoldsItsFramesMessagesAndLatency) {
     EXPECT_EQ(closed[1].closedBy, QStringLiteral("no answer"));
     EXPECT_FALSE(r.conv->exchange().open());
 }
+
+// What the tool understood is on the line's record: a stream read in two
+// parts is lyrics twice, the second ended by its end code; a port switched
+// away from closes the exchange left open.
+TEST(Exchange, TheRecordNamesEachMessageAndEachClose) {
+    ConversationRig r;
+    r.set([](Controls& k) { k.play.lyricsBack = 1; });
+    r.send(Command::Music);
+    r.serial.receive(Hex("01 11 14 05 BA C3 06 BA C3 41 42 43 44 45 46 20"));
+    r.clock.advance(0.5);
+    r.serial.receive(Hex("05 BA C3 04"));
+    r.clock.advance(10);
+    r.conv->choosePort(2);
+    QStringList notes;
+    for (const LineEntry& e : r.conv->lineRecord().entries())
+        if (e.note.valid()) notes << capture::NoteText(e.note).section(u' ', 0, 1) + (e.note.ended ? " ended" : "");
+    EXPECT_EQ(notes,
+              (QStringList{"exchange 1", "message accepted", "message lyrics", "message lyrics ended", "exchange 1"}));
+    EXPECT_EQ(capture::NoteText(r.conv->lineRecord().entries().back().note).section(u':', 1).section(u';', 0, 0),
+              QStringLiteral(" port closed"));
+}
