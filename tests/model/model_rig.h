@@ -21,8 +21,9 @@
 // other replies back to back, and leaves the line quiet for longer than a
 // message may pause after each message; two stray bytes never come together
 // (two characters are lyric data, not noise). The operator does not click while
-// a message is on the line and undecided (a reply, a stream's opening, the
-// acceptance and finish report of one burst until the line has been quiet),
+// a message is on the line and undecided (a reply, a stream's opening; a
+// reply after the acceptance of a frame that asked for lyrics, and the
+// acceptance and finish report of one burst, until the line has been quiet),
 // and switches the port or the rate only while the chip is silent. A frame
 // the conversation writes of itself (a held click at a wait's end, a resend,
 // the next code) while such a message is undecided makes the rest of the
