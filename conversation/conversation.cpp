@@ -126,7 +126,9 @@ void ChipConversation::apply(const Input& input) {
     while (!arrived_.empty() && !ended_) {
         ChipMessage message = std::move(arrived_.front());
         arrived_.pop_front();
-        if (holdsInput()) {
+        // Behind what the switch held while a kept acceptance waited: it
+        // came after that.
+        if (holdsInput() || (actingOnKeptAnswer_ && !held_.empty())) {
             held_.push_back(input::Received{std::move(message)});
             continue;
         }
@@ -433,7 +435,9 @@ void ChipConversation::onBaudSettled() {
     if (ended_ || !baudAnswer_) return;
     ChipMessage answer = std::move(*baudAnswer_);
     baudAnswer_.reset();
+    actingOnKeptAnswer_ = true;
     apply(input::Received{std::move(answer)});
+    actingOnKeptAnswer_ = false;
 }
 
 // The answer to the frame of a switch (or none by its deadline): logged

@@ -62,27 +62,38 @@ void ChipReader::feed(QByteArrayView bytes, double now) {
 
 void ChipReader::add(const RxChar& c, double now) {
     lastArrival_ = now;
-    if (streaming_) {
-        addToStream(c);
-        return;
-    }
     pending_.push_back(c);
     arrivals_.push_back(now);
 }
 
-// The rest of a stream handed over: kept for the handler's second read, up
-// to the end code. Inside a stream every byte is lyric data.
-void ChipReader::addToStream(const RxChar& c) {
-    streaming_->more.push_back(c);
-    streaming_->message.lastAt = lastArrival_;
-    if (scanner_.atEnd(c)) streaming_.reset();
+// The rest of a stream handed over early is kept for the handler's second
+// read, read by the same rules as the stream (up to its end code, or a
+// reply where a code may stand), however long the line pauses inside it.
+void ChipReader::appendToStream(size_t count, bool ended) {
+    streaming_->more.insert(streaming_->more.end(), pending_.begin(), pending_.begin() + qsizetype(count));
+    streaming_->message.lastAt = arrivals_[count - 1];
+    pending_.erase(pending_.begin(), pending_.begin() + qsizetype(count));
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(count));
+    scanned_ = 0;
+    if (ended) endStream();
 }
 
-// The stream handed over early stops collecting: what still comes of it is
-// lyric data of its own, read on by the grammar where the stream was.
+// The stream still arriving has ended (its end code, a reply): what follows
+// is read by its shape.
+void ChipReader::endStream() {
+    streaming_.reset();
+    toStream_ = false;
+    dataMessage_ = inStream_ = continuation_ = false;
+    scanned_ = 0;
+}
+
+// The stream handed over early stops collecting (its second read, or a new
+// frame): what still comes of it is lyric data of its own, read on by the
+// grammar where the stream was.
 void ChipReader::endStreamCapture() {
     if (!streaming_) return;
     streaming_.reset();
+    toStream_ = false;
     dataMessage_ = true;
     inStream_ = true;
     continuation_ = true;
@@ -95,7 +106,7 @@ void ChipReader::settleReply() {
 }
 
 double ChipReader::deadline() const {
-    const bool waiting = !pending_.empty() || dataMessage_ || splitter_.holdsLeadByte();
+    const bool waiting = !pending_.empty() || (dataMessage_ && !toStream_) || splitter_.holdsLeadByte();
     return waiting ? lastArrival_ + MessageGapSeconds(baud_) : kNever;
 }
 
@@ -110,7 +121,7 @@ void ChipReader::flush() {
     // already handed over, whose rest the handler reads when its wait is over.
     for (const RxChar& c : splitter_.flush()) add(c, lastArrival_);
     settle(true);
-    if (pending_.empty()) dataMessage_ = continuation_ = false;
+    if (pending_.empty() && !toStream_) dataMessage_ = inStream_ = continuation_ = false;
 }
 
 ChipReader::At ChipReader::at(size_t p) const {
@@ -183,16 +194,24 @@ bool ChipReader::settleData(bool quiet) {
         }
         if (here == At::Partial && !quiet) return false;  // a reply may be coming
         if (scanner_.atEnd(pending_[scanned_++])) {
-            releaseData(scanned_, false, inStream_);
+            if (toStream_) appendToStream(scanned_, true);
+            else releaseData(scanned_, false, inStream_);
             return true;
         }
     }
-    if (pending_.size() > reply::kBareAcceptanceMaxChars) releaseData(pending_.size(), true, false);
+    if (toStream_) appendToStream(pending_.size(), false);
+    else if (pending_.size() > reply::kBareAcceptanceMaxChars) releaseData(pending_.size(), true, false);
     else if (quiet) releaseData(pending_.size(), false, false);
     return false;
 }
 
 void ChipReader::splitBeforeReply(size_t p) {
+    if (toStream_) {
+        // A reply ends the stream still arriving: it was cut short.
+        if (p > 0) appendToStream(p, false);
+        endStream();
+        return;
+    }
     if (p == 0) {
         // The reply opens what is pending: no data came before it.
         dataMessage_ = inStream_ = continuation_ = false;
@@ -216,9 +235,10 @@ void ChipReader::releaseReply() {
     m.lastAt = arrivals_[reply::kChars - 1];
     pending_.erase(pending_.begin(), pending_.begin() + qsizetype(reply::kChars));
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + qsizetype(reply::kChars));
-    if (answerDue_) {
-        // The frame's answer: an acceptance of a frame that asked for lyrics
-        // is followed by its stream.
+    if (answerDue_ && m.reply != reply::Kind::Finished) {
+        // The frame's answer (a finish report is an earlier play's, never an
+        // answer): an acceptance of a frame that asked for lyrics is
+        // followed by its stream.
         answerDue_ = false;
         awaitingStream_ = asked_ && m.reply == reply::Kind::Accepted;
     } else if (m.reply == reply::Kind::Finished) {
@@ -243,7 +263,7 @@ void ChipReader::releaseData(size_t count, bool open, bool ended) {
         // naming a reply: read as that reply, head and tail as they came.
         m.kind = ChipMessage::Kind::Reply;
         m.reply = reply::KindOf(m.text[1].code);
-        if (answerDue_) answerDue_ = false;
+        if (m.reply != reply::Kind::Finished) answerDue_ = false;
     } else {
         m.kind = ChipMessage::Kind::Lyrics;
     }
@@ -261,7 +281,14 @@ void ChipReader::push(ChipMessage message, bool open) {
     auto held = std::make_shared<Held>();
     held->message = std::move(message);
     held->message.seq = ++seq_;
-    if (open) streaming_ = open_ = held;
+    if (open) {
+        // Its rest is read into it until its end code.
+        streaming_ = open_ = held;
+        toStream_ = true;
+        dataMessage_ = continuation_ = true;
+        inStream_ = held->message.asked;
+        scanned_ = 0;
+    }
     ready_.push_back(std::move(held));
 }
 
@@ -286,7 +313,7 @@ void ChipReader::reset() {
     splitter_.reset();
     pending_.clear();
     arrivals_.clear();
-    dataMessage_ = inStream_ = continuation_ = false;
+    dataMessage_ = inStream_ = continuation_ = toStream_ = false;
     awaitingStream_ = answerDue_ = false;
     scanned_ = 0;
     scanner_.reset();

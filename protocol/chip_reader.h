@@ -151,7 +151,8 @@ private:
     void releaseReply();
     void releaseData(size_t count, bool open, bool ended);
     void push(ChipMessage message, bool open);
-    void addToStream(const RxChar& c);
+    void appendToStream(size_t count, bool ended);
+    void endStream();
     void endStreamCapture();
 
     int baud_ = 1200;
@@ -164,7 +165,8 @@ private:
     double lastArrival_ = 0;
     bool dataMessage_ = false;   // pending_ is lyric data
     bool inStream_ = false;      // ... of a stream the frame asked for
-    bool continuation_ = false;  // ... the rest of a stream after its second read
+    bool continuation_ = false;  // ... the rest of a stream
+    bool toStream_ = false;      // ... read into the stream handed over early, for its second read
     size_t scanned_ = 0;
     LyricEndScanner scanner_;
     std::deque<std::shared_ptr<Held>> ready_;

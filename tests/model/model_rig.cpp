@@ -19,7 +19,7 @@ constexpr double kTick = 0.010;          // how often the waits are looked at
 constexpr double kSettleSeconds = 11.0;  // quiet at the end: longer than any wait
 constexpr double kGiveUpSeconds = 600;
 constexpr double kBaudSwitchSeconds = 0.100;
-// A rate switch waits for the chip's answer: at most this long after its
+// A rate switch waits for the chip's answer at most this long after its
 // frame's last byte has left.
 constexpr double kAnswerDeadlineSeconds = 2.0;
 
@@ -57,10 +57,17 @@ void ModelRig::Part::add(const QByteArray& more, uint8_t lastFlags, reply::Kind 
     }
 }
 
+void ModelRig::Part::addReply(reply::Kind kind, uint8_t lastFlags) {
+    add(reply::Bytes(kind), lastFlags, kind);
+    flags[flags.size() - 2] |= kReplyKind;
+}
+
 ModelRig::ModelRig(const Case& c)
     : case_(c), line_(c.line, c.usbPhaseMs / 1000.0), opsAlarm_(clock_.makeAlarm([this] { runOps(); })),
       chipAlarm_(clock_.makeAlarm([this] { sending_ ? sendPart() : pumpChip(); })),
-      deliveryAlarm_(clock_.makeAlarm([this] { deliver(); })) {
+      deliveryAlarm_(clock_.makeAlarm([this] { deliver(); })),
+      rateSettledAlarm_(clock_.makeAlarm([this] { rateTimesDue(); })),
+      rateDeadlineAlarm_(clock_.makeAlarm([this] { rateTimesDue(); })) {
     conv_ = std::make_unique<ChipConversation>(serial_);
     // What the window hands over when it opens; the model starts from it.
     conv_->setCodeLists(InitialCodeLists());
@@ -69,8 +76,19 @@ ModelRig::ModelRig(const Case& c)
     QObject::connect(&conv_->log(), &FrameLog::appended, [this](const QString& chunk) { logged(chunk); });
     QObject::connect(conv_.get(), &ChipConversation::codeRunChanged, [this](bool on) { codeRunning_ = on; });
     QObject::connect(conv_.get(), &ChipConversation::lyricsRead, [this] { waitEnded(false); });
+    // Lyric data is the chip's message once the reader hands it over.
+    QObject::connect(conv_.get(), &ChipConversation::messageRead, [this](const ChipMessage& m) {
+        if (m.kind == ChipMessage::Kind::Lyrics) note<LyricArrived>(LyricArrived{m.firstAt});
+    });
+    // Closing the port hands over what the reader holds: a reply cut off
+    // after the byte that names it is read as that reply.
     QObject::connect(conv_.get(), &ChipConversation::lineRecorded, [this](const LineEntry& e) {
-        if (e.event.startsWith(QStringLiteral("settings "))) waitEnded(true);
+        if (e.event != QStringLiteral("closed") || !halfReply_) return;
+        note<ReplyArrived>(ReplyArrived{*halfReply_});
+        halfReply_.reset();
+    });
+    QObject::connect(conv_.get(), &ChipConversation::exchangeClosed, [this](const Exchange& e) {
+        if (e.command == Command::Baud || e.command == Command::BaudAndOutput) waitEnded(true);
     });
 }
 
@@ -108,7 +126,7 @@ void ModelRig::run() {
         t += kTick;
         clock_.advanceTo(t);
         observe(t);
-        const bool idle = t > lastStep && stepsDone_ == case_.steps.size() && chipSilent();
+        const bool idle = t > lastStep && stepsDone_ == case_.steps.size() && chipSilent() && !conv_->holdsInput();
         if (!idle) quietSince.reset();
         else if (!quietSince) quietSince = t;
         if (t > lastStep + kGiveUpSeconds) {
@@ -146,7 +164,7 @@ bool ModelRig::mustWait(const Action& action) const {
 }
 
 void ModelRig::submit(Input input, const std::string& what) {
-    events_.push_back(OperatorInput{input, what});
+    note<OperatorInput>(OperatorInput{input, what});
     doing_ = what;
     if (const auto* c = std::get_if<input::SetControls>(&input)) conv_->setControls(c->controls);
     else if (const auto* s = std::get_if<input::Send>(&input)) conv_->send(s->command);
@@ -190,13 +208,44 @@ void ModelRig::heard(const QByteArray& frame) {
     journal_.push_back(Entry{Entry::Kind::Frame, frame, QString(), when});
     // Without lyrics asked for before or now, every reading is settled.
     const bool lyricsInvolved = lyricFrame_ || AsksForLyrics(frame);
-    if (lyricsInvolved && (compoundUndecided_ > 0 || clock_.now() < undecidedUntil_)) events_.push_back(Ambiguous{});
+    if (lyricsInvolved && (compoundUndecided_ > 0 || clock_.now() < undecidedUntil_)) note<Ambiguous>();
     ++framesHeard_;
     lyricFrame_ = AsksForLyrics(frame);
     lyricsDue_ = lyricFrame_;
     accepted_ = false;
-    // The chip says nothing while the port changes its rate.
-    if (SwitchesRate(frame)) switchUntil_ = clock_.now() + kBaudSwitchSeconds + 0.001;
+    // A frame's last byte leaves the wire after what went before it.
+    const double now = clock_.now();
+    portWireFree_ = std::max(now, portWireFree_) + double(frame.size()) * CharSeconds(serial_.settings().baud);
+    // The last frame's times that are up now have passed, whichever
+    // alarm rang first at this moment.
+    rateTimesDue();
+    rateAnswerDue_ = SwitchesRate(frame);
+    rateSettledAlarm_->cancel();
+    rateDeadlineAlarm_->cancel();
+    settlePending_ = rateAnswerDue_;
+    deadlinePending_ = rateAnswerDue_;
+    rateDeadline_ = -1;
+    if (rateAnswerDue_) {
+        rateHandedAt_ = now;
+        rateDeadline_ = portWireFree_ + kAnswerDeadlineSeconds;
+        rateSettledAlarm_->setAt(now + kBaudSwitchSeconds);
+        rateDeadlineAlarm_->setAt(rateDeadline_);
+        holdStart_ = now;  // the switch holds input from here
+    }
+}
+
+// The last frame, a rate frame: its 100 ms and its answer's deadline, each
+// once, when it is up.
+void ModelRig::rateTimesDue() {
+    const double now = clock_.now();
+    if (settlePending_ && now >= rateHandedAt_ + kBaudSwitchSeconds) {
+        settlePending_ = false;
+        note<RateSettled>();
+    }
+    if (deadlinePending_ && now >= rateDeadline_) {
+        deadlinePending_ = false;
+        note<RateDeadline>();
+    }
 }
 
 // Longer than any pause inside one message at the port's rate.
@@ -213,6 +262,7 @@ bool ModelRig::strayAllowed() const { return !lyricFrame_ && !(lastWasStray_ && 
 void ModelRig::pumpChip() {
     if (sending_ || chipDue_.empty()) return;
     const double ready = std::max({quietUntil_, switchUntil_, wireFree_});
+    if (ready == sim::LineModel::kNever) return;  // the acceptance of a rate has still to arrive
     if (clock_.now() < ready) {
         chipAlarm_->setAt(ready);
         return;
@@ -252,7 +302,9 @@ std::deque<ModelRig::Part> ModelRig::partsOf(const Action& action) {
 std::deque<ModelRig::Part> ModelRig::replyParts(const Reply& r) {
     Part p;
     if (r.strayBefore != kNoStray && strayAllowed()) p.add(QByteArray(1, char(kStrayBytes[r.strayBefore])), 0);
-    p.add(reply::Bytes(r.kind), kReplyEnd | kDecided, r.kind);
+    // After the acceptance of a frame that asked for lyrics a reply-shaped
+    // triple may be a tempo code: it is a reply once the line has been quiet.
+    p.addReply(r.kind, kReplyEnd | kDecided | (lyricFrame_ && accepted_ ? kQuietAfter : 0));
     if (r.strayAfter != kNoStray && !lyricFrame_)
         p.add(QByteArray(1, char(kStrayBytes[r.strayAfter])), kStrayByte | kDecided);
     return {p};
@@ -265,16 +317,18 @@ std::deque<ModelRig::Part> ModelRig::burstParts(const Burst& b) {
     std::deque<Part> parts;
     const bool acceptedAndOver = lyricsDue_ && b.kinds == std::vector{reply::Kind::Accepted, reply::Kind::Finished};
     if (lyricFrame_ && !acceptedAndOver) {
+        bool afterAcceptance = accepted_;
         for (reply::Kind k : b.kinds) {
             Part p;
-            p.add(reply::Bytes(k), kReplyEnd | kDecided, k);
+            p.addReply(k, kReplyEnd | kDecided | (afterAcceptance ? kQuietAfter : 0));
+            afterAcceptance = afterAcceptance || k == reply::Kind::Accepted;
             p.delayBefore = parts.empty() ? 0 : quiet();
             parts.push_back(p);
         }
         return parts;
     }
     Part p;
-    for (reply::Kind k : b.kinds) p.add(reply::Bytes(k), kReplyEnd, k);
+    for (reply::Kind k : b.kinds) p.addReply(k, kReplyEnd);
     if (b.strayAfter != kNoStray && (strayAllowed() || acceptedAndOver))
         p.add(QByteArray(1, char(kStrayBytes[b.strayAfter])), kStrayByte);
     // Reply-shaped bytes behind an acceptance while lyrics may come: the
@@ -291,7 +345,7 @@ std::deque<ModelRig::Part> ModelRig::lyricParts(const Lyrics& l) {
     std::deque<Part> parts;
     if (l.acceptFirst || (lyricsDue_ && !accepted_)) {
         Part a;
-        a.add(reply::Bytes(reply::Kind::Accepted), kReplyEnd | kDecided, reply::Kind::Accepted);
+        a.addReply(reply::Kind::Accepted, kReplyEnd | kDecided | (lyricFrame_ && accepted_ ? kQuietAfter : 0));
         parts.push_back(a);
     }
     QByteArray s = StreamBytes(l, lyricsDue_);
@@ -337,6 +391,13 @@ void ModelRig::sendPart() {
 // A byte goes on the line: tagged for its arrival, and the chip knows what
 // it has said.
 void ModelRig::onWire(uint8_t flags, reply::Kind kind) {
+    if ((flags & kReplyEnd) && rateAnswerDue_ && kind != reply::Kind::Finished) {
+        rateAnswerDue_ = false;
+        if (kind == reply::Kind::Accepted) {
+            flags |= kRateAccepted;
+            switchUntil_ = sim::LineModel::kNever;  // until it has arrived
+        }
+    }
     tags_.push_back(Tag{int(messages_.size()) - 1, flags, kind});
     if (flags & kReplyEnd) {
         if (kind == reply::Kind::Accepted) accepted_ = true;
@@ -378,7 +439,7 @@ bool ModelRig::arrived(const Tag& tag) {
     const int closed = closes();
     if (!m.cut && (!serial_.portOpen() || (m.closesAtFirst >= 0 && m.closesAtFirst != closed))) {
         m.cut = true;
-        if (m.inLyrics) events_.push_back(LyricCut{});
+        if (m.inLyrics) note<LyricCut>();
     }
     if (m.closesAtFirst < 0) m.closesAtFirst = closed;
     if (tag.flags & kDecided) {
@@ -386,13 +447,23 @@ bool ModelRig::arrived(const Tag& tag) {
         if (m.compound) --compoundUndecided_;
     }
     if (tag.flags & kQuietAfter) undecidedUntil_ = clock_.now() + quiet();
-    if (m.cut) return false;
-    if (tag.flags & kLyricFirst) {
-        events_.push_back(LyricArrived{});
-        m.inLyrics = true;
+    if (tag.flags & kRateAccepted) {
+        // The chip runs at the new rate; it speaks again once the port may
+        // have followed.
+        switchUntil_ = std::max(clock_.now(), rateHandedAt_ + kBaudSwitchSeconds) + 0.001;
+        if (!sending_) chipAlarm_->setAt(std::max(switchUntil_, quietUntil_));
     }
+    if (m.cut) return false;
+    if (tag.flags & kReplyKind) halfReply_ = tag.kind;
+    else halfReply_.reset();
+    if (tag.flags & kLyricFirst) m.inLyrics = true;
     if (tag.flags & kLyricEnd) m.inLyrics = false;
-    if (tag.flags & kReplyEnd) events_.push_back(ReplyArrived{tag.kind});
+    if (tag.flags & kReplyEnd) {
+        // A reply at the very moment a rate frame's answer stops being
+        // waited for may be taken either way.
+        if (rateDeadline_ >= 0 && std::abs(clock_.now() - rateDeadline_) < 1e-9) note<Ambiguous>();
+        note<ReplyArrived>(ReplyArrived{tag.kind});
+    }
     return true;
 }
 
@@ -403,35 +474,44 @@ void ModelRig::logged(const QString& chunk) {
     journal_.push_back(Entry{Entry::Kind::Log, {}, chunk, when});
 }
 
-// A hold of input is looked at every tick: from the tick before it was seen
-// (at most a tick early) it may last no longer than the longest wait at the
-// chosen rate, each wait that ends within it no longer than its own.
+// A hold of input is looked at every tick: a rate switch may last until its
+// last frame's answer is no longer waited for; a lyric wait, from the tick
+// before it was seen (at most a tick early), no longer than the wait at the
+// chosen rate.
 void ModelRig::observe(double t) {
-    if (conv_->holdsInput()) {
-        if (!holdStart_) holdStart_ = lastTick_;
-        const double limit = std::max(LyricWaitMs(conv_->controls().baudIndex) / 1000.0, SwitchLimit());
+    if (!conv_->holdsInput()) {
+        holdStart_.reset();
+    } else if (!holdStart_) {
+        holdStart_ = lastTick_;
+    }
+    if (conv_->phase() == Exchange::Phase::SwitchingBaud) {
+        if (t > rateDeadline_ + 2 * kTick)
+            waitFaults_.push_back("the rate switch holds input at " + Seconds(t) +
+                                  ", its frame's answer deadline was " + Seconds(rateDeadline_));
+    } else if (conv_->holdsInput()) {
+        const double limit = LyricWaitMs(conv_->controls().baudIndex) / 1000.0;
         if (t - *holdStart_ > limit + 2 * kTick)
             waitFaults_.push_back("input held " + std::to_string(t - *holdStart_) + " s from " + Seconds(*holdStart_) +
-                                  ", the longest wait is " + std::to_string(limit) + " s");
-    } else {
-        holdStart_.reset();
+                                  ", the lyric wait is " + std::to_string(limit) + " s");
     }
     lastTick_ = t;
 }
 
-// The longest a rate switch may hold input: its frame on the wire at the
-// slowest rate, then its answer's deadline.
-double ModelRig::SwitchLimit() { return 6 * 10.0 / 1200 + kAnswerDeadlineSeconds; }
-
+// A lyric read ended (maybe at once, without a wait), or a rate switch's
+// exchange closed.
 void ModelRig::waitEnded(bool baudSwitch) {
-    if (!conv_->holdsInput()) return;  // read at once, no wait
     const double now = clock_.now();
-    const double start = holdStart_.value_or(lastTick_);
-    const double limit = baudSwitch ? SwitchLimit() : LyricWaitMs(conv_->controls().baudIndex) / 1000.0;
-    if (now - start > limit + 2 * kTick)
-        waitFaults_.push_back(std::string(baudSwitch ? "the rate switch" : "the lyric wait") + " ending at " +
-                              Seconds(now) + " held input " + std::to_string(now - start) + " s, its deadline is " +
-                              std::to_string(limit) + " s");
+    if (baudSwitch) {
+        if (now > rateDeadline_ + 2 * kTick)
+            waitFaults_.push_back("the rate switch ended at " + Seconds(now) + ", its frame's answer deadline was " +
+                                  Seconds(rateDeadline_));
+    } else if (conv_->holdsInput()) {
+        const double start = holdStart_.value_or(lastTick_);
+        const double limit = LyricWaitMs(conv_->controls().baudIndex) / 1000.0;
+        if (now - start > limit + 2 * kTick)
+            waitFaults_.push_back("the lyric wait ending at " + Seconds(now) + " held input " +
+                                  std::to_string(now - start) + " s, its deadline is " + std::to_string(limit) + " s");
+    }
     holdStart_ = now;  // a wait that follows begins here
 }
 

@@ -7,6 +7,11 @@
 // other as a chip does. Records what happened in order for the reference
 // model, and what the conversation wrote, logged and held.
 //
+// A rate frame's 100 ms and its answer's deadline are the rig's own events,
+// timed from when the frame was written and the port's rate; a chip that
+// accepted a rate says nothing more until the port has followed it (a burst
+// goes on to its end).
+//
 // The chip keeps to what a reader can tell apart, so that every byte has one
 // reading: a reply-shaped tempo code opens a stream only after its frame was
 // accepted and while the frame's lyrics are still to come, and it is always
@@ -16,8 +21,9 @@
 // other replies back to back, and leaves the line quiet for longer than a
 // message may pause after each message; two stray bytes never come together
 // (two characters are lyric data, not noise). The operator does not click while
-// a message is on the line and undecided (a reply, a stream's opening, the
-// acceptance and finish report of one burst until the line has been quiet),
+// a message is on the line and undecided (a reply, a stream's opening; a
+// reply after the acceptance of a frame that asked for lyrics, and the
+// acceptance and finish report of one burst, until the line has been quiet),
 // and switches the port or the rate only while the chip is silent. A frame
 // the conversation writes of itself (a held click at a wait's end, a resend,
 // the next code) while such a message is undecided makes the rest of the
@@ -29,6 +35,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/model_case.h"
@@ -50,6 +57,8 @@ public:
 
     // What happened on both sides, in order.
     const std::vector<Event>& events() const { return events_; }
+    // When each happened, on the virtual clock.
+    const std::vector<double>& eventTimes() const { return eventTimes_; }
     // What the conversation wrote to the line and appended to the log.
     const std::vector<Entry>& journal() const { return journal_; }
     // Waits that held input longer than their deadline, in words.
@@ -58,7 +67,6 @@ public:
     ChipConversation& conversation() { return *conv_; }
 
 private:
-    static double SwitchLimit();
     enum Flag : uint8_t {
         kReplyEnd = 1,
         kLyricFirst = 2,
@@ -66,6 +74,8 @@ private:
         kDecided = 8,      // the operator may click once this byte is in
         kQuietAfter = 16,  // ... and the line has then been quiet a while
         kStrayByte = 32,
+        kRateAccepted = 64,  // the acceptance of a rate frame: the chip switches once it has left
+        kReplyKind = 128,    // the byte of a reply that names it
     };
     struct Part {
         QByteArray bytes;
@@ -74,6 +84,7 @@ private:
         double delayBefore = 0;
         bool streamStart = false;
         void add(const QByteArray& more, uint8_t lastFlags, reply::Kind kind = reply::Kind::Accepted);
+        void addReply(reply::Kind kind, uint8_t lastFlags);
     };
     struct Tag {
         int message = 0;
@@ -114,6 +125,12 @@ private:
     void observe(double t);
     void waitEnded(bool baudSwitch);
     void logged(const QString& chunk);
+    void rateTimesDue();
+    template <class E, class... Args>
+    void note(Args&&... args) {
+        events_.emplace_back(std::in_place_type<E>, std::forward<Args>(args)...);
+        eventTimes_.push_back(clock_.now());
+    }
 
     const Case& case_;
     test::VirtualClock clock_;
@@ -124,6 +141,9 @@ private:
     std::unique_ptr<Alarm> opsAlarm_;
     std::unique_ptr<Alarm> chipAlarm_;
     std::unique_ptr<Alarm> deliveryAlarm_;
+    // The last frame written, when a rate frame: its 100 ms, its answer's deadline.
+    std::unique_ptr<Alarm> rateSettledAlarm_;
+    std::unique_ptr<Alarm> rateDeadlineAlarm_;
     std::deque<size_t> opsDue_;
     std::deque<size_t> chipDue_;
     size_t stepsDone_ = 0;
@@ -142,8 +162,15 @@ private:
     bool accepted_ = false;    // ... and it was accepted
     double wireFree_ = 0;
     bool lastWasStray_ = false;
+    std::optional<reply::Kind> halfReply_;  // the port has the head of this reply and its second byte
     double quietUntil_ = 0;
-    double switchUntil_ = 0;
+    double switchUntil_ = 0;      // the chip says nothing until the port has followed its switch
+    bool rateAnswerDue_ = false;  // the last frame heard is a rate frame, not yet answered
+    double rateHandedAt_ = 0;     // ... handed to the port then
+    double portWireFree_ = 0;     // when what was written has left the wire
+    double rateDeadline_ = -1;    // the rate frame's answer is waited for until then
+    bool settlePending_ = false;  // its events still to come
+    bool deadlinePending_ = false;
     int undecided_ = 0;
     int compoundUndecided_ = 0;
     double undecidedUntil_ = 0;
@@ -152,6 +179,7 @@ private:
 
     // What happened.
     std::vector<Event> events_;
+    std::vector<double> eventTimes_;
     std::vector<Entry> journal_;
     std::vector<std::string> waitFaults_;
     bool codeRunning_ = false;

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "model/reference_model.h"
 
+#include <cmath>
+
 #include "conversation/frame_log.h"
+#include "protocol/baud.h"
 #include "protocol/catalog.h"
 #include "protocol/commands.h"
 #include "protocol/hex_text.h"
@@ -26,32 +29,145 @@ ItemKind KindOf(Command c) {
 
 ReferenceModel::ReferenceModel() : lists_(InitialCodeLists()) {}
 
-void ReferenceModel::apply(const Event& event) {
+void ReferenceModel::apply(const Event& event, double at) {
+    if (releaseAt_ && (at != *releaseAt_ || std::holds_alternative<OperatorInput>(event))) {
+        releaseAt_.reset();
+        release();
+    }
+    // A lyric wait that is over by now ended first (one that ends within a
+    // millisecond of this event may have ended after it).
+    while (lyricWaitEnd_ && at >= *lyricWaitEnd_ - 0.001) {
+        if (at < *lyricWaitEnd_ + 0.001 && !uncertainFrom_) uncertainFrom_ = journal_.size();
+        now_ = *lyricWaitEnd_;
+        lyricWaitEnd_.reset();
+        cause_ = "the end of the lyric wait";
+        release();
+    }
+    now_ = at;
+    const bool marker = std::holds_alternative<Ambiguous>(event) || std::holds_alternative<RateSettled>(event) ||
+                        std::holds_alternative<RateDeadline>(event);
+    // Lyric data in one read with an acceptance that ended a switch came
+    // during it: it waits with what the switch held. So does the rest of
+    // that read once one of them started another switch (it came before
+    // that switch's frame went).
+    const bool withAcceptance =
+        releaseAt_ && !marker &&
+        (switch_.on || std::holds_alternative<LyricArrived>(event) || std::holds_alternative<LyricCut>(event));
+    if ((lyricWaitEnd_ && !marker) || (switch_.on && holds(event)) || withAcceptance) {
+        held_.push_back(event);
+        return;
+    }
+    act(event);
+}
+
+void ReferenceModel::finish() {
+    releaseAt_.reset();
+    release();
+    while (lyricWaitEnd_) {
+        now_ = *lyricWaitEnd_;
+        lyricWaitEnd_.reset();
+        cause_ = "the end of the lyric wait";
+        release();
+    }
+}
+
+// What a wait held is acted on in the order it came, up to one that starts
+// another wait.
+void ReferenceModel::release() {
+    while (!switch_.on && !lyricWaitEnd_ && !held_.empty()) {
+        const Event event = std::move(held_.front());
+        held_.pop_front();
+        act(event);
+    }
+}
+
+// As the conversation times it: the wait at the chosen rate from the first
+// byte, in whole milliseconds; none when that is over already.
+void ReferenceModel::startLyricWait(double firstAt) {
+    const int waitMs = LyricWaitMs(controls_.baudIndex);
+    const int ms = waitMs - int(std::lround(std::max(0.0, now_ - firstAt) * 1000.0));
+    if (waitMs > 0 && ms > 0) lyricWaitEnd_ = now_ + ms / 1000.0;
+}
+
+// What a rate switch holds: the operator's input and lyric data, and once
+// its acceptance came early, everything the chip says until it is acted on.
+bool ReferenceModel::holds(const Event& event) const {
+    if (std::holds_alternative<ReplyArrived>(event)) return switch_.kept;
+    return std::holds_alternative<OperatorInput>(event) || std::holds_alternative<LyricArrived>(event) ||
+           std::holds_alternative<LyricCut>(event);
+}
+
+void ReferenceModel::act(const Event& event) {
     if (const auto* in = std::get_if<OperatorInput>(&event)) {
         apply(*in);
     } else if (const auto* r = std::get_if<ReplyArrived>(&event)) {
-        cause_ = "the chip's reply";
-        log(reply::LogLine(r->kind) + kCrLf);
-        if (r->kind == reply::Kind::Rejected) {
-            rejected();
-            return;
-        }
-        rejections_ = 0;
-        if (r->kind == reply::Kind::Finished) {
-            run_.finished = true;
-            cause_ = "the next code after a finish report";
-            advanceRun();
-        }
-    } else if (std::holds_alternative<LyricArrived>(event)) {
+        replied(r->kind);
+    } else if (const auto* l = std::get_if<LyricArrived>(&event)) {
         beforeLyrics_ = rejections_;
         rejections_ = 0;
+        startLyricWait(l->firstAt);
     } else if (std::holds_alternative<Ambiguous>(event)) {
         if (!uncertainFrom_) uncertainFrom_ = journal_.size();
+    } else if (std::holds_alternative<RateSettled>(event)) {
+        if (!switch_.on) return;
+        switch_.settled = true;
+        if (switch_.kept) acceptSwitch(false);
+    } else if (std::holds_alternative<RateDeadline>(event)) {
+        if (!switch_.on || switch_.kept) return;
+        cause_ = "no answer to the rate frame by its deadline";
+        log(switch_.record);
+        endSwitch();
     } else if (beforeLyrics_ != 0) {
         // Cut short before it was read: maybe read (ending a rejection
         // series), maybe dropped with the close.
         rejections_.reset();
     }
+}
+
+void ReferenceModel::replied(reply::Kind kind) {
+    cause_ = "the chip's reply";
+    if (switch_.on && kind == reply::Kind::Accepted) {
+        // The switch's answer: the port follows once the chip has switched.
+        switch_.kept = true;
+        if (switch_.settled) acceptSwitch(true);
+        return;
+    }
+    const bool switchRejected = switch_.on && kind == reply::Kind::Rejected;
+    if (switchRejected) log(switch_.record);
+    log(reply::LogLine(kind) + kCrLf);
+    if (kind == reply::Kind::Rejected) {
+        const int rateFrames = rateFrames_;
+        rejected();
+        // A resend goes on with the switch; after the last one it is over.
+        if (switchRejected && rateFrames_ == rateFrames) endSwitch();
+        return;
+    }
+    rejections_ = 0;
+    if (kind == reply::Kind::Finished) {
+        run_.finished = true;
+        cause_ = "the next code after a finish report";
+        advanceRun();
+    }
+}
+
+void ReferenceModel::acceptSwitch(bool atArrival) {
+    cause_ = "the acceptance of the rate frame";
+    log(switch_.record);
+    log(reply::LogLine(reply::Kind::Accepted) + kCrLf);
+    rejections_ = 0;
+    if (!atArrival) {
+        endSwitch();
+        return;
+    }
+    switch_ = Switch{};
+    releaseAt_ = now_;
+}
+
+// The switch is over: what it held is acted on in the order it came, up to
+// a switch that one of them starts.
+void ReferenceModel::endSwitch() {
+    switch_ = Switch{};
+    release();
 }
 
 void ReferenceModel::apply(const OperatorInput& in) {
@@ -133,10 +249,16 @@ void ReferenceModel::sendControl(Command command, bool resend) {
         mode = BaudAndOutputModeByte(controls_.baudIndex, controls_.outputIndex);
     }
     pending_ = command;
-    // Stop is logged before it goes, a rate after it has gone, sleep, wake
-    // and the output mode not at all.
-    const bool logged = command == Command::Stop || command == Command::Baud || command == Command::BaudAndOutput;
-    write(ControlFrame(FrameEnds{}, mode), logged, command == Command::Stop);
+    const Frame frame = ControlFrame(FrameEnds{}, mode);
+    if (command == Command::Baud || command == Command::BaudAndOutput) {
+        // A rate frame is logged when its switch ends.
+        write(frame, false, false);
+        ++rateFrames_;
+        switch_ = Switch{true, false, false, FormatSentRecord(frame.bytes())};
+        return;
+    }
+    // Stop is logged before it goes; sleep, wake and the output mode not at all.
+    write(frame, command == Command::Stop, command == Command::Stop);
 }
 
 void ReferenceModel::sendRaw(Command command) {

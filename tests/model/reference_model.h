@@ -12,8 +12,22 @@
 // sends its first code at once and each next one at a finish report; any
 // other sending command ends a waiting run; while asleep, clicks on the
 // buttons the window turns off are not acted on, also when they were held.
+//
+// A rate switch holds the operator's input (and lyric data) from its frame
+// until its answer: an acceptance, acted on no sooner than the 100 ms after
+// the frame (what the chip says between is held too), logs the frame's
+// record and the acceptance; a rejection logs the record and the rejection
+// and resends while it may; no answer by the deadline logs the record
+// alone. Then what was held is acted on in the order it came (after the
+// chip's other messages that came in one read with an acceptance, which
+// came during the switch; lyric data among them waits with the held input). Finish
+// reports and stray bytes during the switch are acted on as they come.
+// Lyric data is given its wait (by the chosen rate, from its first byte),
+// which holds everything: what a wait holds is one queue, and a switch
+// started from it leaves the rest held, the chip's messages with it.
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <variant>
@@ -33,10 +47,17 @@ struct OperatorInput {
 struct ReplyArrived {
     reply::Kind kind = reply::Kind::Accepted;
 };
-struct LyricArrived {};  // the first byte of lyric data
-struct LyricCut {};      // lyric data cut short by the port's close
-struct Ambiguous {};     // a frame went while the chip's message could still be read either way
-using Event = std::variant<OperatorInput, ReplyArrived, LyricArrived, LyricCut, Ambiguous>;
+struct LyricArrived {  // lyric data handed over, its first byte in then
+    double firstAt = 0;
+};
+struct LyricCut {};   // lyric data cut short by the port's close
+struct Ambiguous {};  // a frame went while the chip's message could still be read either way
+// The last frame written is a rate frame, and 100 ms have passed since it
+// was handed to the port (the chip has had its time to switch).
+struct RateSettled {};
+// ... and its answer's deadline has passed (2 s after its last byte left).
+struct RateDeadline {};
+using Event = std::variant<OperatorInput, ReplyArrived, LyricArrived, LyricCut, Ambiguous, RateSettled, RateDeadline>;
 
 // A frame written, or a chunk appended to the log.
 struct Entry {
@@ -50,7 +71,10 @@ struct Entry {
 class ReferenceModel {
 public:
     ReferenceModel();
-    void apply(const Event& event);
+    // An event at `at` on the virtual clock (events come in time order).
+    void apply(const Event& event, double at);
+    // The line has been quiet since the last event: every wait is over.
+    void finish();
     const std::vector<Entry>& journal() const { return journal_; }
     // Where the model can no longer tell what comes (a rejection after lyric
     // data that the port's close may have dropped, a message that a frame
@@ -70,7 +94,14 @@ private:
         size_t next = 0;
         int position = 0;
     };
+    void act(const Event& event);
+    bool holds(const Event& event) const;
+    void release();
+    void startLyricWait(double firstAt);
     void apply(const OperatorInput& in);
+    void replied(reply::Kind kind);
+    void acceptSwitch(bool atArrival);
+    void endSwitch();
     void send(Command command, bool resend);
     void sendControl(Command command, bool resend);
     void sendRaw(Command command);
@@ -92,6 +123,22 @@ private:
     std::optional<int> beforeLyrics_ = 0;
     Run run_;
     std::string cause_;
+    // The rate switch under way.
+    struct Switch {
+        bool on = false;
+        bool settled = false;  // its 100 ms are over
+        bool kept = false;     // its acceptance came sooner and waits for them
+        QString record;        // its frame's record, logged at its end
+    };
+    Switch switch_;
+    int rateFrames_ = 0;  // rate frames written
+    // The lyric wait under way (holds all input): until then.
+    std::optional<double> lyricWaitEnd_;
+    double now_ = 0;
+    // An acceptance acted on as it arrived ends its switch, and what the
+    // switch held is acted on once the rest of that read has been: then.
+    std::optional<double> releaseAt_;
+    std::deque<Event> held_;
 };
 
 }  // namespace vorla::model
