@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: MIT
+// A test station over real lines: slots on virtual chips on
+// pseudo-terminals run at once, a good one, a faulty one and one whose chip
+// vanishes, each ending in its own verdict while the others go on; the
+// program's combined report is valid against its schemas and read by a
+// JUnit reader, its capture has an interface a slot, and a station that
+// cannot run is refused before anything is sent.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "chip_rig.h"
+#include "selftest/report.h"
+#include "selftest/station.h"
+
+using namespace vorla;
+using namespace vorla::test;
+
+namespace station_test {
+
+struct Ran {
+    int status = -1;
+    QString out;
+};
+
+Ran Exec(const QString& program, const QStringList& args, int ms = 90000) {
+    QProcess p;
+    p.start(program, args);
+    Ran r;
+    EXPECT_TRUE(p.waitForFinished(ms)) << program.toStdString();
+    r.status = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput()) + QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+Ran PythonOut(const QString& script, const QStringList& args) {
+    return Exec(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + args);
+}
+
+QJsonObject JsonFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
+QStringList Selftest(const QStringList& args) {
+    return QStringList{QStringLiteral("--baud"), QStringLiteral("9600"), QStringLiteral("--only"),
+                       QStringLiteral("link,controls,sounds")} +
+           args;
+}
+
+}  // namespace station_test
+
+using namespace station_test;
+
+TEST(Station, AGoodAFaultyAndAVanishedSlotEachEndInTheirOwnVerdict) {
+    ChipOptions good;
+    good.baud = 9600;
+    // B garbles: stray bytes around its replies, its first frame rejected every time.
+    ChipOptions noisy = good;
+    noisy.rejectNext = 4;
+    noisy.strayBytes = 0.3;
+    std::vector<std::unique_ptr<ChipThread>> chips;
+    StationSpec spec;
+    for (const ChipOptions& o : {good, noisy, good}) {
+        chips.push_back(std::make_unique<ChipThread>(o));
+        ASSERT_TRUE(chips.back()->start());
+        spec.slotSpecs.push_back(SlotSpec{QString(QChar(u'A' + int(chips.size()) - 1)), chips.back()->devicePath(),
+                                          QStringLiteral("M-%1").arg(chips.size()), std::nullopt});
+    }
+    QtClock clock;
+    Station station(clock);
+    RunOptions run;
+    run.startBaudIndex = 3;
+    run.only = {QStringLiteral("link"), QStringLiteral("controls"), QStringLiteral("text")};
+    QString why;
+    ASSERT_TRUE(station.open(spec, run, &why)) << why.toStdString();
+    // C's chip vanishes after its fifth step.
+    QObject::connect(&station, &Station::stepFinished, [&](int slot, int index) {
+        if (slot == 2 && index == 4) chips[2]->stop();
+    });
+    station.startAll();
+    ASSERT_TRUE(Spin(120000, [&] { return !station.running(); }));
+    const StationRecord r = station.record();
+    ASSERT_EQ(r.slotRuns.size(), 3u);
+    const RunRecord& a = r.slotRuns[0].run;
+    const RunRecord& c = r.slotRuns[2].run;
+    EXPECT_EQ(a.verdict.outcome, Outcome::Pass) << a.verdict.reasons.join(u';').toStdString();
+    EXPECT_EQ(a.count(Outcome::Pass), int(a.steps.size()));
+    // B fails, C's line is lost, and not a step of A's moved.
+    EXPECT_EQ(r.slotRuns[1].run.verdict.outcome, Outcome::Fail);
+    EXPECT_EQ(c.verdict.outcome, Outcome::Error);
+    EXPECT_TRUE(c.fault.contains(QStringLiteral("连接中断"))) << c.fault.toStdString();
+    EXPECT_EQ(c.count(Outcome::Pass), 5);
+    EXPECT_EQ(StationOutcome(r), Outcome::Error);
+    EXPECT_EQ(StationExitStatus(r), 3);
+    const Band band = a.limits.latency(9600);
+    for (const StepRecord& s : a.steps) EXPECT_LT(s.measured.latencyMs, band.marginal) << s.step.id().toStdString();
+    // One capture: an interface a slot, named after it, each with its own frames.
+    const capture::Capture line = station.lineCapture();
+    ASSERT_EQ(line.interfaces.size(), 3u);
+    std::array<int, 3> frames{};
+    for (const capture::Packet& p : line.packets)
+        if (p.direction == capture::Direction::Out && p.interface < 3) ++frames.at(p.interface);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(line.interfaces[size_t(i)].name, spec.slotSpecs[size_t(i)].name);
+        EXPECT_EQ(frames.at(size_t(i)), r.slotRuns[size_t(i)].run.framesSent) << i;
+    }
+}
+
+TEST(Station, TheProgramsCombinedReportsAndCaptureHoldEverySlot) {
+    QTemporaryDir dir;
+    const QString json = dir.filePath(QStringLiteral("station.json"));
+    const QString xml = dir.filePath(QStringLiteral("station.xml"));
+    const QString pcap = dir.filePath(QStringLiteral("station.pcapng"));
+    const Ran ran = Exec(QStringLiteral(VORLA_SELFTEST_PATH),
+                         Selftest({QStringLiteral("--simulate"), QStringLiteral("3"), QStringLiteral("--slot-fault"),
+                                   QStringLiteral("B=reject-next:4"), QStringLiteral("--report"), json,
+                                   QStringLiteral("--capture"), pcap}));
+    EXPECT_EQ(ran.status, 1) << ran.out.toStdString();
+    const Ran valid = PythonOut(
+        QStringLiteral("import json, sys, jsonschema\n"
+                       "r = json.load(open(sys.argv[1]))\n"
+                       "jsonschema.validate(r, json.load(open(sys.argv[2])))\n"
+                       "for s in r['slots']: jsonschema.validate(s['run'], json.load(open(sys.argv[3])))\n"
+                       "print(r['verdict'], r['exitStatus'], ' '.join(s['slot'] + ':' + s['verdict'] for s in "
+                       "r['slots']))\n"),
+        {json, QStringLiteral(VORLA_STATION_REPORT_SCHEMA), QStringLiteral(VORLA_REPORT_SCHEMA)});
+    EXPECT_EQ(valid.out.trimmed(), QStringLiteral("fail 1 A:pass B:fail C:pass"));
+    EXPECT_FALSE(JsonFile(json).value(QStringLiteral("capture")).toObject().value(QStringLiteral("sha256")).isNull());
+
+    // The capture read by tshark: an interface a slot, named after it.
+    const Ran names =
+        Exec(QStringLiteral("tshark"), {QStringLiteral("-r"), pcap, QStringLiteral("-T"), QStringLiteral("fields"),
+                                        QStringLiteral("-e"), QStringLiteral("frame.interface_name")});
+    ASSERT_EQ(names.status, 0) << names.out.toStdString();
+    QStringList seen = names.out.split(u'\n', Qt::SkipEmptyParts);
+    seen.removeIf([](const QString& l) { return l.startsWith(QStringLiteral("Running as user")); });
+    seen.removeDuplicates();
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+
+    // JUnit: a <testsuite> a slot, the faulty slot's failures in its own.
+    EXPECT_EQ(Exec(QStringLiteral(VORLA_SELFTEST_PATH),
+                   Selftest({QStringLiteral("--simulate"), QStringLiteral("2"), QStringLiteral("--slot-fault"),
+                             QStringLiteral("A=reject-next:4"), QStringLiteral("--report"), xml}))
+                  .status,
+              1);
+    const Ran suites = PythonOut(
+        QStringLiteral("import sys, junitparser\n"
+                       "x = junitparser.JUnitXml.fromfile(sys.argv[1])\n"
+                       "print(' '.join('%s/%d/%d' % (s.name.split(':')[0], s.tests, s.failures) for s in x))\n"),
+        {xml});
+    EXPECT_EQ(suites.out.trimmed(), QStringLiteral("slot A/17/1 slot B/17/0"));
+}
+
+TEST(Station, AStationThatCannotRunIsRefusedNamingTheSlot) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bad.json"));
+    QFile bad(file);
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"schema": "vorla-station/1", "slots": [{"name": "A", "device": "/dev/null", "colour": 1}]})");
+    bad.close();
+    const QString missing = dir.filePath(QStringLiteral("by-path-port0"));
+    const struct {
+        QStringList args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{QStringLiteral("--slot"), QStringLiteral("A=/dev/null"), QStringLiteral("--slot"),
+          QStringLiteral("B=/dev/null")},
+         2,
+         "slots A and B are on one device"},
+        {{QStringLiteral("--slot"), QStringLiteral("A=/dev/null"), QStringLiteral("--slot"),
+          QStringLiteral("A=/dev/zero")},
+         2,
+         "slot A is named twice"},
+        {{QStringLiteral("--slot"), QStringLiteral("A=/dev/null,M-1"), QStringLiteral("--slot"),
+          QStringLiteral("B=/dev/zero,M-1")},
+         2,
+         "the DUT M-1 is in slots A and B"},
+        {{QStringLiteral("--station"), file}, 2, "slot A: unknown key \"colour\""},
+        {{QStringLiteral("--simulate"), QStringLiteral("2"), QStringLiteral("--slot-fault"),
+          QStringLiteral("C=reject-rate:0.2")},
+         2,
+         "no virtual slot C"},
+        {{QStringLiteral("--slot"), QStringLiteral("A=") + missing}, 3, "by-path-port0 is missing"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Exec(QStringLiteral(VORLA_SELFTEST_PATH), c.args, 20000);
+        EXPECT_EQ(ran.status, c.status) << ran.out.toStdString();
+        EXPECT_TRUE(ran.out.contains(QString::fromUtf8(c.says))) << ran.out.toStdString();
+    }
+}
