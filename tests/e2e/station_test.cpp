@@ -5,6 +5,8 @@
 // program's combined report is valid against its schemas and read by a
 // JUnit reader, its capture has an interface a slot, and a station that
 // cannot run is refused before anything is sent.
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -132,16 +134,49 @@ TEST(Station, TheProgramsCombinedReportsAndCaptureHoldEverySlot) {
     EXPECT_EQ(valid.out.trimmed(), QStringLiteral("fail 1 A:pass B:fail C:pass"));
     EXPECT_FALSE(JsonFile(json).value(QStringLiteral("capture")).toObject().value(QStringLiteral("sha256")).isNull());
 
-    // The capture read by tshark: an interface a slot, named after it.
-    const Ran names =
-        Exec(QStringLiteral("tshark"), {QStringLiteral("-r"), pcap, QStringLiteral("-T"), QStringLiteral("fields"),
-                                        QStringLiteral("-e"), QStringLiteral("frame.interface_name")});
-    ASSERT_EQ(names.status, 0) << names.out.toStdString();
-    QStringList seen = names.out.split(u'\n', Qt::SkipEmptyParts);
-    seen.removeIf([](const QString& l) { return l.startsWith(QStringLiteral("Running as user")); });
-    seen.removeDuplicates();
-    seen.sort();
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+    // The capture read by tshark through the dissector: an interface a slot,
+    // named after it, each slot's frames named in words.
+    const Ran fields = Exec(
+        QStringLiteral("tshark"),
+        {QStringLiteral("-X"), QStringLiteral("lua_script:" VORLA_DISSECTOR), QStringLiteral("-r"), pcap,
+         QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-e"), QStringLiteral("frame.interface_name"),
+         QStringLiteral("-e"), QStringLiteral("vorla.direction"), QStringLiteral("-e"), QStringLiteral("vorla.words")});
+    ASSERT_EQ(fields.status, 0) << fields.out.toStdString();
+    std::map<QString, int> named;  // frames sent named in words, by interface
+    for (const QString& line : fields.out.split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringList columns = line.split(u'\t');
+        if (columns.size() == 3 && !line.startsWith(QStringLiteral("Running as user")))
+            named[columns[0]] +=
+                columns[1] == QStringLiteral("sent") && !columns[2].isEmpty() ? 1 : 0;  // sent, in words
+    }
+    ASSERT_EQ(named.size(), 3u) << fields.out.toStdString();
+    const QJsonArray slotList = JsonFile(json).value(QStringLiteral("slots")).toArray();
+    for (const QJsonValue& slot : slotList) {
+        const QJsonObject o = slot.toObject();
+        const int sent = o.value(QStringLiteral("run"))
+                             .toObject()
+                             .value(QStringLiteral("frames"))
+                             .toObject()
+                             .value(QStringLiteral("sent"))
+                             .toInt();
+        EXPECT_EQ(named[o.value(QStringLiteral("slot")).toString()], sent)
+            << o.value(QStringLiteral("slot")).toString().toStdString();
+    }
+
+    // Slot B's line served strictly as a chip: a run against it meets B's chip again.
+    const QString link = dir.filePath(QStringLiteral("slot-b"));
+    QProcess replay;
+    replay.start(QStringLiteral(VORLA_CHIPSIM_PATH),
+                 {QStringLiteral("--replay"), pcap, QStringLiteral("--interface"), QStringLiteral("B"),
+                  QStringLiteral("--strict"), QStringLiteral("--link"), link});
+    ASSERT_TRUE(replay.waitForReadyRead(10000));
+    const Ran again = Exec(QStringLiteral(VORLA_SELFTEST_PATH), Selftest({QStringLiteral("--device"), link}));
+    replay.terminate();
+    replay.waitForFinished(5000);
+    const QString replayed = QString::fromUtf8(replay.readAll());
+    EXPECT_FALSE(replayed.contains(QStringLiteral("stopped"))) << replayed.toStdString();
+    EXPECT_EQ(again.status, 1) << again.out.toStdString();
+    EXPECT_TRUE(again.out.contains(QStringLiteral("rejected after every resend"))) << again.out.toStdString();
 
     // JUnit: a <testsuite> a slot, the faulty slot's failures in its own.
     EXPECT_EQ(Exec(QStringLiteral(VORLA_SELFTEST_PATH),
