@@ -155,8 +155,6 @@ QString MisplacedOption(const Split& s) {
     if (Given(s.rest, QStringLiteral("dut")))
         return QStringLiteral("a station's DUTs go with their slots: --slot NAME=DEVICE,DUT");
     if (Given(s.rest, QStringLiteral("simulate"))) return QStringLiteral("a station's virtual chips are --simulate N");
-    if (Given(s.rest, QStringLiteral("timeline")))
-        return QStringLiteral("--timeline draws one chip's run; a station's run is on its --capture");
     if (!s.faults.isEmpty() && s.simulate.isEmpty()) return QStringLiteral("--slot-fault goes with --simulate N");
     return QString();
 }
@@ -207,6 +205,8 @@ QString StationUsage() {
         "  --simulate N            N virtual chips on pseudo-terminals, slots A, B, …\n"
         "  --slot-fault NAME=FAULT[:VALUE]  one virtual slot's fault, a fault option\n"
         "                          below without its dashes: C=reject-rate:0.2\n"
+        "  --timeline FILE         a picture a slot, named after it: run.svg gives\n"
+        "                          run-A.svg, run-B.svg, …\n"
         "Two slots on one device, a name given twice, one DUT in two slots or a\n"
         "station file that does not validate: exit status 2 before anything is\n"
         "sent; a slot's device missing: 3.\n");

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -20,6 +21,7 @@
 #include "selftest/report.h"
 #include "serial/clock.h"
 #include "sim/chip_host.h"
+#include "ui/self_test_window.h"
 
 namespace vorla {
 
@@ -127,6 +129,36 @@ void PrintHeading(const Station& station, const StationCommandLine& c) {
     }
 }
 
+// A slot's file beside the one given: run.svg → run-A.svg.
+QString SlotFile(const QString& path, const QString& slot) {
+    const QFileInfo given(path);
+    const QString suffix = given.suffix().isEmpty() ? QString() : QStringLiteral(".") + given.suffix();
+    return given.dir().filePath(given.completeBaseName() + QStringLiteral("-") + slot + suffix);
+}
+
+// Each started slot's run on its line's timeline; false (said why) when one cannot be written.
+bool WriteTimelines(Station& station, const QString& path) {
+    bool written = true;
+    for (int i = 0; i < station.slotCount(); ++i) {
+        const QString file = SlotFile(path, station.slotName(i));
+        if (SaveRunTimelineSvg(station.test(i).record(), station.conversation(i).lineRecord(), file)) {
+            Say(QStringLiteral("timeline of slot %1: %2").arg(station.slotName(i), QFileInfo(file).absoluteFilePath()));
+            continue;
+        }
+        Say(QStringLiteral("vorla-selftest: the timeline %1 cannot be written").arg(file));
+        written = false;
+    }
+    return written;
+}
+
+// The application object: drawing the timelines takes fonts, so a
+// QGuiApplication on the offscreen platform (nothing is shown).
+std::unique_ptr<QCoreApplication> Application(int& argc, char** argv, bool drawing) {
+    if (!drawing) return std::make_unique<QCoreApplication>(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 // A line for every step that does not pass, and one for every slot at its end.
 void Follow(Station& station) {
     QObject::connect(&station, &Station::stepFinished, &station, [&station](int slot, int index) {
@@ -147,7 +179,7 @@ void Follow(Station& station) {
 int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     StationCommandLine c = ParseStationCommandLine(arguments);
     if (const int status = Answered(c); status >= 0) return status;
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = Application(argc, argv, !c.run.timelinePath.isEmpty());
     if (!GbkAvailable()) {
         Say(QStringLiteral("vorla-selftest: the GBK (code page 936) converter is not available"));
         return kStationStatus;
@@ -175,6 +207,7 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     QObject::connect(&station, &Station::finished, &station, [&] {
         StationRecord record = station.record();
         if (!c.run.capturePath.isEmpty()) written = WriteCapture(station, c.run.capturePath, record) && written;
+        if (!c.run.timelinePath.isEmpty()) written = WriteTimelines(station, c.run.timelinePath) && written;
         if (!c.run.reportPath.isEmpty()) {
             written = report.write(record) && written;
             Say(QStringLiteral("report: %1").arg(report.path()));
@@ -187,7 +220,7 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
         station.stop(signal == SIGTERM ? QStringLiteral("terminated") : QStringLiteral("interrupted"));
     });
     station.startAll();
-    app.exec();
+    app->exec();
     return status;
 }
 

@@ -149,7 +149,7 @@ int Replay(QCoreApplication& app, const Settings& settings) {
     std::optional<vorla::capture::Capture> capture;
     if (file.open(QIODevice::ReadOnly)) capture = vorla::capture::Read(file.readAll(), &error);
     else error = file.errorString();
-    if (capture) capture = vorla::sim::InterfaceLine(*capture, settings.interface, &error);
+    if (capture) capture = vorla::capture::LineOf(*capture, settings.interface, &error);
     if (!capture) {
         std::fprintf(stderr, "vorla-chipsim: %s: %s\n", qPrintable(settings.replay), qPrintable(error));
         return 1;

@@ -23,41 +23,6 @@ QString InWords(const QByteArray& frame) {
 }
 }  // namespace
 
-std::optional<capture::Capture> InterfaceLine(const capture::Capture& capture, const QString& name, QString* why) {
-    std::vector<int> counts(capture.interfaces.size(), 0);
-    for (const capture::Packet& p : capture.packets)
-        if (p.interface < counts.size()) ++counts[p.interface];
-    QStringList all, carrying;
-    std::vector<size_t> matches;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        const QString& n = capture.interfaces[i].name;
-        all << n;
-        if (counts[i] > 0) carrying << n;
-        if (name.isEmpty() ? counts[i] > 0 : n == name) matches.push_back(i);
-    }
-    if (name.isEmpty() && matches.empty()) return capture;  // nothing on any line
-    if (matches.size() != 1) {
-        if (name.isEmpty())
-            *why = QStringLiteral("the capture holds the lines of %1: choose one with --interface NAME")
-                       .arg(carrying.join(QStringLiteral(", ")));
-        else if (matches.empty())
-            *why =
-                QStringLiteral("the capture has no interface %1 (it has %2)").arg(name, all.join(QStringLiteral(", ")));
-        else *why = QStringLiteral("the capture has %1 interfaces named %2").arg(matches.size()).arg(name);
-        return std::nullopt;
-    }
-    const size_t chosen = matches.front();
-    capture::Capture one;
-    one.application = capture.application;
-    one.interfaces = {capture.interfaces[chosen]};
-    for (const capture::Packet& p : capture.packets) {
-        if (p.interface != chosen) continue;
-        one.packets.push_back(p);
-        one.packets.back().interface = 0;
-    }
-    return one;
-}
-
 Replay::Replay(const capture::Capture& capture, Options options) : options_(options) {
     if (options_.speed <= 0) options_.speed = 1;
     Exchange opening;  // what the chip sent before the tool's first frame

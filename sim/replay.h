@@ -10,7 +10,6 @@
 #pragma once
 
 #include <deque>
-#include <optional>
 #include <vector>
 
 #include <QByteArray>
@@ -20,12 +19,6 @@
 #include "protocol/capture.h"
 
 namespace vorla::sim {
-
-// The line of one interface of a capture, as the only one: the capture of a
-// test station has an interface a slot. With no name, the one interface
-// that carries packets. Nothing, and why (the interfaces there are), for a
-// name the capture lacks, or for no name when several carry packets.
-std::optional<capture::Capture> InterfaceLine(const capture::Capture& capture, const QString& name, QString* why);
 
 class Replay {
 public:

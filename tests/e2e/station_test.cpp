@@ -181,7 +181,8 @@ TEST(Station, TheProgramsCombinedReportsAndCaptureHoldEverySlot) {
     // JUnit: a <testsuite> a slot, the faulty slot's failures in its own.
     EXPECT_EQ(Exec(QStringLiteral(VORLA_SELFTEST_PATH),
                    Selftest({QStringLiteral("--simulate"), QStringLiteral("2"), QStringLiteral("--slot-fault"),
-                             QStringLiteral("A=reject-next:4"), QStringLiteral("--report"), xml}))
+                             QStringLiteral("A=reject-next:4"), QStringLiteral("--report"), xml,
+                             QStringLiteral("--timeline"), dir.filePath(QStringLiteral("run.svg"))}))
                   .status,
               1);
     const Ran suites = PythonOut(
@@ -190,6 +191,11 @@ TEST(Station, TheProgramsCombinedReportsAndCaptureHoldEverySlot) {
                        "print(' '.join('%s/%d/%d' % (s.name.split(':')[0], s.tests, s.failures) for s in x))\n"),
         {xml});
     EXPECT_EQ(suites.out.trimmed(), QStringLiteral("slot A/17/1 slot B/17/0"));
+    // And a timeline a slot.
+    for (const char* slot : {"A", "B"}) {
+        QFile svg(dir.filePath(QStringLiteral("run-%1.svg").arg(QLatin1String(slot))));
+        EXPECT_TRUE(svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg")) << slot;
+    }
 }
 
 TEST(Station, AStationThatCannotRunIsRefusedNamingTheSlot) {

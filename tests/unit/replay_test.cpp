@@ -96,7 +96,7 @@ TEST(Replay, ServesOneInterfaceOfAStationsCapture) {
     };
     for (const auto& c : cases) {
         QString why;
-        const auto line = InterfaceLine(station, c.name, &why);
+        const auto line = capture::LineOf(station, c.name, &why);
         EXPECT_EQ(why.toStdString(), c.why) << c.name.toStdString();
         if (c.packets < 0) continue;
         ASSERT_TRUE(line);
@@ -106,7 +106,7 @@ TEST(Replay, ServesOneInterfaceOfAStationsCapture) {
         for (const capture::Packet& p : line->packets) EXPECT_EQ(p.interface, 0u);
     }
     // B's line replayed answers B's frames as recorded.
-    Replay replay(*InterfaceLine(station, QStringLiteral("B"), nullptr), Replay::Options{});
+    Replay replay(*capture::LineOf(station, QStringLiteral("B"), nullptr), Replay::Options{});
     replay.hear(kStop, 10, 9600);
     EXPECT_EQ(replay.takeDue(11), kAccepted);
     EXPECT_TRUE(replay.stopped().isEmpty());
