@@ -46,22 +46,6 @@ int Answered(const StationCommandLine& c) {
     return kUsageStatus;
 }
 
-// The virtual station's chips, each on a pseudo-terminal of its own (and a
-// thread of its own, so that the station's loop never stalls a chip); the
-// slots' devices are theirs. False (said why) when one cannot start.
-bool StartChips(StationCommandLine& c, std::vector<std::unique_ptr<sim::ChipThread>>& chips) {
-    for (SlotSpec& slot : c.station.slotSpecs) {
-        chips.push_back(std::make_unique<sim::ChipThread>(c.chips.at(slot.name)));
-        QString why;
-        if (!chips.back()->start(&why)) {
-            Say(QStringLiteral("vorla-selftest: slot %1: the virtual chip: %2").arg(slot.name, why));
-            return false;
-        }
-        slot.device = chips.back()->devicePath();
-    }
-    return true;
-}
-
 // The station's report: a folder gets a new file named after the station
 // and the time. Written whole every time, so that a reader never sees half.
 class StationReportFile {
@@ -176,6 +160,19 @@ void Follow(Station& station) {
 }
 }  // namespace
 
+bool StartVirtualChips(StationCommandLine& c, std::vector<std::unique_ptr<sim::ChipThread>>& chips, QString* why) {
+    for (SlotSpec& slot : c.station.slotSpecs) {
+        chips.push_back(std::make_unique<sim::ChipThread>(c.chips.at(slot.name)));
+        QString error;
+        if (!chips.back()->start(&error)) {
+            *why = QStringLiteral("slot %1: the virtual chip: %2").arg(slot.name, error);
+            return false;
+        }
+        slot.device = chips.back()->devicePath();
+    }
+    return true;
+}
+
 int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     StationCommandLine c = ParseStationCommandLine(arguments);
     if (const int status = Answered(c); status >= 0) return status;
@@ -186,11 +183,14 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     }
     c.run.run.info.version = QStringLiteral(VORLA_VERSION);
     std::vector<std::unique_ptr<sim::ChipThread>> chips;
-    if (c.simulate > 0 && !StartChips(c, chips)) return kStationStatus;
+    QString why;
+    if (c.simulate > 0 && !StartVirtualChips(c, chips, &why)) {
+        Say(QStringLiteral("vorla-selftest: %1").arg(why));
+        return kStationStatus;
+    }
     // The station before the chips: every device opens and the report can be written.
     QtClock clock;
     Station station(clock);
-    QString why;
     if (!station.open(c.station, c.run.run, &why)) {
         Say(QStringLiteral("vorla-selftest: %1").arg(why));
         return kStationStatus;

@@ -404,9 +404,16 @@ bool Station::open(const StationSpec& spec, const RunOptions& run, QString* why)
     return true;
 }
 
-void Station::startAll() {
+bool Station::startAll(const QStringList& duts, QString* why) {
     mode_ = QStringLiteral("batch");
-    for (int i = 0; i < slotCount(); ++i) startSlot(i, slots_[size_t(i)]->spec.dut);
+    QStringList problems;
+    for (int i = 0; i < slotCount(); ++i) {
+        if (slots_[size_t(i)]->test->running()) continue;
+        QString problem;
+        if (!startSlot(i, duts.isEmpty() ? slots_[size_t(i)]->spec.dut : duts.value(i), &problem)) problems << problem;
+    }
+    if (why) *why = problems.join(QStringLiteral("; "));
+    return problems.isEmpty();
 }
 
 bool Station::startSlot(int slot, const QString& dut, QString* why) {
@@ -448,6 +455,7 @@ bool Station::slotRunning(int slot) const {
 }
 
 const SelfTest& Station::test(int slot) const { return *slots_.at(size_t(slot))->test; }
+SelfTest& Station::test(int slot) { return *slots_.at(size_t(slot))->test; }
 ChipConversation& Station::conversation(int slot) { return *slots_.at(size_t(slot))->conversation; }
 const QString& Station::slotName(int slot) const { return slots_.at(size_t(slot))->spec.name; }
 const SlotDevice& Station::device(int slot) const { return slots_.at(size_t(slot))->device; }

@@ -105,8 +105,9 @@ public:
     // station has a problem (StationProblem) or a port cannot be opened;
     // then nothing has been sent.
     bool open(const StationSpec& spec, const RunOptions& run, QString* why);
-    // Every slot at once.
-    void startAll();
+    // Every slot at once, each with its DUT from `duts` (by slot) or its
+    // description; false (said why, slot by slot) when one could not start.
+    bool startAll(const QStringList& duts = {}, QString* why = nullptr);
     // One slot, for the DUT now in it (independent slots); false while the
     // slot runs, for a DUT in another slot, or a slot that does not exist.
     bool startSlot(int slot, const QString& dut, QString* why = nullptr);
@@ -117,6 +118,7 @@ public:
     bool running() const;
     bool slotRunning(int slot) const;
     const SelfTest& test(int slot) const;
+    SelfTest& test(int slot);
     ChipConversation& conversation(int slot);
     const QString& slotName(int slot) const;
     const SlotDevice& device(int slot) const;

@@ -12,12 +12,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include "chip_rig.h"
 #include "selftest/report.h"
 #include "selftest/station.h"
+#include "ui/self_test_window.h"
+#include "ui/station_window.h"
 
 using namespace vorla;
 using namespace vorla::test;
@@ -235,4 +238,124 @@ TEST(Station, AStationThatCannotRunIsRefusedNamingTheSlot) {
         EXPECT_EQ(ran.status, c.status) << ran.out.toStdString();
         EXPECT_TRUE(ran.out.contains(QString::fromUtf8(c.says))) << ran.out.toStdString();
     }
+}
+
+// Slots named by links, as /dev/serial/by-path/ names sockets: when the
+// adapters' numbers change between two starts, each slot follows its link
+// to the chip in its socket.
+TEST(Station, SlotsFollowTheirLinksWhenTheDevicesAreReshuffled) {
+    ChipOptions good;
+    good.baud = 9600;
+    ChipOptions rejecting = good;
+    rejecting.rejectNext = 1000;
+    ChipThread x(good), y(rejecting);
+    ASSERT_TRUE(x.start() && y.start());
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:1:1.0-port0"));
+    const QString b = dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:2:1.0-port0"));
+    RunOptions run;
+    run.startBaudIndex = 3;
+    run.only = {QStringLiteral("link")};
+    const auto verdicts = [&](const QString& toA, const QString& toB) {
+        QFile::remove(a);
+        QFile::remove(b);
+        EXPECT_TRUE(QFile::link(toA, a) && QFile::link(toB, b));
+        QtClock clock;
+        Station station(clock);
+        QString why;
+        EXPECT_TRUE(station.open(StationSpec{{}, {{"A", a, {}, {}}, {"B", b, {}, {}}}, {}}, run, &why))
+            << why.toStdString();
+        EXPECT_EQ(station.device(0).canonical, QFileInfo(toA).canonicalFilePath());
+        station.startAll();
+        EXPECT_TRUE(Spin(30000, [&] { return !station.running(); }));
+        const StationRecord r = station.record();
+        return QStringList{OutcomeName(r.slotRuns.at(0).run.verdict.outcome),
+                           OutcomeName(r.slotRuns.at(1).run.verdict.outcome)};
+    };
+    EXPECT_EQ(verdicts(x.devicePath(), y.devicePath()), (QStringList{QStringLiteral("pass"), QStringLiteral("fail")}));
+    EXPECT_EQ(verdicts(y.devicePath(), x.devicePath()), (QStringList{QStringLiteral("fail"), QStringLiteral("pass")}));
+}
+
+// The station window: a tile a slot, each started by its DUT's Enter, the
+// verdict as a word that stays until the next DUT starts; one DUT scanned
+// into two slots refused; a tile's table; the report of the station; and
+// the main window's 测试台… opening a station file or saying why not.
+TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
+    ChipOptions good;
+    good.baud = 9600;
+    ChipOptions rejecting = good;
+    rejecting.rejectNext = 4;
+    auto x = std::make_unique<ChipThread>(good);
+    auto y = std::make_unique<ChipThread>(rejecting);
+    ASSERT_TRUE(x->start() && y->start());
+    QTemporaryDir dir;
+    {
+        QtClock clock;
+        auto station = std::make_unique<Station>(clock);
+        RunOptions run;
+        run.startBaudIndex = 3;
+        run.only = {QStringLiteral("link"), QStringLiteral("controls")};
+        QString why;
+        ASSERT_TRUE(station->open(StationSpec{{}, {{"A", x->devicePath(), {}, {}}, {"B", y->devicePath(), {}, {}}}, {}},
+                                  run, &why));
+        StationWindow w(std::move(station));
+        w.show();
+        const auto scan = [&](int slot, const QString& dut) {
+            w.dutField(slot)->setText(dut);
+            emit w.dutField(slot)->returnPressed();
+        };
+        scan(0, QStringLiteral("M-1"));
+        EXPECT_TRUE(w.station().slotRunning(0));
+        EXPECT_FALSE(w.station().slotRunning(1));
+        scan(1, QStringLiteral("M-1"));  // already in A
+        EXPECT_FALSE(w.station().slotRunning(1));
+        EXPECT_TRUE(w.stepText(1).contains(QStringLiteral("the DUT M-1 is in slot A"))) << w.stepText(1).toStdString();
+        ASSERT_TRUE(Spin(30000, [&] { return !w.verdictText(0).isEmpty(); }));
+        EXPECT_EQ(w.verdictText(0), QStringLiteral("通过"));
+        EXPECT_EQ(w.progress(0), int(w.station().test(0).record().steps.size()));
+        scan(1, QStringLiteral("M-2"));
+        ASSERT_TRUE(Spin(30000, [&] { return !w.verdictText(1).isEmpty(); }));
+        EXPECT_EQ(w.verdictText(1), QStringLiteral("失败"));
+        EXPECT_EQ(w.verdictText(0), QStringLiteral("通过"));  // stays
+        scan(0, QStringLiteral("M-3"));
+        EXPECT_EQ(w.verdictText(0), QString());  // until the next DUT starts
+        ASSERT_TRUE(Spin(30000, [&] { return !w.verdictText(0).isEmpty(); }));
+        SelfTestWindow* detail = w.openSlot(1);
+        ASSERT_TRUE(detail);
+        EXPECT_TRUE(detail->summary().contains(QStringLiteral("FAIL"))) << detail->summary().toStdString();
+        const QString report = dir.filePath(QStringLiteral("station.json"));
+        w.setSavePathSource([&](const QString&) { return report; });
+        w.saveReport();
+        const QJsonObject saved = JsonFile(report);
+        EXPECT_EQ(saved.value(QStringLiteral("mode")).toString(), QStringLiteral("independent"));
+        const QJsonArray slotList = saved.value(QStringLiteral("slots")).toArray();
+        ASSERT_EQ(slotList.size(), 2);
+        EXPECT_EQ(slotList[0].toObject().value(QStringLiteral("dut")).toString(), QStringLiteral("M-3"));
+        EXPECT_EQ(slotList[1].toObject().value(QStringLiteral("verdict")).toString(), QStringLiteral("fail"));
+    }
+    // From the main window's menu: a station file, or why it cannot open.
+    const QString file = dir.filePath(QStringLiteral("station.json"));
+    const QString bad = dir.filePath(QStringLiteral("bad.json"));
+    for (const auto& [path, text] :
+         {std::pair{file, QStringLiteral(R"({"schema": "vorla-station/1", "slots": [{"name": "A", "device": "%1"},
+                                             {"name": "B", "device": "%2"}]})")
+                              .arg(x->devicePath(), y->devicePath())},
+          std::pair{bad, QStringLiteral(R"({"schema": "vorla-station/1", "slots": [{"name": "A", "device": "%1"},
+                                            {"name": "B", "device": "%1"}]})")
+                             .arg(x->devicePath())}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
+    LinkedWindow main;
+    main.openWindow();
+    main.window->setStationPathSource([&] { return bad; });
+    EXPECT_EQ(main.window->openStation(), nullptr);
+    ASSERT_EQ(main.messages.size(), 1u);
+    EXPECT_TRUE(main.messages[0].contains(QStringLiteral("slots A and B are on one device")));
+    main.window->setStationPathSource([&] { return file; });
+    StationWindow* opened = main.window->openStation();
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->station().slotCount(), 2);
+    EXPECT_EQ(main.window->openStation(), opened);  // once
 }
