@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorla-station: %s\n", qPrintable(why));
         return kStationStatus;
     }
+    station->setPlaysInTurn(c.playsInTurn);
     StationWindow window(std::move(station));
     if (!c.run.reportPath.isEmpty()) {
         // The station's report, where the command line says.

@@ -26,6 +26,7 @@ struct Split {
     QStringList faults;
     QString stationFile;
     QString simulate;  // the count given to --simulate
+    bool playsInTurn = false;
     QStringList rest;
 };
 
@@ -55,6 +56,7 @@ Split SplitArguments(const QStringList& arguments) {
         else if (Take(arguments, i, QStringLiteral("slot-fault"), value)) s.faults << value;
         else if (Take(arguments, i, QStringLiteral("station"), value, IsStationFile)) s.stationFile = value;
         else if (Take(arguments, i, QStringLiteral("simulate"), value, IsCount)) s.simulate = value;
+        else if (arguments[i] == QStringLiteral("--plays-in-turn")) s.playsInTurn = true;
         else s.rest << arguments[i];
     }
     return s;
@@ -184,6 +186,7 @@ StationCommandLine ParseStationCommandLine(const QStringList& arguments) {
         c.error = c.run.error;
         return c;
     }
+    c.playsInTurn = s.playsInTurn;
     if (c.run.help || c.run.version || !ReadSlots(s, c)) return c;
     for (const QString& fault : s.faults)
         if (!ReadFault(fault, c)) return c;
@@ -205,6 +208,9 @@ QString StationUsage() {
         "  --simulate N            N virtual chips on pseudo-terminals, slots A, B, …\n"
         "  --slot-fault NAME=FAULT[:VALUE]  one virtual slot's fault, a fault option\n"
         "                          below without its dashes: C=reject-rate:0.2\n"
+        "  --plays-in-turn         the steps that play aloud one slot at a time, so\n"
+        "                          that each chip is heard alone (the others' silent\n"
+        "                          steps go on meanwhile)\n"
         "  --timeline FILE         a picture a slot, named after it: run.svg gives\n"
         "                          run-A.svg, run-B.svg, …\n"
         "Two slots on one device, a name given twice, one DUT in two slots or a\n"

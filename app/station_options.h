@@ -21,6 +21,7 @@ struct StationCommandLine {
     StationSpec station;
     int simulate = 0;                           // this many virtual chips, slots A, B, C, …
     std::map<QString, sim::ChipOptions> chips;  // each virtual slot's chip
+    bool playsInTurn = false;                   // the steps that play aloud one slot at a time
     QString error;                              // set when the command line cannot be used
 };
 

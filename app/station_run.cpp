@@ -195,6 +195,7 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
         Say(QStringLiteral("vorla-selftest: %1").arg(why));
         return kStationStatus;
     }
+    station.setPlaysInTurn(c.playsInTurn);
     StationReportFile report;
     if (!c.run.reportPath.isEmpty() && !report.open(c.run.reportPath, station.record())) return kStationStatus;
     PrintHeading(station, c);

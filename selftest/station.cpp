@@ -2,6 +2,7 @@
 #include "selftest/station.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <set>
 
@@ -346,6 +347,36 @@ QStringList StationSummaryLines(const StationRecord& r) {
 
 // ---- the station's run
 
+// One run's turn at a time, the others waiting in the order they asked; the
+// next one goes from the loop, never inside the handler that gave the turn back.
+class Station::Turns : public TurnTaking {
+public:
+    explicit Turns(QObject* context) : context_(context) {}
+    void request(SelfTest* run, std::function<void()> go) override {
+        if (holder_ == nullptr) {
+            holder_ = run;
+            go();
+            return;
+        }
+        waiting_.emplace_back(run, std::move(go));
+    }
+    void release(SelfTest* run) override {
+        std::erase_if(waiting_, [run](const auto& w) { return w.first == run; });
+        if (holder_ != run) return;
+        holder_ = nullptr;
+        if (waiting_.empty()) return;
+        auto [next, go] = std::move(waiting_.front());
+        waiting_.pop_front();
+        holder_ = next;
+        QMetaObject::invokeMethod(context_, std::move(go), Qt::QueuedConnection);
+    }
+
+private:
+    QObject* context_;
+    SelfTest* holder_ = nullptr;
+    std::deque<std::pair<SelfTest*, std::function<void()>>> waiting_;
+};
+
 struct Station::Slot {
     SlotSpec spec;
     SlotDevice device;
@@ -356,7 +387,12 @@ struct Station::Slot {
 };
 
 Station::Station(Clock& clock, PortMaker makePort, QObject* parent)
-    : QObject(parent), clock_(clock), makePort_(std::move(makePort)) {}
+    : QObject(parent), clock_(clock), makePort_(std::move(makePort)), turns_(std::make_unique<Turns>(this)) {}
+
+void Station::setPlaysInTurn(bool inTurn) {
+    inTurn_ = inTurn;
+    for (const auto& s : slots_) s->test->setTurnTaking(inTurn ? turns_.get() : nullptr);
+}
 
 Station::~Station() = default;
 
@@ -394,6 +430,7 @@ bool Station::open(const StationSpec& spec, const RunOptions& run, QString* why)
         slot->conversation = std::make_unique<ChipConversation>(*slot->port);
         slot->port->setSettings(*BaudSettingsFor(run_.startBaudIndex));
         slot->test = std::make_unique<SelfTest>(*slot->conversation);
+        if (inTurn_) slot->test->setTurnTaking(turns_.get());
         const int index = int(opened.size());
         connect(slot->test.get(), &SelfTest::stepStarted, this, [this, index](int i) { emit stepStarted(index, i); });
         connect(slot->test.get(), &SelfTest::stepFinished, this, [this, index](int i) { emit stepFinished(index, i); });

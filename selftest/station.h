@@ -111,6 +111,11 @@ public:
     // One slot, for the DUT now in it (independent slots); false while the
     // slot runs, for a DUT in another slot, or a slot that does not exist.
     bool startSlot(int slot, const QString& dut, QString* why = nullptr);
+    // In a batch, the steps that play aloud taken one slot at a time (the
+    // others' silent steps go on meanwhile), so that each is heard alone.
+    // Set before the runs start.
+    void setPlaysInTurn(bool inTurn);
+    bool playsInTurn() const { return inTurn_; }
     // Ends every run under way, for `why`.
     void stop(const QString& why);
 
@@ -137,6 +142,7 @@ signals:
 
 private:
     struct Slot;
+    class Turns;
     void onSlotFinished(int slot);
 
     Clock& clock_;
@@ -145,7 +151,9 @@ private:
     QString mode_;
     QDateTime started_;
     QDateTime ended_;
-    std::vector<std::unique_ptr<Slot>> slots_;
+    std::unique_ptr<Turns> turns_;
+    bool inTurn_ = false;
+    std::vector<std::unique_ptr<Slot>> slots_;  // after the turns, which they use
 };
 
 }  // namespace vorla

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -59,8 +60,12 @@ StationWindow::StationWindow(std::unique_ptr<Station> station, QWidget* parent)
     auto* all = new QPushButton(QStringLiteral("全部开始"), this);
     auto* stop = new QPushButton(QStringLiteral("全部停止"), this);
     auto* save = new QPushButton(QStringLiteral("保存报告…"), this);
+    inTurn_ = new QCheckBox(QStringLiteral("发声步骤逐个槽位进行"), this);
+    inTurn_->setToolTip(QStringLiteral("播放的步骤一次只在一个槽位进行，每片芯片的声音单独可闻；其余步骤照常同时进行"));
+    inTurn_->setChecked(station_->playsInTurn());
     auto* bar = new QHBoxLayout;
     bar->addWidget(status_, 1);
+    bar->addWidget(inTurn_);
     for (QPushButton* b : {all, stop, save}) bar->addWidget(b);
     auto* grid = new QGridLayout;
     const int count = station_->slotCount();
@@ -73,6 +78,7 @@ StationWindow::StationWindow(std::unique_ptr<Station> station, QWidget* parent)
         return QFileDialog::getSaveFileName(this, QStringLiteral("保存测试台报告"), suggested,
                                             QStringLiteral("JUnit XML (*.xml);;JSON (*.json)"));
     };
+    connect(inTurn_, &QCheckBox::toggled, this, [this](bool on) { station_->setPlaysInTurn(on); });
     connect(all, &QPushButton::clicked, this, &StationWindow::startAll);
     connect(stop, &QPushButton::clicked, this, &StationWindow::stopAll);
     connect(save, &QPushButton::clicked, this, &StationWindow::saveReport);
@@ -150,6 +156,7 @@ void StationWindow::showSlotStarted(int slot) {
     tile.verdict->clear();
     tile.dut->setReadOnly(true);
     tile.start->setEnabled(false);
+    inTurn_->setEnabled(false);  // runs under way keep how they take turns
     tile.progress->setRange(0, int(station_->test(slot).record().steps.size()));
     tile.progress->setValue(0);
 }
@@ -219,6 +226,7 @@ void StationWindow::showSlotFinished(int slot) {
     tile.dut->setReadOnly(false);
     tile.dut->selectAll();  // the next scan replaces it
     tile.start->setEnabled(true);
+    inTurn_->setEnabled(!station_->running());
 }
 
 void StationWindow::showStatus(const QString& text) { status_->setText(text); }

@@ -15,6 +15,7 @@
 
 #include "selftest/station.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -67,6 +68,7 @@ private:
     std::unique_ptr<Station> station_;
     std::vector<std::unique_ptr<Tile>> tiles_;
     QLabel* status_;
+    QCheckBox* inTurn_ = nullptr;
     std::function<QString(const QString&)> savePath_;
 };
 

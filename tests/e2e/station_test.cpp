@@ -359,3 +359,48 @@ TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
     EXPECT_EQ(opened->station().slotCount(), 2);
     EXPECT_EQ(main.window->openStation(), opened);  // once
 }
+
+// In a batch with the plays in turn, no two slots play at once, while the
+// silent steps go on beside them; without it they overlap.
+TEST(Station, TheStepsThatPlayTakeTurnsWhenAsked) {
+    ChipOptions good;
+    good.baud = 9600;
+    std::vector<std::unique_ptr<ChipThread>> chips;
+    StationSpec spec;
+    for (const char* name : {"A", "B", "C"}) {
+        chips.push_back(std::make_unique<ChipThread>(good));
+        ASSERT_TRUE(chips.back()->start());
+        spec.slotSpecs.push_back(SlotSpec{QString::fromLatin1(name), chips.back()->devicePath(), {}, {}});
+    }
+    RunOptions run;
+    run.startBaudIndex = 3;
+    run.only = {QStringLiteral("controls"), QStringLiteral("sounds")};
+    const auto overlaps = [&](bool inTurn) {
+        QtClock clock;
+        Station station(clock);
+        QString why;
+        EXPECT_TRUE(station.open(spec, run, &why)) << why.toStdString();
+        station.setPlaysInTurn(inTurn);
+        struct Play {
+            int slot;
+            double from, to;
+        };
+        std::vector<Play> plays;
+        QObject::connect(&station, &Station::stepFinished, [&](int slot, int index) {
+            const RunRecord& r = station.test(slot).record();
+            const StepRecord& s = r.steps.at(size_t(index));
+            if (s.step.plays() && s.measured.sentAt >= 0)
+                plays.push_back(Play{slot, r.clockStart + s.measured.sentAt, clock.now()});
+        });
+        station.startAll();
+        EXPECT_TRUE(Spin(60000, [&] { return !station.running(); }));
+        EXPECT_EQ(StationOutcome(station.record()), Outcome::Pass);
+        int overlapping = 0;
+        for (const Play& p : plays)
+            for (const Play& q : plays) overlapping += p.slot < q.slot && p.from < q.to && q.from < p.to ? 1 : 0;
+        EXPECT_GT(plays.size(), 20u);
+        return overlapping;
+    };
+    EXPECT_EQ(overlaps(true), 0);
+    EXPECT_GT(overlaps(false), 0);
+}
