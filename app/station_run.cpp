@@ -173,6 +173,33 @@ bool StartVirtualChips(StationCommandLine& c, std::vector<std::unique_ptr<sim::C
     return true;
 }
 
+namespace {
+// The end of the station's run: the capture, the pictures, the report and
+// the summary. The exit status.
+int Finish(Station& station, const StationCommandLine& c, StationReportFile& report, bool written) {
+    StationRecord record = station.record();
+    if (!c.run.capturePath.isEmpty()) written = WriteCapture(station, c.run.capturePath, record) && written;
+    if (!c.run.timelinePath.isEmpty()) written = WriteTimelines(station, c.run.timelinePath) && written;
+    if (!c.run.reportPath.isEmpty()) {
+        written = report.write(record) && written;
+        Say(QStringLiteral("report: %1").arg(report.path()));
+    }
+    for (const QString& line : StationSummaryLines(record)) Say(line);
+    return written ? StationExitStatus(record) : kStationStatus;
+}
+
+// The virtual chips (if any) started and every slot's port opened; false (said why) when not.
+bool OpenStation(StationCommandLine& c, std::vector<std::unique_ptr<sim::ChipThread>>& chips, Station& station) {
+    QString why;
+    if ((c.simulate > 0 && !StartVirtualChips(c, chips, &why)) || !station.open(c.station, c.run.run, &why)) {
+        Say(QStringLiteral("vorla-selftest: %1").arg(why));
+        return false;
+    }
+    station.setPlaysInTurn(c.playsInTurn);
+    return true;
+}
+}  // namespace
+
 int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     StationCommandLine c = ParseStationCommandLine(arguments);
     if (const int status = Answered(c); status >= 0) return status;
@@ -182,20 +209,12 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
         return kStationStatus;
     }
     c.run.run.info.version = QStringLiteral(VORLA_VERSION);
+    // The chips outlive the station; the station opens every device and the
+    // report can be written before anything is sent.
     std::vector<std::unique_ptr<sim::ChipThread>> chips;
-    QString why;
-    if (c.simulate > 0 && !StartVirtualChips(c, chips, &why)) {
-        Say(QStringLiteral("vorla-selftest: %1").arg(why));
-        return kStationStatus;
-    }
-    // The station before the chips: every device opens and the report can be written.
     QtClock clock;
     Station station(clock);
-    if (!station.open(c.station, c.run.run, &why)) {
-        Say(QStringLiteral("vorla-selftest: %1").arg(why));
-        return kStationStatus;
-    }
-    station.setPlaysInTurn(c.playsInTurn);
+    if (!OpenStation(c, chips, station)) return kStationStatus;
     StationReportFile report;
     if (!c.run.reportPath.isEmpty() && !report.open(c.run.reportPath, station.record())) return kStationStatus;
     PrintHeading(station, c);
@@ -206,15 +225,7 @@ int RunStationProgram(int& argc, char** argv, const QStringList& arguments) {
     });
     int status = 1;
     QObject::connect(&station, &Station::finished, &station, [&] {
-        StationRecord record = station.record();
-        if (!c.run.capturePath.isEmpty()) written = WriteCapture(station, c.run.capturePath, record) && written;
-        if (!c.run.timelinePath.isEmpty()) written = WriteTimelines(station, c.run.timelinePath) && written;
-        if (!c.run.reportPath.isEmpty()) {
-            written = report.write(record) && written;
-            Say(QStringLiteral("report: %1").arg(report.path()));
-        }
-        for (const QString& line : StationSummaryLines(record)) Say(line);
-        status = written ? StationExitStatus(record) : kStationStatus;
+        status = Finish(station, c, report, written);
         QCoreApplication::exit(status);
     });
     OnStopSignals(&station, [&station](int signal) {

@@ -341,10 +341,28 @@ std::optional<Note> ParseNote(const QString& comment) {
     return std::nullopt;
 }
 
-std::optional<Capture> LineOf(const Capture& capture, const QString& name, QString* why) {
+namespace {
+// Why no one line of `capture` is `name`'s; `all` its interfaces, `carrying` those with packets.
+QString NoLine(const QString& name, const QStringList& all, const QStringList& carrying, size_t matches) {
+    if (name.isEmpty())
+        return QStringLiteral("the capture holds the lines of %1: choose one with --interface NAME")
+            .arg(carrying.join(QStringLiteral(", ")));
+    if (matches == 0)
+        return QStringLiteral("the capture has no interface %1 (it has %2)").arg(name, all.join(QStringLiteral(", ")));
+    return QStringLiteral("the capture has %1 interfaces named %2").arg(matches).arg(name);
+}
+
+// The packets on each interface.
+std::vector<int> PacketCounts(const Capture& capture) {
     std::vector<int> counts(capture.interfaces.size(), 0);
     for (const Packet& p : capture.packets)
         if (p.interface < counts.size()) ++counts[p.interface];
+    return counts;
+}
+}  // namespace
+
+std::optional<Capture> LineOf(const Capture& capture, const QString& name, QString* why) {
+    const std::vector<int> counts = PacketCounts(capture);
     QStringList all, carrying;
     std::vector<size_t> matches;
     for (size_t i = 0; i < counts.size(); ++i) {
@@ -355,13 +373,7 @@ std::optional<Capture> LineOf(const Capture& capture, const QString& name, QStri
     }
     if (name.isEmpty() && matches.empty()) return capture;  // nothing on any line
     if (matches.size() != 1) {
-        if (name.isEmpty())
-            *why = QStringLiteral("the capture holds the lines of %1: choose one with --interface NAME")
-                       .arg(carrying.join(QStringLiteral(", ")));
-        else if (matches.empty())
-            *why =
-                QStringLiteral("the capture has no interface %1 (it has %2)").arg(name, all.join(QStringLiteral(", ")));
-        else *why = QStringLiteral("the capture has %1 interfaces named %2").arg(matches.size()).arg(name);
+        *why = NoLine(name, all, carrying, matches.size());
         return std::nullopt;
     }
     const size_t chosen = matches.front();

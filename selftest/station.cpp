@@ -86,11 +86,12 @@ QString AdapterText(const SerialDeviceInfo& d) {
     QStringList parts;
     if (!d.description.isEmpty()) parts << d.description;
     if (!d.manufacturer.isEmpty()) parts << d.manufacturer;
-    if (d.vendorId >= 0 && d.productId >= 0)
+    if (d.vendorId >= 0 && d.productId >= 0) {
         parts << QStringLiteral("USB %1:%2")
                      .arg(d.vendorId, 4, 16, QLatin1Char('0'))
                      .arg(d.productId, 4, 16, QLatin1Char('0'))
                      .toUpper();
+    }
     return parts.join(QStringLiteral(", "));
 }
 
@@ -151,32 +152,33 @@ void WriteSlotProperties(QXmlStreamWriter& xml, const SlotRun& s) {
     if (!s.device.adapter.isEmpty()) WriteSlotProperty(xml, QStringLiteral("adapter"), s.device.adapter);
 }
 
+// The <testsuite> element's start, named after the slot.
+void StartSuite(QXmlStreamWriter& xml, const QXmlStreamReader& in, const SlotRun& s) {
+    xml.writeStartElement(QStringLiteral("testsuite"));
+    for (const QXmlStreamAttribute& a : in.attributes()) {
+        xml.writeAttribute(a.name().toString(), a.name() == u"name"
+                                                    ? QStringLiteral("slot %1: %2").arg(s.slot, a.value())
+                                                    : a.value().toString());
+    }
+}
+
 // The slot's run as one <testsuite>, taken from its own JUnit report: named
 // after the slot, the slot and its device first among its properties.
 void CopySuite(QXmlStreamWriter& xml, const SlotRun& s) {
     QXmlStreamReader in(JUnitReport(s.run));
-    int depth = 0;  // inside the <testsuite>
-    while (!in.atEnd() && !in.hasError()) {
+    while (!in.atEnd() && !(in.isStartElement() && in.name() == u"testsuite")) in.readNext();
+    if (in.atEnd()) return;
+    StartSuite(xml, in, s);
+    int depth = 1;  // inside the <testsuite>
+    while (depth > 0 && !in.atEnd() && !in.hasError()) {
         in.readNext();
-        const bool suite = in.isStartElement() && in.name() == u"testsuite";
-        if (depth == 0 && !suite) continue;
         if (in.isCharacters() && in.isWhitespace()) continue;
-        if (suite && depth == 0) {
-            xml.writeStartElement(QStringLiteral("testsuite"));
-            for (const QXmlStreamAttribute& a : in.attributes())
-                xml.writeAttribute(a.name().toString(), a.name() == u"name"
-                                                            ? QStringLiteral("slot %1: %2").arg(s.slot, a.value())
-                                                            : a.value().toString());
-            depth = 1;
-            continue;
-        }
+        if (in.isEndElement()) --depth;
+        if (depth == 0) break;
         xml.writeCurrentToken(in);
-        if (in.isStartElement()) {
-            if (++depth == 2 && in.name() == u"properties") WriteSlotProperties(xml, s);
-        } else if (in.isEndElement() && --depth == 0) {
-            return;
-        }
+        if (in.isStartElement() && ++depth == 2 && in.name() == u"properties") WriteSlotProperties(xml, s);
     }
+    xml.writeEndElement();
 }
 
 // A slot that never ran: an empty suite that says so.
@@ -228,22 +230,35 @@ std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why)
     return spec;
 }
 
+namespace {
+QString NameProblem(const QString& name) {
+    static const QRegularExpression word(QStringLiteral("^[A-Za-z0-9_.-]{1,32}$"));
+    return word.match(name).hasMatch()
+               ? QString()
+               : QStringLiteral("slot \"%1\": a slot's name is 1 to 32 letters, digits, '_', '.' or '-'").arg(name);
+}
+// The slot `key` was first seen in, when it was seen before; `slot` is where it is now.
+std::optional<QString> SeenBefore(std::map<QString, QString>& seen, const QString& key, const QString& slot) {
+    const auto [it, fresh] = seen.emplace(key, slot);
+    return fresh ? std::nullopt : std::optional<QString>(it->second);
+}
+}  // namespace
+
 QString StationProblem(const StationSpec& spec) {
     if (spec.slotSpecs.empty()) return QStringLiteral("the station has no slot");
-    static const QRegularExpression word(QStringLiteral("^[A-Za-z0-9_.-]{1,32}$"));
-    std::map<QString, QString> names, devices, duts;  // what each was first seen in
+    std::set<QString> names;
+    std::map<QString, QString> devices, duts;  // the slot each was first seen in
     for (const SlotSpec& s : spec.slotSpecs) {
-        if (!word.match(s.name).hasMatch())
-            return QStringLiteral("slot \"%1\": a slot's name is 1 to 32 letters, digits, '_', '.' or '-'").arg(s.name);
-        if (!names.emplace(s.name, s.name).second) return QStringLiteral("slot %1 is named twice").arg(s.name);
+        QString problem = NameProblem(s.name);
+        if (!problem.isEmpty()) return problem;
+        if (!names.insert(s.name).second) return QStringLiteral("slot %1 is named twice").arg(s.name);
         if (s.device.isEmpty()) return QStringLiteral("slot %1 has no device").arg(s.name);
         const QString canonical = QFileInfo(s.device).canonicalFilePath();
         const QString device = canonical.isEmpty() ? s.device : canonical;
-        if (const auto [it, fresh] = devices.emplace(device, s.name); !fresh)
-            return QStringLiteral("slots %1 and %2 are on one device, %3").arg(it->second, s.name, device);
-        if (s.dut.isEmpty()) continue;
-        if (const auto [it, fresh] = duts.emplace(s.dut, s.name); !fresh)
-            return QStringLiteral("the DUT %1 is in slots %2 and %3").arg(s.dut, it->second, s.name);
+        if (const auto first = SeenBefore(devices, device, s.name))
+            return QStringLiteral("slots %1 and %2 are on one device, %3").arg(*first, s.name, device);
+        if (const auto first = SeenBefore(duts, s.dut, s.name); first && !s.dut.isEmpty())
+            return QStringLiteral("the DUT %1 is in slots %2 and %3").arg(s.dut, *first, s.name);
     }
     return QString();
 }
