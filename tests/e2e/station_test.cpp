@@ -233,6 +233,12 @@ TEST(Station, AStationThatCannotRunIsRefusedNamingTheSlot) {
          "no virtual slot C"},
         {{QStringLiteral("--slot"), QStringLiteral("A=") + missing}, 3, "by-path-port0 is missing"},
     };
+    // The station file's schema refuses the file as the program does.
+    EXPECT_TRUE(
+        PythonOut(QStringLiteral("import json, sys, jsonschema\n"
+                                 "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))\n"),
+                  {file, QStringLiteral(VORLA_STATION_SCHEMA)})
+            .out.contains(QStringLiteral("'colour' was unexpected")));
     for (const auto& c : cases) {
         const Ran ran = Exec(QStringLiteral(VORLA_SELFTEST_PATH), c.args, 20000);
         EXPECT_EQ(ran.status, c.status) << ran.out.toStdString();
@@ -347,6 +353,11 @@ TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text.toUtf8());
     }
+    const Ran valid =
+        PythonOut(QStringLiteral("import json, sys, jsonschema\n"
+                                 "jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))\n"),
+                  {file, QStringLiteral(VORLA_STATION_SCHEMA)});
+    EXPECT_EQ(valid.status, 0) << valid.out.toStdString();
     LinkedWindow main;
     main.openWindow();
     main.window->setStationPathSource([&] { return bad; });
