@@ -279,6 +279,26 @@ SlotDevice LookUpDevice(const QString& path) {
     return d;
 }
 
+QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>& named) {
+    std::set<QString> claimed;
+    for (const SlotSpec& s : named) claimed.insert(QFileInfo(s.device).canonicalFilePath());
+    QStringList unclaimed;
+    for (const QFileInfo& link :
+         QDir(folder).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString canonical = link.canonicalFilePath();
+        if (!canonical.isEmpty() && !claimed.count(canonical)) unclaimed << link.absoluteFilePath();
+    }
+    return unclaimed;
+}
+
+QString MissingDevice(const SlotSpec& slot, const QStringList& unclaimed) {
+    QString why = QStringLiteral("slot %1: %2 is missing").arg(slot.name, slot.device);
+    if (!unclaimed.isEmpty())
+        why += QStringLiteral(" (if its adapter has moved to another socket, it is one of %1)")
+                   .arg(unclaimed.join(QStringLiteral(", ")));
+    return why;
+}
+
 QString DeviceLine(const SlotDevice& d) {
     QString line = DeviceDescription(d);
     if (!d.adapter.isEmpty()) line += QStringLiteral(" (%1)").arg(d.adapter);
@@ -426,7 +446,7 @@ bool Station::open(const StationSpec& spec, const RunOptions& run, QString* why)
         slot->spec = s;
         slot->device = makePort_ ? SlotDevice{s.device, s.device, {}, {}} : LookUpDevice(s.device);
         if (!slot->device.present()) {
-            *why = QStringLiteral("slot %1: %2 is missing").arg(s.name, s.device);
+            *why = MissingDevice(s, UnclaimedDevices(QStringLiteral("/dev/serial/by-path"), spec.slotSpecs));
             return false;
         }
         if (makePort_) {

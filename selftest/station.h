@@ -56,6 +56,13 @@ struct SlotDevice {
     bool stablyNamed() const;
 };
 SlotDevice LookUpDevice(const QString& path);
+// The devices in `folder` (the system's stable names, /dev/serial/by-path)
+// that no slot names, links resolved: where an adapter that has moved to
+// another socket now is.
+QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>& named);
+// Why a slot's device is not there: missing, and the unclaimed stable names
+// an adapter that moved would be found under.
+QString MissingDevice(const SlotSpec& slot, const QStringList& unclaimed);
 // The device in one line: "/dev/serial/by-path/…-port0 → /dev/ttyUSB1 (FT232R USB UART, FTDI, USB 0403:6001)".
 QString DeviceLine(const SlotDevice& device);
 

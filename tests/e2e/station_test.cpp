@@ -280,6 +280,20 @@ TEST(Station, SlotsFollowTheirLinksWhenTheDevicesAreReshuffled) {
     };
     EXPECT_EQ(verdicts(x.devicePath(), y.devicePath()), (QStringList{QStringLiteral("pass"), QStringLiteral("fail")}));
     EXPECT_EQ(verdicts(y.devicePath(), x.devicePath()), (QStringList{QStringLiteral("fail"), QStringLiteral("pass")}));
+    // B's adapter moved to another socket: B's name is gone, the new one
+    // is nobody's, and B's slot says where to look.
+    const QString moved = dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:3:1.0-port0"));
+    ASSERT_TRUE(QFile::rename(b, moved));
+    const std::vector<SlotSpec> slotSpecs{{"A", a, {}, {}}, {"B", b, {}, {}}};
+    EXPECT_EQ(UnclaimedDevices(dir.path(), slotSpecs), QStringList{moved});
+    QtClock clock;
+    Station station(clock);
+    QString why;
+    EXPECT_FALSE(station.open(StationSpec{{}, slotSpecs, {}}, run, &why));
+    EXPECT_EQ(MissingDevice(slotSpecs[1], UnclaimedDevices(dir.path(), slotSpecs)),
+              QStringLiteral("slot B: %1 is missing (if its adapter has moved to another socket, it is one of %2)")
+                  .arg(b, moved));
+    EXPECT_TRUE(why.startsWith(QStringLiteral("slot B: %1 is missing").arg(b))) << why.toStdString();
 }
 
 // The station window: a tile a slot, each started by its DUT's Enter, the
