@@ -340,6 +340,10 @@ TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
         scan(0, QStringLiteral("M-3"));
         EXPECT_EQ(w.verdictText(0), QString());  // until the next DUT starts
         ASSERT_TRUE(Spin(30000, [&] { return !w.verdictText(0).isEmpty(); }));
+        scan(0, QStringLiteral("M-4"));
+        w.stopAll();  // stopped before its end: not finished, not failed
+        ASSERT_TRUE(Spin(30000, [&] { return !w.verdictText(0).isEmpty(); }));
+        EXPECT_EQ(w.verdictText(0), QStringLiteral("未完成"));
         SelfTestWindow* detail = w.openSlot(1);
         ASSERT_TRUE(detail);
         EXPECT_TRUE(detail->summary().contains(QStringLiteral("FAIL"))) << detail->summary().toStdString();
@@ -350,7 +354,7 @@ TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
         EXPECT_EQ(saved.value(QStringLiteral("mode")).toString(), QStringLiteral("independent"));
         const QJsonArray slotList = saved.value(QStringLiteral("slots")).toArray();
         ASSERT_EQ(slotList.size(), 2);
-        EXPECT_EQ(slotList[0].toObject().value(QStringLiteral("dut")).toString(), QStringLiteral("M-3"));
+        EXPECT_EQ(slotList[0].toObject().value(QStringLiteral("dut")).toString(), QStringLiteral("M-4"));
         EXPECT_EQ(slotList[1].toObject().value(QStringLiteral("verdict")).toString(), QStringLiteral("fail"));
     }
     // From the main window's menu: a station file, or why it cannot open.
