@@ -97,7 +97,7 @@ QString AdapterText(const SerialDeviceInfo& d) {
 
 // The name under /dev/serial/by-path/ that resolves to `canonical`, if any.
 QString ByPathName(const QString& canonical) {
-    const QDir dir(QStringLiteral("/dev/serial/by-path"));
+    const QDir dir(QString::fromLatin1(kStableDevices));
     for (const QFileInfo& link : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
         if (link.canonicalFilePath() == canonical) return link.absoluteFilePath();
     return QString();
@@ -253,7 +253,7 @@ QString StationProblem(const StationSpec& spec) {
         if (!problem.isEmpty()) return problem;
         if (!names.insert(s.name).second) return QStringLiteral("slot %1 is named twice").arg(s.name);
         if (s.device.isEmpty()) return QStringLiteral("slot %1 has no device").arg(s.name);
-        const QString canonical = QFileInfo(s.device).canonicalFilePath();
+        const QString canonical = QFileInfo(SlotDevicePath(s.device)).canonicalFilePath();
         const QString device = canonical.isEmpty() ? s.device : canonical;
         if (const auto first = SeenBefore(devices, device, s.name))
             return QStringLiteral("slots %1 and %2 are on one device, %3").arg(*first, s.name, device);
@@ -261,6 +261,13 @@ QString StationProblem(const StationSpec& spec) {
             return QStringLiteral("the DUT %1 is in slots %2 and %3").arg(s.dut, *first, s.name);
     }
     return QString();
+}
+
+QString SlotDevicePath(const QString& device, const QString& folder) {
+    if (device.isEmpty() || device.contains(u'/')) return device;
+    const QDir stable(folder);
+    const QString port0 = device + QStringLiteral("-port0");
+    return !stable.exists(device) && stable.exists(port0) ? stable.filePath(port0) : stable.filePath(device);
 }
 
 bool SlotDevice::stablyNamed() const { return present() && given != canonical; }
@@ -281,7 +288,7 @@ SlotDevice LookUpDevice(const QString& path) {
 
 QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>& named) {
     std::set<QString> claimed;
-    for (const SlotSpec& s : named) claimed.insert(QFileInfo(s.device).canonicalFilePath());
+    for (const SlotSpec& s : named) claimed.insert(QFileInfo(SlotDevicePath(s.device, folder)).canonicalFilePath());
     QStringList unclaimed;
     for (const QFileInfo& link :
          QDir(folder).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -444,16 +451,16 @@ bool Station::open(const StationSpec& spec, const RunOptions& run, QString* why)
     for (const SlotSpec& s : spec.slotSpecs) {
         auto slot = std::make_unique<Slot>();
         slot->spec = s;
-        slot->device = makePort_ ? SlotDevice{s.device, s.device, {}, {}} : LookUpDevice(s.device);
+        slot->device = makePort_ ? SlotDevice{s.device, s.device, {}, {}} : LookUpDevice(SlotDevicePath(s.device));
         if (!slot->device.present()) {
-            *why = MissingDevice(s, UnclaimedDevices(QStringLiteral("/dev/serial/by-path"), spec.slotSpecs));
+            *why = MissingDevice(s, UnclaimedDevices(QString::fromLatin1(kStableDevices), spec.slotSpecs));
             return false;
         }
         if (makePort_) {
             slot->port = makePort_(s, clock_);
         } else {
             PortMap map;
-            map.setDevice(ChipConversation::kStartPort, s.device);
+            map.setDevice(ChipConversation::kStartPort, slot->device.given);
             slot->port = std::make_unique<QtSerialControl>(map, clock_);
         }
         slot->port->setCommPort(ChipConversation::kStartPort);

@@ -45,6 +45,13 @@ std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why)
 // DUT in two slots, no slot at all. Empty when it can run.
 QString StationProblem(const StationSpec& spec);
 
+// Where the system keeps the stable names of serial devices, a socket each.
+inline constexpr auto kStableDevices = "/dev/serial/by-path";
+// A slot's device as a path: a path as given; a name without a '/' (a stable
+// name, or a udev ID_PATH, which names an adapter's first port with "-port0"
+// after it) as the stable name in `folder` it stands for.
+QString SlotDevicePath(const QString& device, const QString& folder = QString::fromLatin1(kStableDevices));
+
 // A slot's device as the system has it now.
 struct SlotDevice {
     QString given;      // as the slot names it

@@ -280,6 +280,11 @@ TEST(Station, SlotsFollowTheirLinksWhenTheDevicesAreReshuffled) {
     };
     EXPECT_EQ(verdicts(x.devicePath(), y.devicePath()), (QStringList{QStringLiteral("pass"), QStringLiteral("fail")}));
     EXPECT_EQ(verdicts(y.devicePath(), x.devicePath()), (QStringList{QStringLiteral("fail"), QStringLiteral("pass")}));
+    // A slot named by its stable name or its udev ID_PATH alone.
+    const QString name = QFileInfo(a).fileName();
+    EXPECT_EQ(SlotDevicePath(name, dir.path()), a);
+    EXPECT_EQ(SlotDevicePath(name.chopped(int(QStringLiteral("-port0").size())), dir.path()), a);
+    EXPECT_EQ(SlotDevicePath(x.devicePath(), dir.path()), x.devicePath());
     // B's adapter moved to another socket: B's name is gone, the new one
     // is nobody's, and B's slot says where to look.
     const QString moved = dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:3:1.0-port0"));
