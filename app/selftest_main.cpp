@@ -16,6 +16,8 @@
 
 #include "app/selftest_options.h"
 #include "app/simulated_port.h"
+#include "app/station_options.h"
+#include "app/station_run.h"
 #include "app/stop_signals.h"
 #include "protocol/capture.h"
 #include "protocol/text_encoding.h"
@@ -57,7 +59,7 @@ void Progress(const RunRecord& record, int index) {
 // Answers --help, --version and a wrong command line; -1 to go on.
 int Answered(const SelfTestCommandLine& options) {
     if (options.help) {
-        std::fputs(qPrintable(SelfTestUsage()), stdout);
+        std::fputs(qPrintable(SelfTestUsage() + StationUsage()), stdout);
         return 0;
     }
     if (options.version) {
@@ -160,6 +162,8 @@ int main(int argc, char** argv) {
     // Read before the application object, whose kind depends on them.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    // Several chips at once: a test station.
+    if (IsStationCommandLine(arguments)) return RunStationProgram(argc, argv, arguments);
     SelfTestCommandLine options = ParseSelfTestCommandLine(arguments);
     if (const int status = Answered(options); status >= 0) return status;
     const std::unique_ptr<QCoreApplication> app = Application(argc, argv, !options.timelinePath.isEmpty());

@@ -5,6 +5,7 @@
 #include <array>
 
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <QtEndian>
 
@@ -338,6 +339,53 @@ std::optional<Note> ParseNote(const QString& comment) {
     if (const auto m = closed.match(comment); m.hasMatch() && KindIndex(m.captured(2)) != 0)
         return ClosedNote(m.captured(1).toULongLong(), m.captured(2), LatencyOf(m, 4), m.captured(3).toInt());
     return std::nullopt;
+}
+
+namespace {
+// Why no one line of `capture` is `name`'s; `all` its interfaces, `carrying` those with packets.
+QString NoLine(const QString& name, const QStringList& all, const QStringList& carrying, size_t matches) {
+    if (name.isEmpty())
+        return QStringLiteral("the capture holds the lines of %1: choose one with --interface NAME")
+            .arg(carrying.join(QStringLiteral(", ")));
+    if (matches == 0)
+        return QStringLiteral("the capture has no interface %1 (it has %2)").arg(name, all.join(QStringLiteral(", ")));
+    return QStringLiteral("the capture has %1 interfaces named %2").arg(matches).arg(name);
+}
+
+// The packets on each interface.
+std::vector<int> PacketCounts(const Capture& capture) {
+    std::vector<int> counts(capture.interfaces.size(), 0);
+    for (const Packet& p : capture.packets)
+        if (p.interface < counts.size()) ++counts[p.interface];
+    return counts;
+}
+}  // namespace
+
+std::optional<Capture> LineOf(const Capture& capture, const QString& name, QString* why) {
+    const std::vector<int> counts = PacketCounts(capture);
+    QStringList all, carrying;
+    std::vector<size_t> matches;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        const QString& n = capture.interfaces[i].name;
+        all << n;
+        if (counts[i] > 0) carrying << n;
+        if (name.isEmpty() ? counts[i] > 0 : n == name) matches.push_back(i);
+    }
+    if (name.isEmpty() && matches.empty()) return capture;  // nothing on any line
+    if (matches.size() != 1) {
+        *why = NoLine(name, all, carrying, matches.size());
+        return std::nullopt;
+    }
+    const size_t chosen = matches.front();
+    Capture one;
+    one.application = capture.application;
+    one.interfaces = {capture.interfaces[chosen]};
+    for (const Packet& p : capture.packets) {
+        if (p.interface != chosen) continue;
+        one.packets.push_back(p);
+        one.packets.back().interface = 0;
+    }
+    return one;
 }
 
 }  // namespace vorla::capture

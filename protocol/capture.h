@@ -44,6 +44,12 @@ struct Capture {
 };
 
 QByteArray Write(const Capture& capture);
+// The line of one interface of a capture, as the only one: the capture of a
+// test station has an interface a slot. With no name, the one interface
+// that carries packets. Nothing, and why (the interfaces there are), for a
+// name the capture lacks, or for no name when several carry packets.
+std::optional<Capture> LineOf(const Capture& capture, const QString& name, QString* why);
+
 // Nothing (and why) for data that is not such a capture.
 std::optional<Capture> Read(QByteArrayView data, QString* error = nullptr);
 

@@ -147,7 +147,14 @@ void SelfTest::startStep() {
     acceptedAt_ = -1;
     codeRunEnded_ = false;
     emit stepStarted(int(current_));
-    sendStep();
+    // A step that plays waits for its turn among the runs that share a room.
+    if (!turns_ || !step().plays()) {
+        sendStep();
+        return;
+    }
+    turns_->request(this, [this] {
+        if (running_) sendStep();
+    });
 }
 
 bool SelfTest::finishWaitCut() {
@@ -213,6 +220,7 @@ void SelfTest::sendStop() {
 void SelfTest::finishStep() {
     if (!running_) return;
     deadline_->cancel();
+    if (turns_) turns_->release(this);
     state_ = State::Idle;
     StepRecord& r = record_.steps[current_];
     const bool silent = !r.measured.answer && r.measured.timeout == QStringLiteral("reply");
@@ -233,6 +241,7 @@ void SelfTest::finishStep() {
 
 void SelfTest::endRun(const QString& why) {
     deadline_->cancel();
+    if (turns_) turns_->release(this);
     next_->cancel();
     later_ = nullptr;
     state_ = State::Idle;

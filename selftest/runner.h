@@ -30,6 +30,20 @@ struct RunOptions {
     bool findBaud = false;
 };
 
+class SelfTest;
+
+// Steps that must run one at a time among several runs, such as those that
+// play aloud on a station's bench: a run asks for its turn before such a
+// step and gives it back when the step ends or the run does.
+class TurnTaking {
+public:
+    virtual ~TurnTaking() = default;
+    // Calls `go` once it is this run's turn: at once, or from the loop later.
+    virtual void request(SelfTest* run, std::function<void()> go) = 0;
+    // The run's turn, held or waited for, is over.
+    virtual void release(SelfTest* run) = 0;
+};
+
 class SelfTest : public QObject {
     Q_OBJECT
 public:
@@ -43,6 +57,8 @@ public:
     bool running() const { return running_; }
     const RunRecord& record() const { return record_; }
     int current() const { return int(current_); }
+    // The steps that play take their turns here; none by default.
+    void setTurnTaking(TurnTaking* turns) { turns_ = turns; }
 
 signals:
     void started();
@@ -133,6 +149,7 @@ private:
     bool probeWoke_ = false;
     bool probeRestart_ = false;
     int16_t runBaudIndex_ = kStartBaudIndex;
+    TurnTaking* turns_ = nullptr;
 };
 
 // The steps of a run in order: the table for the chip's rate, the chosen

@@ -53,6 +53,9 @@ const char* kUsage =
     "                          vorla-selftest write them) instead of the chip: the\n"
     "                          recorded answer follows each frame at its recorded\n"
     "                          gap (--speed F divides the gaps)\n"
+    "  --interface NAME        with --replay: serve this interface's line (a\n"
+    "                          station's capture has one a slot, named after it;\n"
+    "                          packet numbers then count its packets)\n"
     "  --strict                with --replay: each frame must be the recorded one;\n"
     "                          a difference stops the replay (exit status 1)\n"
     "  --lenient               with --replay: the next recorded answer follows\n"
@@ -66,7 +69,8 @@ struct Settings {
     vorla::sim::ChipOptions chip;
     QString link;
     int noise = 0;
-    QString replay;  // a capture to serve instead of the chip
+    QString replay;     // a capture to serve instead of the chip
+    QString interface;  // which of its lines
     bool lenient = false;
 };
 
@@ -74,10 +78,11 @@ struct Settings {
 bool ReadReplayOptions(const QCommandLineParser& parser, Settings& s, QString* error) {
     s.replay = parser.value(QStringLiteral("replay"));
     s.lenient = parser.isSet(QStringLiteral("lenient"));
+    s.interface = parser.value(QStringLiteral("interface"));
     const bool strict = parser.isSet(QStringLiteral("strict"));
     if (s.lenient && strict) *error = QStringLiteral("--strict and --lenient exclude each other");
-    else if (s.replay.isEmpty() && (s.lenient || strict))
-        *error = QStringLiteral("--strict and --lenient go with --replay");
+    else if (s.replay.isEmpty() && (s.lenient || strict || !s.interface.isEmpty()))
+        *error = QStringLiteral("--strict, --lenient and --interface go with --replay");
     else return true;
     return false;
 }
@@ -94,6 +99,7 @@ int ReadCommandLine(const QStringList& arguments, Settings& s) {
                        QCommandLineOption(QStringLiteral("link"), QString(), QStringLiteral("PATH")),
                        QCommandLineOption(QStringLiteral("noise"), QString(), QStringLiteral("N")),
                        QCommandLineOption(QStringLiteral("replay"), QString(), QStringLiteral("FILE")),
+                       QCommandLineOption(QStringLiteral("interface"), QString(), QStringLiteral("NAME")),
                        QCommandLineOption(QStringLiteral("strict")), QCommandLineOption(QStringLiteral("lenient"))});
     vorla::sim::AddChipOptions(parser, kChip);
     QString error;
@@ -146,6 +152,7 @@ int Replay(QCoreApplication& app, const Settings& settings) {
     std::optional<vorla::capture::Capture> capture;
     if (file.open(QIODevice::ReadOnly)) capture = vorla::capture::Read(file.readAll(), &error);
     else error = file.errorString();
+    if (capture) capture = vorla::capture::LineOf(*capture, settings.interface, &error);
     if (!capture) {
         std::fprintf(stderr, "vorla-chipsim: %s: %s\n", qPrintable(settings.replay), qPrintable(error));
         return 1;

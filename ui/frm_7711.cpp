@@ -3,10 +3,14 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QMenu>
+#include <QSysInfo>
 
 #include "ui/line_timeline.h"
 #include "ui/self_test_window.h"
+#include "ui/station_window.h"
 #include "ui/widget_helpers.h"
 #include "ui_frm_7711.h"
 
@@ -36,6 +40,10 @@ frm_7711::frm_7711(ChipConversation& conversation, QWidget* parent)
     exit_ = [] { QCoreApplication::exit(0); };
     savePath_ = [this] { return AskSavePath(this); };
     capturePath_ = [this] { return AskCapturePath(this); };
+    stationPath_ = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("打开测试台文件"), QString(),
+                                            QStringLiteral("测试台文件 (*.json);;所有文件 (*)"));
+    };
     deviceList_ = [] { return PresentSerialDevices(); };
     devicePath_ = [this](int16_t port, const QString& current) { return AskDevicePath(this, port, current); };
     setUpMenus();
@@ -273,6 +281,7 @@ std::unique_ptr<QMenu> frm_7711::logMenu(const QPoint& at) {
     menu->addAction(QStringLiteral("保存通信记录…"), this, &frm_7711::saveCapture);
     menu->addAction(QStringLiteral("通信时间线…"), this, &frm_7711::openTimeline);
     menu->addAction(QStringLiteral("芯片自检…"), this, &frm_7711::openSelfTest);
+    menu->addAction(QStringLiteral("测试台…"), this, &frm_7711::openStation);
     return menu;
 }
 
@@ -292,6 +301,32 @@ SelfTestWindow* frm_7711::openSelfTest() {
     selfTest_->show();
     selfTest_->raise();
     return selfTest_;
+}
+
+StationWindow* frm_7711::openStation() {
+    if (station_) {
+        station_->show();
+        station_->raise();
+        return station_;
+    }
+    const QString path = stationPath_ ? stationPath_() : QString();
+    if (path.isEmpty()) return nullptr;
+    QFile file(path);
+    QString why = file.errorString();
+    std::optional<StationSpec> spec;
+    if (file.open(QIODevice::ReadOnly)) spec = StationFromJson(file.readAll(), &why);
+    RunOptions run;
+    run.info.version = QCoreApplication::applicationVersion();
+    run.info.station = QSysInfo::machineHostName();
+    run.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    auto station = std::make_unique<Station>(conv_.clock());
+    if (!spec || !station->open(*spec, run, &why)) {
+        if (message_) message_(QStringLiteral("测试台无法打开：%1：%2").arg(path, why));
+        return nullptr;
+    }
+    station_ = new StationWindow(std::move(station), this);
+    station_->show();
+    return station_;
 }
 
 void frm_7711::saveLog() {

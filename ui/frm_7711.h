@@ -20,6 +20,7 @@ class QMenu;
 class ListBoxWidget;
 namespace vorla {
 class SelfTestWindow;
+class StationWindow;
 class TimelineWindow;
 }  // namespace vorla
 
@@ -42,6 +43,8 @@ public:
     void setMessageSink(std::function<void(const QString&)> sink) { message_ = std::move(sink); }
     void setSavePathSource(std::function<QString()> source) { savePath_ = std::move(source); }
     void setCapturePathSource(std::function<QString()> source) { capturePath_ = std::move(source); }
+    // Where 测试台… reads a station file from (a file dialog by default).
+    void setStationPathSource(std::function<QString()> source) { stationPath_ = std::move(source); }
     void setDeviceListSource(std::function<std::vector<vorla::SerialDeviceInfo>()> source) {
         deviceList_ = std::move(source);
     }
@@ -53,11 +56,14 @@ public:
     void saveLog();
     void saveCapture();
     // The log box's context menu: copy, select all, 保存日志…, 保存通信记录…,
-    // 通信时间线…, 芯片自检….
+    // 通信时间线…, 芯片自检…, 测试台….
     std::unique_ptr<QMenu> logMenu(const QPoint& at);
     // The line's timeline and the self-test window, each opened (once) beside this one.
     vorla::TimelineWindow* openTimeline();
     vorla::SelfTestWindow* openSelfTest();
+    // A test station from a station file: its window, its slots' ports opened;
+    // none (said why) when the file or a slot's device is not right.
+    vorla::StationWindow* openStation();
     // The device menu a right-click on COM1's or COM2's option opens; none
     // when the port's device is fixed.
     std::unique_ptr<QMenu> deviceMenu(int16_t port);
@@ -138,10 +144,12 @@ private:
     std::function<void(const QString&)> message_;
     std::function<QString()> savePath_;
     std::function<QString()> capturePath_;
+    std::function<QString()> stationPath_;
     std::function<std::vector<vorla::SerialDeviceInfo>()> deviceList_;
     std::function<QString(int16_t, const QString&)> devicePath_;
     std::function<void()> exit_;
     vorla::SelfTestWindow* selfTest_ = nullptr;
     vorla::TimelineWindow* timeline_ = nullptr;
+    vorla::StationWindow* station_ = nullptr;
     bool lineTaken_ = false;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -613,7 +614,7 @@ bool TimelineWidget::event(QEvent* event) {
 
 TimelineWindow::TimelineWindow(const ChipConversation& conversation, QWidget* parent)
     : QWidget(parent, Qt::Window), conv_(conversation), view_(new TimelineWidget(this)), source_(new QLabel(this)),
-      refresh_(new QTimer(this)) {
+      lines_(new QComboBox(this)), refresh_(new QTimer(this)) {
     setWindowTitle(QStringLiteral("通信时间线"));
     setObjectName(QStringLiteral("TimelineWindow"));
     resize(980, 220);
@@ -622,6 +623,10 @@ TimelineWindow::TimelineWindow(const ChipConversation& conversation, QWidget* pa
     auto* save = new QPushButton(QStringLiteral("保存为SVG…"), this);
     auto* bar = new QHBoxLayout;
     bar->addWidget(source_, 1);
+    bar->addWidget(lines_);
+    lines_->setObjectName(QStringLiteral("lines"));
+    lines_->setToolTip(QStringLiteral("抓包文件中的线路（测试台的槽位）"));
+    lines_->hide();
     for (QPushButton* b : {live, open, save}) bar->addWidget(b);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -637,6 +642,7 @@ TimelineWindow::TimelineWindow(const ChipConversation& conversation, QWidget* pa
     connect(live, &QPushButton::clicked, this, &TimelineWindow::showLive);
     connect(open, &QPushButton::clicked, this, &TimelineWindow::openCapture);
     connect(save, &QPushButton::clicked, this, &TimelineWindow::saveSvg);
+    connect(lines_, &QComboBox::textActivated, this, &TimelineWindow::showLine);
     // Live: redrawn at most a few times a second, from the latest entries.
     refresh_->setSingleShot(true);
     refresh_->setInterval(250);
@@ -653,6 +659,7 @@ TimelineWindow::TimelineWindow(const ChipConversation& conversation, QWidget* pa
 
 void TimelineWindow::showLive() {
     live_ = true;
+    lines_->hide();
     source_->setText(QStringLiteral("本窗口的通信（实时）"));
     refresh_->start(0);
 }
@@ -671,9 +678,39 @@ void TimelineWindow::openCapture() {
     }
     live_ = false;
     refresh_->stop();
-    source_->setText(QStringLiteral("%1（%2 个包）").arg(path).arg(capture->packets.size()));
-    view_->setTimeline(BuildTimeline(EntriesOf(*capture)));
+    opened_ = std::move(capture);
+    openedPath_ = path;
+    // Each line that carries packets; a station's capture has one a slot.
+    std::vector<int> counts(opened_->interfaces.size(), 0);
+    for (const capture::Packet& p : opened_->packets)
+        if (p.interface < counts.size()) ++counts[p.interface];
+    lines_->clear();
+    for (size_t i = 0; i < counts.size(); ++i)
+        if (counts[i] > 0) lines_->addItem(opened_->interfaces[i].name);
+    lines_->setVisible(lines_->count() > 1);
+    showLine(lines_->count() > 0 ? lines_->itemText(0) : QString());
+}
+
+void TimelineWindow::showLine(const QString& name) {
+    if (!opened_) return;
+    QString error;
+    const auto line = name.isEmpty() ? opened_ : capture::LineOf(*opened_, name, &error);
+    if (!line) {
+        source_->setText(QStringLiteral("无法打开 %1：%2").arg(openedPath_, error));
+        return;
+    }
+    lines_->setCurrentText(name);
+    source_->setText(lines_->count() > 1
+                         ? QStringLiteral("%1：%2（%3 个包）").arg(openedPath_, name).arg(line->packets.size())
+                         : QStringLiteral("%1（%2 个包）").arg(openedPath_).arg(line->packets.size()));
+    view_->setTimeline(BuildTimeline(EntriesOf(*line)));
     view_->showAll();
+}
+
+QStringList TimelineWindow::lines() const {
+    QStringList names;
+    for (int i = 0; i < lines_->count(); ++i) names << lines_->itemText(i);
+    return names;
 }
 
 void TimelineWindow::saveSvg() {

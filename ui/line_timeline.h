@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QColor>
@@ -19,6 +20,8 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+
+class QComboBox;
 
 #include "conversation/conversation.h"
 #include "conversation/line_record.h"
@@ -169,7 +172,8 @@ private:
 };
 
 // 通信时间线: the conversation's line, live (its latest entries), or a
-// capture file opened into it; what is in view saved as SVG.
+// capture file opened into it (of a station's capture, one slot's line at a
+// time, chosen beside it); what is in view saved as SVG.
 class TimelineWindow : public QWidget {
     Q_OBJECT
 public:
@@ -184,11 +188,17 @@ public:
     void openCapture();
     void saveSvg();
     void showLive();
+    // The opened capture's line of this interface (a station's slot).
+    void showLine(const QString& name);
+    QStringList lines() const;
 
 private:
     const ChipConversation& conv_;
     TimelineWidget* view_;
     QLabel* source_;
+    QComboBox* lines_;
+    std::optional<capture::Capture> opened_;
+    QString openedPath_;
     QTimer* refresh_;
     bool live_ = true;
     std::function<QString()> openPath_;

@@ -75,13 +75,35 @@ bool SaveRunTimelineSvg(const RunRecord& record, const LineRecord& line, const Q
 }
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
-    : QWidget(parent, Qt::Window), conv_(conversation), test_(conversation), dut_(new QLineEdit(this)),
-      operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)),
+    : QWidget(parent, Qt::Window), conv_(conversation), own_(std::make_unique<SelfTest>(conversation)), test_(*own_),
+      dut_(new QLineEdit(this)), operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)),
       start_(new QPushButton(QStringLiteral("开始"), this)), stop_(new QPushButton(QStringLiteral("停止"), this)),
       save_(new QPushButton(QStringLiteral("保存报告…"), this)),
       saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
       summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineWidget(this)) {
     setWindowTitle(QStringLiteral("芯片自检"));
+    build();
+}
+
+SelfTestWindow::SelfTestWindow(ChipConversation& conversation, SelfTest& run, const QString& title, QWidget* parent)
+    : QWidget(parent, Qt::Window), conv_(conversation), test_(run), dut_(new QLineEdit(this)),
+      operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
+      stop_(new QPushButton(QStringLiteral("停止"), this)), save_(new QPushButton(QStringLiteral("保存报告…"), this)),
+      saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
+      summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineWidget(this)) {
+    setWindowTitle(title);
+    build();
+    // The run is started and stopped where it belongs.
+    for (QWidget* w : std::initializer_list<QWidget*>{dut_, mode_, start_, stop_}) w->hide();
+    if (test_.record().steps.empty()) return;
+    showRun();
+    const int done = test_.running() ? test_.current() : int(test_.record().steps.size());
+    for (int i = 0; i < done; ++i) showStep(i);
+    if (test_.running()) showStarted(test_.current());
+    else showFinished();
+}
+
+void SelfTestWindow::build() {
     setObjectName(QStringLiteral("SelfTestWindow"));
     resize(980, 640);
     dut_->setPlaceholderText(QStringLiteral("被测芯片编号"));
@@ -124,6 +146,7 @@ SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
     connect(stop_, &QPushButton::clicked, this, &SelfTestWindow::stopRun);
     connect(save_, &QPushButton::clicked, this, &SelfTestWindow::saveReport);
     connect(saveTimeline_, &QPushButton::clicked, this, &SelfTestWindow::saveTimeline);
+    connect(&test_, &SelfTest::started, this, &SelfTestWindow::showRun);
     connect(&test_, &SelfTest::stepStarted, this, &SelfTestWindow::showStarted);
     connect(&test_, &SelfTest::stepFinished, this, &SelfTestWindow::showStep);
     connect(&test_, &SelfTest::finished, this, &SelfTestWindow::showFinished);
@@ -142,6 +165,10 @@ void SelfTestWindow::startRun() {
     options.info.operatorName = operator_->text().trimmed();
     options.startBaudIndex = conv_.portBaudIndex();
     test_.start(options);
+}
+
+// A run has started: a row a step, the progress at its start.
+void SelfTestWindow::showRun() {
     const RunRecord& record = test_.record();
     table_->setRowCount(int(record.steps.size()));
     for (int i = 0; i < int(record.steps.size()); ++i) {

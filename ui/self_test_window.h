@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QWidget>
 
@@ -37,6 +38,9 @@ class SelfTestWindow : public QWidget {
     Q_OBJECT
 public:
     explicit SelfTestWindow(ChipConversation& conversation, QWidget* parent = nullptr);
+    // Follows a run that something else starts and stops (a test station's
+    // slot): its table, progress, summary and timeline, and the saving.
+    SelfTestWindow(ChipConversation& conversation, SelfTest& run, const QString& title, QWidget* parent = nullptr);
 
     SelfTest& selfTest() { return test_; }
     // Where the reports and the picture go (a file dialog by default); tests
@@ -51,12 +55,15 @@ public slots:
     void saveTimeline();
 
 private:
+    void build();
+    void showRun();
     void showStarted(int index);
     void showStep(int index);
     void showFinished();
 
     ChipConversation& conv_;
-    SelfTest test_;
+    std::unique_ptr<SelfTest> own_;  // the window's own run; none when it follows another's
+    SelfTest& test_;
     QLineEdit* dut_;
     QLineEdit* operator_;
     QComboBox* mode_;

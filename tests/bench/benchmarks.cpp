@@ -6,6 +6,7 @@
 //   vorla_bench --replies  only the reply-to-status latency
 //   vorla_bench --voice    only the virtual chip's synthesis times
 //   vorla_bench --selftest only self-test runs against the virtual chip
+//   vorla_bench --station  only a test station's runs: 1 and 16 virtual chips, one vanishing
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 #include "protocol/capture.h"
 #include "selftest/report.h"
 #include "selftest/runner.h"
+#include "selftest/station.h"
 #include "ui/line_timeline.h"
 #ifdef VORLA_VOICE
 #include "sim/chip_audio.h"
@@ -283,6 +285,77 @@ void SelfTestRuns(bool withFull) {
     }
 }
 
+// A station of `count` virtual chips on pseudo-terminals (each on a thread of
+// its own), the quick table at 9600 baud in every slot at once; `vanish`:
+// that slot's chip is switched off after its 30th step. Prints the time, the
+// CPU and memory a slot, and each slot's reply latency p95.
+void StationRun(int count, int vanish = -1) {
+    std::vector<std::unique_ptr<ChipThread>> chips;
+    StationSpec spec;
+    sim::ChipOptions options;
+    options.baud = 9600;
+    const long before = ResidentKb();
+    for (int i = 0; i < count; ++i) {
+        chips.push_back(std::make_unique<ChipThread>(options));
+        if (!chips.back()->start()) return;
+        spec.slotSpecs.push_back(SlotSpec{QStringLiteral("S%1").arg(i + 1), chips.back()->devicePath(), {}, {}});
+    }
+    QtClock clock;
+    Station station(clock);
+    RunOptions run;
+    run.startBaudIndex = 3;
+    QString why;
+    if (!station.open(spec, run, &why)) {
+        std::printf("station: %s\n", qPrintable(why));
+        return;
+    }
+    double vanishedAt = -1;
+    QObject::connect(&station, &Station::stepFinished, [&](int slot, int index) {
+        if (slot != vanish || index != 29) return;
+        chips[size_t(slot)]->stop();
+        vanishedAt = clock.now();
+    });
+    const double cpu = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    station.startAll();
+    Spin(3600000, [&] { return !station.running(); });
+    const double seconds = double(wall.elapsed()) / 1000;
+    const double cpuPerSlot = (CpuSeconds() - cpu) / count;
+    const StationRecord r = station.record();
+    double p95Low = 1e9, p95High = 0, slowest = 0;
+    QStringList verdicts;
+    for (size_t i = 0; i < r.slotRuns.size(); ++i) {
+        const RunRecord& run = r.slotRuns[i].run;
+        verdicts << OutcomeName(run.verdict.outcome);
+        if (int(i) == vanish) {
+            std::printf("  slot %zu, its chip gone after step 30: %s, ended %.2f s after (a step's deadline %.1f s)\n",
+                        i + 1, qPrintable(OutcomeName(run.verdict.outcome)), run.clockStart + run.seconds - vanishedAt,
+                        run.limits.replyDeadlineSeconds);
+            continue;
+        }
+        std::vector<double> latencies;
+        for (const StepRecord& s : run.steps)
+            if (s.measured.latencyMs >= 0) latencies.push_back(s.measured.latencyMs);
+        const Spread spread = SpreadOf(latencies);
+        p95Low = std::min(p95Low, spread.p95);
+        p95High = std::max(p95High, spread.p95);
+        slowest = std::max(slowest, run.seconds);
+    }
+    verdicts.removeDuplicates();
+    std::printf(
+        "station of %d virtual chips, quick table at 9600 baud: %.1f s (slowest slot %.1f s), verdicts %s; "
+        "reply latency p95 %.2f to %.2f ms a slot; CPU %.3f s and %.0f KiB resident a slot\n",
+        count, seconds, slowest, qPrintable(verdicts.join(u',')), p95Low, p95High, cpuPerSlot,
+        double(ResidentKb() - before) / count);
+}
+
+void StationRuns() {
+    StationRun(1);
+    StationRun(16);
+    StationRun(16, 0);
+}
+
 int StartUpChild(int argc, char** argv) {
     QApplication app(argc, argv);
     PortMap map;
@@ -412,6 +485,10 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "--selftest") {
         SelfTestRuns(true);
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--station") {
+        StationRuns();
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--voice") {

@@ -152,6 +152,9 @@ TEST(Programs, HelpAndWrongOptionsWithoutADisplay) {
           QStringLiteral("/nonexistent/run.svg")},
          3,
          "the timeline /nonexistent/run.svg cannot be written"},
+        {VORLA_STATION_PATH, {QStringLiteral("--help")}, 0, "Usage: vorla-station"},
+        {VORLA_STATION_PATH, {QStringLiteral("--version")}, 0, "vorla-station 1."},
+        {VORLA_STATION_PATH, {QStringLiteral("--simulate"), QStringLiteral("0")}, 2, "1 to 64 virtual chips"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QString::fromLatin1(c.program).section(u'/', -1).toStdString() + " " +

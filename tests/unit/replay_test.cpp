@@ -73,3 +73,41 @@ TEST(Replay, AFrameWithoutATailEndsAfterQuiet) {
     replay.poll(10.0 + Replay::kQuietSeconds);
     EXPECT_TRUE(replay.stopped().contains(QStringLiteral("没有帧尾的数据"))) << replay.stopped().toStdString();
 }
+
+TEST(Replay, ServesOneInterfaceOfAStationsCapture) {
+    // Slots A and B each with their line; C without packets.
+    capture::Capture station = Recorded();
+    capture::Capture b = Recorded();
+    station.interfaces = {{QStringLiteral("A"), {}}, {QStringLiteral("B"), {}}, {QStringLiteral("C"), {}}};
+    for (capture::Packet p : b.packets) {
+        p.interface = 1;
+        p.micros += 500;
+        station.packets.push_back(p);
+    }
+    const struct {
+        QString name;
+        int packets;  // -1: refused
+        const char* why;
+    } cases[] = {
+        {QStringLiteral("B"), 6, ""},
+        {QStringLiteral("C"), 0, ""},
+        {QStringLiteral("D"), -1, "the capture has no interface D (it has A, B, C)"},
+        {QString(), -1, "the capture holds the lines of A, B: choose one with --interface NAME"},
+    };
+    for (const auto& c : cases) {
+        QString why;
+        const auto line = capture::LineOf(station, c.name, &why);
+        EXPECT_EQ(why.toStdString(), c.why) << c.name.toStdString();
+        if (c.packets < 0) continue;
+        ASSERT_TRUE(line);
+        ASSERT_EQ(line->interfaces.size(), 1u);
+        EXPECT_EQ(line->interfaces[0].name, c.name);
+        ASSERT_EQ(int(line->packets.size()), c.packets);
+        for (const capture::Packet& p : line->packets) EXPECT_EQ(p.interface, 0u);
+    }
+    // B's line replayed answers B's frames as recorded.
+    Replay replay(*capture::LineOf(station, QStringLiteral("B"), nullptr), Replay::Options{});
+    replay.hear(kStop, 10, 9600);
+    EXPECT_EQ(replay.takeDue(11), kAccepted);
+    EXPECT_TRUE(replay.stopped().isEmpty());
+}

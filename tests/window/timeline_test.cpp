@@ -221,6 +221,36 @@ TEST(Timeline, PicturesHaveBoundedSizes) {
     }
 }
 
+// A station's capture: a line a slot, each opened on its own, never mixed.
+TEST(Timeline, AStationsCaptureOpensOneSlotsLineAtATime) {
+    WindowRig r;
+    QTemporaryDir dir;
+    capture::Capture c;
+    c.interfaces = {
+        {QStringLiteral("A"), QString()}, {QStringLiteral("B"), QString()}, {QStringLiteral("C"), QString()}};
+    const std::deque<LineEntry> busy = Busy();
+    for (const LineEntry& e : busy)
+        c.packets.push_back(capture::Packet{int64_t(e.at * 1e6), 0, e.direction, e.bytes, e.event});
+    // B: the first hundred entries, at the same times as A's.
+    for (size_t i = 0; i < 100 && i < busy.size(); ++i)
+        c.packets.push_back(
+            capture::Packet{int64_t(busy[i].at * 1e6), 1, busy[i].direction, busy[i].bytes, busy[i].event});
+    const QString path = dir.filePath(QStringLiteral("station.pcapng"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(capture::Write(c));
+    file.close();
+    TimelineWindow* window = r.window->openTimeline();
+    window->setOpenPathSource([&] { return path; });
+    window->openCapture();
+    EXPECT_EQ(window->lines(), (QStringList{QStringLiteral("A"), QStringLiteral("B")}));  // C carries nothing
+    EXPECT_EQ(window->view().timeline().boxes.size(), 405u);
+    window->showLine(QStringLiteral("B"));
+    const size_t b = window->view().timeline().boxes.size();
+    EXPECT_GT(b, 0u);
+    EXPECT_LT(b, 405u / 2);
+}
+
 // The window saves what is in view, zoomed in on a capture far too long to
 // draw whole at that zoom (190,080 pixels): a picture of the window's size
 // that a viewer opens, with the replies in words and the axis in seconds.
