@@ -91,12 +91,24 @@ std::string Compare(const CaseRun& run, const std::function<bool(const Entry&)>&
 
 // Runs a property over generated cases; a failure is shrunk, its capture
 // saved (named after the property and the seed) and the test fails.
+constexpr uint64_t kDefaultSeed = 20261208;
+
 void CheckModel(const std::string& name, const std::function<std::string(CaseRun&)>& property) {
     using namespace rc::detail;
     TestParams params = configuration().testParams;
     if (const char* cases = std::getenv("MODEL_CASES")) params.maxSuccess = std::max(1, std::atoi(cases));
     else if (!QString::fromLocal8Bit(qgetenv("RC_PARAMS")).contains(QStringLiteral("max_success")))
         params.maxSuccess = kDefaultCases;
+    // The same cases every run unless asked otherwise (MODEL_SEED=N, or
+    // MODEL_SEED=random for new ones), so that a run in CI is reproducible.
+    const QByteArray seed = qgetenv("MODEL_SEED");
+    if (seed == "random") {
+        // RapidCheck's own random seed.
+    } else if (!seed.isEmpty()) {
+        params.seed = seed.toULongLong();
+    } else if (!QString::fromLocal8Bit(qgetenv("RC_PARAMS")).contains(QStringLiteral("seed"))) {
+        params.seed = kDefaultSeed;
+    }
     QByteArray capture;
     const TestResult result =
         checkProperty(toProperty([&] {
