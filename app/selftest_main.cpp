@@ -156,6 +156,16 @@ int Finish(const RunRecord& record, std::vector<ReportFile>& reports, bool writt
     }
     return written ? ExitStatus(record.verdict) : kStationStatus;
 }
+// Each report file, where the command line says; false (said why) when one
+// cannot be written.
+bool OpenReports(std::vector<ReportFile>& reports, const QStringList& paths, const RunRecord& record) {
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        if (reports[size_t(i)].open(paths[i], record)) continue;
+        std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(reports[size_t(i)].error()));
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,11 +191,7 @@ int main(int argc, char** argv) {
     options.run.info.version = QStringLiteral(VORLA_VERSION);
     test.start(options.run);
     std::vector<ReportFile> reports(size_t(options.reportPaths.size()));
-    for (qsizetype i = 0; i < options.reportPaths.size(); ++i) {
-        if (reports[size_t(i)].open(options.reportPaths[i], test.record())) continue;
-        std::fprintf(stderr, "vorla-selftest: %s\n", qPrintable(reports[size_t(i)].error()));
-        return kStationStatus;
-    }
+    if (!OpenReports(reports, options.reportPaths, test.record())) return kStationStatus;
     bool headed = false;
     const auto heading = [&] {
         if (!std::exchange(headed, true)) PrintHeading(test.record(), options.run.findBaud);

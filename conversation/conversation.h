@@ -277,7 +277,7 @@ private:
     Frame baudFrame_;                                      // the frame of the switch under way
     double baudSettledAt_ = 0;                             // when the port may follow it
     std::optional<ChipMessage> baudAnswer_;                // its acceptance, waiting for that time
-    bool actingOnKeptAnswer_ = false;  // what arrives meanwhile came after what the switch held
+    bool actingOnKeptAnswer_ = false;                      // what arrives meanwhile came after what the switch held
     ChipMessage lyricMessage_;                             // the lyric data waited for
     Exchange::Phase afterLyrics_ = Exchange::Phase::Idle;  // the phase the lyric wait returns to
     bool readLyricsToEnd_ = false;

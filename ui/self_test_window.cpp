@@ -87,8 +87,9 @@ SelfTestWindow::SelfTestWindow(ChipConversation& conversation, QWidget* parent)
 
 SelfTestWindow::SelfTestWindow(ChipConversation& conversation, SelfTest& run, const QString& title, QWidget* parent)
     : QWidget(parent, Qt::Window), conv_(conversation), test_(run), dut_(new QLineEdit(this)),
-      operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)), start_(new QPushButton(QStringLiteral("开始"), this)),
-      stop_(new QPushButton(QStringLiteral("停止"), this)), save_(new QPushButton(QStringLiteral("保存报告…"), this)),
+      operator_(new QLineEdit(LoginName(), this)), mode_(new QComboBox(this)),
+      start_(new QPushButton(QStringLiteral("开始"), this)), stop_(new QPushButton(QStringLiteral("停止"), this)),
+      save_(new QPushButton(QStringLiteral("保存报告…"), this)),
       saveTimeline_(new QPushButton(QStringLiteral("保存时间线…"), this)), progress_(new QProgressBar(this)),
       summary_(new QLabel(this)), table_(new QTableWidget(this)), timeline_(new TimelineWidget(this)) {
     setWindowTitle(title);

@@ -275,7 +275,8 @@ void SelfTestRun(int16_t baudIndex, bool full) {
                 full ? "full (plays 10x faster)" : "quick", options.baud, qPrintable(SummaryLine(r)), s.median, s.p99);
     for (const StepRecord& step : r.steps)
         if (step.verdict.outcome == Outcome::Fail || step.verdict.outcome == Outcome::Error)
-            std::printf("  %s: %s\n", qPrintable(step.step.name), qPrintable(step.verdict.reasons.join(QStringLiteral("; "))));
+            std::printf("  %s: %s\n", qPrintable(step.step.name),
+                        qPrintable(step.verdict.reasons.join(QStringLiteral("; "))));
 }
 
 void SelfTestRuns(bool withFull) {
