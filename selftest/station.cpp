@@ -380,7 +380,7 @@ QByteArray StationReportFor(const QString& path, const StationRecord& record) {
 QStringList StationSummaryLines(const StationRecord& r) {
     QStringList lines;
     for (const SlotRun& s : r.slotRuns) {
-        const QString dut = s.run.info.dut.isEmpty() ? QStringLiteral("(unnamed)") : s.run.info.dut;
+        const QString dut = s.run.info.dut.isEmpty() ? QStringLiteral("unnamed") : s.run.info.dut;
         lines << (s.started ? QStringLiteral("slot %1 (%2): %3").arg(s.slot, dut, SummaryLine(s.run))
                             : QStringLiteral("slot %1: not started").arg(s.slot));
     }
