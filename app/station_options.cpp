@@ -69,17 +69,17 @@ bool Given(const QStringList& rest, const QString& name) {
 }
 
 // "NAME=DEVICE" or "NAME=DEVICE,DUT".
-bool ReadSlot(const QString& text, StationSpec& station) {
+bool ReadSlot(const QString& text, StationPlan& station) {
     const qsizetype equals = text.indexOf(u'=');
     if (equals <= 0) return false;
-    SlotSpec slot;
+    SlotPlan slot;
     slot.name = text.left(equals);
     const QString rest = text.mid(equals + 1);
     const qsizetype comma = rest.indexOf(u',');
     slot.device = comma < 0 ? rest : rest.left(comma);
     slot.dut = comma < 0 ? QString() : rest.mid(comma + 1);
     if (slot.device.isEmpty() || (comma >= 0 && slot.dut.isEmpty())) return false;
-    station.slotSpecs.push_back(slot);
+    station.slotPlans.push_back(slot);
     return true;
 }
 
@@ -145,7 +145,7 @@ bool ReadSlots(const Split& s, StationCommandLine& c) {
     }
     for (int i = 0; i < c.simulate; ++i) {
         // Their devices are the pseudo-terminals the chips get when they start.
-        c.station.slotSpecs.push_back(SlotSpec{VirtualSlotName(i), QString(), QString(), std::nullopt});
+        c.station.slotPlans.push_back(SlotPlan{VirtualSlotName(i), QString(), QString(), std::nullopt});
         c.chips.emplace(VirtualSlotName(i), c.run.chip);
     }
     return true;

@@ -18,7 +18,7 @@ struct StationCommandLine {
     // What a one-chip run would take: the run's options, the report, the
     // capture, the virtual chips' shared options.
     SelfTestCommandLine run;
-    StationSpec station;
+    StationPlan station;
     int simulate = 0;                           // this many virtual chips, slots A, B, C, …
     std::map<QString, sim::ChipOptions> chips;  // each virtual slot's chip
     bool playsInTurn = false;                   // the steps that play aloud one slot at a time

@@ -161,7 +161,7 @@ void Follow(Station& station) {
 }  // namespace
 
 bool StartVirtualChips(StationCommandLine& c, std::vector<std::unique_ptr<sim::ChipThread>>& chips, QString* why) {
-    for (SlotSpec& slot : c.station.slotSpecs) {
+    for (SlotPlan& slot : c.station.slotPlans) {
         chips.push_back(std::make_unique<sim::ChipThread>(c.chips.at(slot.name)));
         QString error;
         if (!chips.back()->start(&error)) {

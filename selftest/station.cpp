@@ -62,14 +62,14 @@ bool LimitsMember(const QJsonObject& object, std::optional<Limits>& out, const Q
     return out.has_value();
 }
 
-std::optional<SlotSpec> SlotFromJson(const QJsonValue& value, int index, QString* why) {
+std::optional<SlotPlan> SlotFromJson(const QJsonValue& value, int index, QString* why) {
     QString where = QStringLiteral("slot %1").arg(index + 1);
     if (!value.isObject()) {
         *why = where + QStringLiteral(": not an object");
         return std::nullopt;
     }
     const QJsonObject o = value.toObject();
-    SlotSpec s;
+    SlotPlan s;
     if (!Text(o, QStringLiteral("name"), true, s.name, where, why)) return std::nullopt;
     where = QStringLiteral("slot %1").arg(s.name);
     const bool ok =
@@ -77,7 +77,7 @@ std::optional<SlotSpec> SlotFromJson(const QJsonValue& value, int index, QString
                  where, why) &&
         Text(o, QStringLiteral("device"), true, s.device, where, why) &&
         Text(o, QStringLiteral("dut"), false, s.dut, where, why) && LimitsMember(o, s.limits, where, why);
-    return ok ? std::optional<SlotSpec>(s) : std::nullopt;
+    return ok ? std::optional<SlotPlan>(s) : std::nullopt;
 }
 
 // ---- devices
@@ -197,7 +197,7 @@ void WriteIdleSuite(QXmlStreamWriter& xml, const SlotRun& s) {
 
 // ---- the station's description
 
-std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why) {
+std::optional<StationPlan> StationFromJson(const QByteArray& json, QString* why) {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (!doc.isObject()) {
@@ -206,13 +206,13 @@ std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why)
     }
     const QJsonObject o = doc.object();
     const QString where = QStringLiteral("the station");
-    StationSpec spec;
+    StationPlan plan;
     QString schema;
     if (!OnlyKeys(o,
                   {QStringLiteral("schema"), QStringLiteral("name"), QStringLiteral("limits"), QStringLiteral("slots")},
                   where, why) ||
         !Text(o, QStringLiteral("schema"), true, schema, where, why) ||
-        !Text(o, QStringLiteral("name"), false, spec.name, where, why) || !LimitsMember(o, spec.limits, where, why))
+        !Text(o, QStringLiteral("name"), false, plan.name, where, why) || !LimitsMember(o, plan.limits, where, why))
         return std::nullopt;
     if (schema != QLatin1String(kStationSchema)) {
         *why = QStringLiteral("the station: \"schema\" must be \"%1\"").arg(QLatin1String(kStationSchema));
@@ -226,9 +226,9 @@ std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why)
     for (int i = 0; i < slotArray.size(); ++i) {
         auto slot = SlotFromJson(slotArray.at(i), i, why);
         if (!slot) return std::nullopt;
-        spec.slotSpecs.push_back(std::move(*slot));
+        plan.slotPlans.push_back(std::move(*slot));
     }
-    return spec;
+    return plan;
 }
 
 namespace {
@@ -245,11 +245,11 @@ std::optional<QString> SeenBefore(std::map<QString, QString>& seen, const QStrin
 }
 }  // namespace
 
-QString StationProblem(const StationSpec& spec) {
-    if (spec.slotSpecs.empty()) return QStringLiteral("the station has no slot");
+QString StationProblem(const StationPlan& plan) {
+    if (plan.slotPlans.empty()) return QStringLiteral("the station has no slot");
     std::set<QString> names;
     std::map<QString, QString> devices, duts;  // the slot each was first seen in
-    for (const SlotSpec& s : spec.slotSpecs) {
+    for (const SlotPlan& s : plan.slotPlans) {
         QString problem = NameProblem(s.name);
         if (!problem.isEmpty()) return problem;
         if (!names.insert(s.name).second) return QStringLiteral("slot %1 is named twice").arg(s.name);
@@ -287,9 +287,9 @@ SlotDevice LookUpDevice(const QString& path) {
     return d;
 }
 
-QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>& named) {
+QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotPlan>& named) {
     std::set<QString> claimed;
-    for (const SlotSpec& s : named) claimed.insert(QFileInfo(SlotDevicePath(s.device, folder)).canonicalFilePath());
+    for (const SlotPlan& s : named) claimed.insert(QFileInfo(SlotDevicePath(s.device, folder)).canonicalFilePath());
     QStringList unclaimed;
     for (const QFileInfo& link :
          QDir(folder).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
@@ -299,7 +299,7 @@ QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>&
     return unclaimed;
 }
 
-QString MissingDevice(const SlotSpec& slot, const QStringList& unclaimed) {
+QString MissingDevice(const SlotPlan& slot, const QStringList& unclaimed) {
     QString why = QStringLiteral("slot %1: %2 is missing").arg(slot.name, slot.device);
     if (!unclaimed.isEmpty())
         why += QStringLiteral(" (if its adapter has moved to another socket, it is one of %1)")
@@ -421,7 +421,7 @@ private:
 };
 
 struct Station::Slot {
-    SlotSpec spec;
+    SlotPlan plan;
     SlotDevice device;
     std::unique_ptr<SerialControl> port;
     std::unique_ptr<ChipConversation> conversation;
@@ -439,22 +439,22 @@ void Station::setPlaysInTurn(bool inTurn) {
 
 Station::~Station() = default;
 
-bool Station::open(const StationSpec& spec, const RunOptions& run, QString* why) {
+bool Station::open(const StationPlan& plan, const RunOptions& run, QString* why) {
     slots_.clear();
-    if (const QString problem = StationProblem(spec); !problem.isEmpty()) {
+    if (const QString problem = StationProblem(plan); !problem.isEmpty()) {
         *why = problem;
         return false;
     }
     run_ = run;
-    if (!spec.name.isEmpty()) run_.info.station = spec.name;
-    if (spec.limits) run_.limits = *spec.limits;
+    if (!plan.name.isEmpty()) run_.info.station = plan.name;
+    if (plan.limits) run_.limits = *plan.limits;
     std::vector<std::unique_ptr<Slot>> opened;
-    for (const SlotSpec& s : spec.slotSpecs) {
+    for (const SlotPlan& s : plan.slotPlans) {
         auto slot = std::make_unique<Slot>();
-        slot->spec = s;
+        slot->plan = s;
         slot->device = makePort_ ? SlotDevice{s.device, s.device, {}, {}} : LookUpDevice(SlotDevicePath(s.device));
         if (!slot->device.present()) {
-            *why = MissingDevice(s, UnclaimedDevices(QString::fromLatin1(kStableDevices), spec.slotSpecs));
+            *why = MissingDevice(s, UnclaimedDevices(QString::fromLatin1(kStableDevices), plan.slotPlans));
             return false;
         }
         if (makePort_) {
@@ -490,7 +490,7 @@ bool Station::startAll(const QStringList& duts, QString* why) {
     for (int i = 0; i < slotCount(); ++i) {
         if (slots_[size_t(i)]->test->running()) continue;
         QString problem;
-        if (!startSlot(i, duts.isEmpty() ? slots_[size_t(i)]->spec.dut : duts.value(i), &problem)) problems << problem;
+        if (!startSlot(i, duts.isEmpty() ? slots_[size_t(i)]->plan.dut : duts.value(i), &problem)) problems << problem;
     }
     if (why) *why = problems.join(QStringLiteral("; "));
     return problems.isEmpty();
@@ -503,7 +503,7 @@ bool Station::startSlot(int slot, const QString& dut, QString* why) {
     for (int i = 0; i < slotCount() && problem.isEmpty(); ++i) {
         const Slot& other = *slots_[size_t(i)];
         if (i != slot && !dut.isEmpty() && other.test->running() && other.test->record().info.dut == dut)
-            problem = QStringLiteral("the DUT %1 is in slot %2").arg(dut, other.spec.name);
+            problem = QStringLiteral("the DUT %1 is in slot %2").arg(dut, other.plan.name);
     }
     if (!problem.isEmpty()) {
         if (why) *why = problem;
@@ -515,8 +515,8 @@ bool Station::startSlot(int slot, const QString& dut, QString* why) {
     Slot& s = *slots_[size_t(slot)];
     RunOptions options = run_;
     options.info.dut = dut;
-    options.info.port = s.spec.device;
-    if (s.spec.limits) options.limits = *s.spec.limits;
+    options.info.port = s.plan.device;
+    if (s.plan.limits) options.limits = *s.plan.limits;
     s.started = true;
     s.test->start(options);
     return true;
@@ -537,12 +537,12 @@ bool Station::slotRunning(int slot) const {
 const SelfTest& Station::test(int slot) const { return *slots_.at(size_t(slot))->test; }
 SelfTest& Station::test(int slot) { return *slots_.at(size_t(slot))->test; }
 ChipConversation& Station::conversation(int slot) { return *slots_.at(size_t(slot))->conversation; }
-const QString& Station::slotName(int slot) const { return slots_.at(size_t(slot))->spec.name; }
+const QString& Station::slotName(int slot) const { return slots_.at(size_t(slot))->plan.name; }
 const SlotDevice& Station::device(int slot) const { return slots_.at(size_t(slot))->device; }
 
 int Station::slotNamed(const QString& name) const {
     for (int i = 0; i < slotCount(); ++i)
-        if (slots_[size_t(i)]->spec.name == name) return i;
+        if (slots_[size_t(i)]->plan.name == name) return i;
     return -1;
 }
 
@@ -561,7 +561,7 @@ StationRecord Station::record() const {
     r.mode = mode_.isEmpty() ? QStringLiteral("batch") : mode_;
     r.started = started_;
     r.ended = ended_;
-    for (const auto& s : slots_) r.slotRuns.push_back(SlotRun{s->spec.name, s->device, s->test->record(), s->started});
+    for (const auto& s : slots_) r.slotRuns.push_back(SlotRun{s->plan.name, s->device, s->test->record(), s->started});
     return r;
 }
 
@@ -572,7 +572,7 @@ capture::Capture Station::lineCapture() const {
         if (out.application.isEmpty()) out.application = c.application;
         // The station's ports are the conversation's first; a slot's line is one interface.
         const auto index = uint32_t(out.interfaces.size());
-        out.interfaces.push_back(capture::Interface{s->spec.name, DeviceDescription(s->device)});
+        out.interfaces.push_back(capture::Interface{s->plan.name, DeviceDescription(s->device)});
         for (capture::Packet& p : c.packets) {
             if (p.interface != 0) continue;
             p.interface = index;

@@ -24,26 +24,26 @@
 
 namespace vorla {
 
-struct SlotSpec {
+struct SlotPlan {
     QString name;                  // "A", "socket-3"
     QString device;                // best a stable path: /dev/serial/by-path/…
     QString dut;                   // the module in it, when known before the run
     std::optional<Limits> limits;  // its own; the station's otherwise
 };
 
-struct StationSpec {
+struct StationPlan {
     QString name;  // the station's name for the reports; empty: the host's
-    std::vector<SlotSpec> slotSpecs;
+    std::vector<SlotPlan> slotPlans;
     std::optional<Limits> limits;  // for every slot without its own
 };
 
 // A station file (JSON, selftest/station.schema.json); nothing, with `why`
 // naming the slot where it can, for one that does not validate.
-std::optional<StationSpec> StationFromJson(const QByteArray& json, QString* why);
+std::optional<StationPlan> StationFromJson(const QByteArray& json, QString* why);
 // What stops a station from running, naming the slot: a name that is empty,
 // not a word or given twice, two slots on one device (links resolved), one
 // DUT in two slots, no slot at all. Empty when it can run.
-QString StationProblem(const StationSpec& spec);
+QString StationProblem(const StationPlan& plan);
 
 // Where the system keeps the stable names of serial devices, a socket each.
 inline constexpr auto kStableDevices = "/dev/serial/by-path";
@@ -66,10 +66,10 @@ SlotDevice LookUpDevice(const QString& path);
 // The devices in `folder` (the system's stable names, /dev/serial/by-path)
 // that no slot names, links resolved: where an adapter that has moved to
 // another socket now is.
-QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotSpec>& named);
+QStringList UnclaimedDevices(const QString& folder, const std::vector<SlotPlan>& named);
 // Why a slot's device is not there: missing, and the unclaimed stable names
 // an adapter that moved would be found under.
-QString MissingDevice(const SlotSpec& slot, const QStringList& unclaimed);
+QString MissingDevice(const SlotPlan& slot, const QStringList& unclaimed);
 // The device in one line: "/dev/serial/by-path/…-port0 → /dev/ttyUSB1 (FT232R USB UART, FTDI, USB 0403:6001)".
 QString DeviceLine(const SlotDevice& device);
 
@@ -109,7 +109,7 @@ QStringList StationSummaryLines(const StationRecord& record);
 class Station : public QObject {
     Q_OBJECT
 public:
-    using PortMaker = std::function<std::unique_ptr<SerialControl>(const SlotSpec& slot, Clock& clock)>;
+    using PortMaker = std::function<std::unique_ptr<SerialControl>(const SlotPlan& slot, Clock& clock)>;
 
     // `makePort` gives each slot its port; by default a QSerialPort on its device.
     explicit Station(Clock& clock, PortMaker makePort = {}, QObject* parent = nullptr);
@@ -118,7 +118,7 @@ public:
     // Opens every slot's port. False, with `why` naming the slot, when the
     // station has a problem (StationProblem) or a port cannot be opened;
     // then nothing has been sent.
-    bool open(const StationSpec& spec, const RunOptions& run, QString* why);
+    bool open(const StationPlan& plan, const RunOptions& run, QString* why);
     // Every slot at once, each with its DUT from `duts` (by slot) or its
     // description; false (said why, slot by slot) when one could not start.
     bool startAll(const QStringList& duts = {}, QString* why = nullptr);

@@ -313,14 +313,14 @@ StationWindow* frm_7711::openStation() {
     if (path.isEmpty()) return nullptr;
     QFile file(path);
     QString why = file.errorString();
-    std::optional<StationSpec> spec;
-    if (file.open(QIODevice::ReadOnly)) spec = StationFromJson(file.readAll(), &why);
+    std::optional<StationPlan> plan;
+    if (file.open(QIODevice::ReadOnly)) plan = StationFromJson(file.readAll(), &why);
     RunOptions run;
     run.info.version = QCoreApplication::applicationVersion();
     run.info.station = QSysInfo::machineHostName();
     run.info.operatorName = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
     auto station = std::make_unique<Station>(conv_.clock());
-    if (!spec || !station->open(*spec, run, &why)) {
+    if (!plan || !station->open(*plan, run, &why)) {
         if (message_) message_(QStringLiteral("测试台无法打开：%1：%2").arg(path, why));
         return nullptr;
     }

@@ -292,21 +292,21 @@ void SelfTestRuns(bool withFull) {
 // CPU and memory a slot, and each slot's reply latency p95.
 void StationRun(int count, int vanish = -1) {
     std::vector<std::unique_ptr<ChipThread>> chips;
-    StationSpec spec;
+    StationPlan plan;
     sim::ChipOptions options;
     options.baud = 9600;
     const long before = ResidentKb();
     for (int i = 0; i < count; ++i) {
         chips.push_back(std::make_unique<ChipThread>(options));
         if (!chips.back()->start()) return;
-        spec.slotSpecs.push_back(SlotSpec{QStringLiteral("S%1").arg(i + 1), chips.back()->devicePath(), {}, {}});
+        plan.slotPlans.push_back(SlotPlan{QStringLiteral("S%1").arg(i + 1), chips.back()->devicePath(), {}, {}});
     }
     QtClock clock;
     Station station(clock);
     RunOptions run;
     run.startBaudIndex = 3;
     QString why;
-    if (!station.open(spec, run, &why)) {
+    if (!station.open(plan, run, &why)) {
         std::printf("station: %s\n", qPrintable(why));
         return;
     }

@@ -69,11 +69,11 @@ TEST(Station, AGoodAFaultyAndAVanishedSlotEachEndInTheirOwnVerdict) {
     noisy.rejectNext = 4;
     noisy.strayBytes = 0.3;
     std::vector<std::unique_ptr<ChipThread>> chips;
-    StationSpec spec;
+    StationPlan plan;
     for (const ChipOptions& o : {good, noisy, good}) {
         chips.push_back(std::make_unique<ChipThread>(o));
         ASSERT_TRUE(chips.back()->start());
-        spec.slotSpecs.push_back(SlotSpec{QString(QChar(u'A' + int(chips.size()) - 1)), chips.back()->devicePath(),
+        plan.slotPlans.push_back(SlotPlan{QString(QChar(u'A' + int(chips.size()) - 1)), chips.back()->devicePath(),
                                           QStringLiteral("M-%1").arg(chips.size()), std::nullopt});
     }
     QtClock clock;
@@ -82,7 +82,7 @@ TEST(Station, AGoodAFaultyAndAVanishedSlotEachEndInTheirOwnVerdict) {
     run.startBaudIndex = 3;
     run.only = {QStringLiteral("link"), QStringLiteral("controls"), QStringLiteral("text")};
     QString why;
-    ASSERT_TRUE(station.open(spec, run, &why)) << why.toStdString();
+    ASSERT_TRUE(station.open(plan, run, &why)) << why.toStdString();
     // C's chip vanishes after its fifth step.
     QObject::connect(&station, &Station::stepFinished, [&](int slot, int index) {
         if (slot == 2 && index == 4) chips[2]->stop();
@@ -111,7 +111,7 @@ TEST(Station, AGoodAFaultyAndAVanishedSlotEachEndInTheirOwnVerdict) {
     for (const capture::Packet& p : line.packets)
         if (p.direction == capture::Direction::Out && p.interface < 3) ++frames.at(p.interface);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(line.interfaces[size_t(i)].name, spec.slotSpecs[size_t(i)].name);
+        EXPECT_EQ(line.interfaces[size_t(i)].name, plan.slotPlans[size_t(i)].name);
         EXPECT_EQ(frames.at(size_t(i)), r.slotRuns[size_t(i)].run.framesSent) << i;
     }
 }
@@ -269,7 +269,7 @@ TEST(Station, SlotsFollowTheirLinksWhenTheDevicesAreReshuffled) {
         QtClock clock;
         Station station(clock);
         QString why;
-        EXPECT_TRUE(station.open(StationSpec{{}, {{"A", a, {}, {}}, {"B", b, {}, {}}}, {}}, run, &why))
+        EXPECT_TRUE(station.open(StationPlan{{}, {{"A", a, {}, {}}, {"B", b, {}, {}}}, {}}, run, &why))
             << why.toStdString();
         EXPECT_EQ(station.device(0).canonical, QFileInfo(toA).canonicalFilePath());
         station.startAll();
@@ -289,13 +289,13 @@ TEST(Station, SlotsFollowTheirLinksWhenTheDevicesAreReshuffled) {
     // is nobody's, and B's slot says where to look.
     const QString moved = dir.filePath(QStringLiteral("pci-0000:00:14.0-usb-0:3:1.0-port0"));
     ASSERT_TRUE(QFile::rename(b, moved));
-    const std::vector<SlotSpec> slotSpecs{{"A", a, {}, {}}, {"B", b, {}, {}}};
-    EXPECT_EQ(UnclaimedDevices(dir.path(), slotSpecs), QStringList{moved});
+    const std::vector<SlotPlan> slotPlans{{"A", a, {}, {}}, {"B", b, {}, {}}};
+    EXPECT_EQ(UnclaimedDevices(dir.path(), slotPlans), QStringList{moved});
     QtClock clock;
     Station station(clock);
     QString why;
-    EXPECT_FALSE(station.open(StationSpec{{}, slotSpecs, {}}, run, &why));
-    EXPECT_EQ(MissingDevice(slotSpecs[1], UnclaimedDevices(dir.path(), slotSpecs)),
+    EXPECT_FALSE(station.open(StationPlan{{}, slotPlans, {}}, run, &why));
+    EXPECT_EQ(MissingDevice(slotPlans[1], UnclaimedDevices(dir.path(), slotPlans)),
               QStringLiteral("slot B: %1 is missing (if its adapter has moved to another socket, it is one of %2)")
                   .arg(b, moved));
     EXPECT_TRUE(why.startsWith(QStringLiteral("slot B: %1 is missing").arg(b))) << why.toStdString();
@@ -321,7 +321,7 @@ TEST(Station, TheWindowsTilesRunEachSlotWhenItsDutIsScanned) {
         run.startBaudIndex = 3;
         run.only = {QStringLiteral("link"), QStringLiteral("controls")};
         QString why;
-        ASSERT_TRUE(station->open(StationSpec{{}, {{"A", x->devicePath(), {}, {}}, {"B", y->devicePath(), {}, {}}}, {}},
+        ASSERT_TRUE(station->open(StationPlan{{}, {{"A", x->devicePath(), {}, {}}, {"B", y->devicePath(), {}, {}}}, {}},
                                   run, &why));
         StationWindow w(std::move(station));
         w.show();
@@ -400,11 +400,11 @@ TEST(Station, TheStepsThatPlayTakeTurnsWhenAsked) {
     ChipOptions good;
     good.baud = 9600;
     std::vector<std::unique_ptr<ChipThread>> chips;
-    StationSpec spec;
+    StationPlan plan;
     for (const char* name : {"A", "B", "C"}) {
         chips.push_back(std::make_unique<ChipThread>(good));
         ASSERT_TRUE(chips.back()->start());
-        spec.slotSpecs.push_back(SlotSpec{QString::fromLatin1(name), chips.back()->devicePath(), {}, {}});
+        plan.slotPlans.push_back(SlotPlan{QString::fromLatin1(name), chips.back()->devicePath(), {}, {}});
     }
     RunOptions run;
     run.startBaudIndex = 3;
@@ -413,7 +413,7 @@ TEST(Station, TheStepsThatPlayTakeTurnsWhenAsked) {
         QtClock clock;
         Station station(clock);
         QString why;
-        EXPECT_TRUE(station.open(spec, run, &why)) << why.toStdString();
+        EXPECT_TRUE(station.open(plan, run, &why)) << why.toStdString();
         station.setPlaysInTurn(inTurn);
         struct Play {
             int slot;
