@@ -18,15 +18,4 @@ std::optional<double> Exchange::latencyMs() const {
     return std::max(0.0, (answeredAt - frames.back().wireEndAt) * 1000.0);
 }
 
-QString PhaseName(Exchange::Phase phase) {
-    switch (phase) {
-    case Exchange::Phase::Idle: return QStringLiteral("idle");
-    case Exchange::Phase::AwaitingReply: return QStringLiteral("awaiting reply");
-    case Exchange::Phase::SwitchingBaud: return QStringLiteral("switching baud");
-    case Exchange::Phase::ReadingLyrics: return QStringLiteral("reading lyrics");
-    case Exchange::Phase::AwaitingFinish: return QStringLiteral("awaiting finish");
-    }
-    return QString();
-}
-
 }  // namespace vorla

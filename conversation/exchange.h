@@ -87,6 +87,5 @@ struct Exchange {
     // From the last frame's last byte on the wire to its answer's last byte read.
     std::optional<double> latencyMs() const;
 };
-QString PhaseName(Exchange::Phase phase);
 
 }  // namespace vorla

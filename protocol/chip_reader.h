@@ -100,7 +100,6 @@ public:
     static constexpr double kNever = std::numeric_limits<double>::infinity();
 
     void setBaud(int baud) { baud_ = baud > 0 ? baud : 1200; }
-    int baud() const { return baud_; }
     // A frame went out: the next reply is its answer, and lyrics follow an
     // acceptance of it when it asked for them.
     void frameSent(QByteArrayView frame);

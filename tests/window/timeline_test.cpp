@@ -67,6 +67,17 @@ QFontMetricsF Metrics() {
     font.setPixelSize(11);
     return QFontMetricsF(font);
 }
+// The capture written to `path` and opened in the window's timeline, as
+// 打开抓包文件… opens it; nothing when it cannot be written.
+TimelineWindow* OpenInTimeline(WindowRig& r, const QString& path, const capture::Capture& c) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(capture::Write(c)) < 0) return nullptr;
+    file.close();
+    TimelineWindow* window = r.window->openTimeline();
+    window->setOpenPathSource([path] { return path; });
+    window->openCapture();
+    return window;
+}
 }  // namespace
 
 TEST(Timeline, PairsFramesWithRepliesAndMarksWhatHappened) {
@@ -235,14 +246,8 @@ TEST(Timeline, AStationsCaptureOpensOneSlotsLineAtATime) {
     for (size_t i = 0; i < 100 && i < busy.size(); ++i)
         c.packets.push_back(
             capture::Packet{int64_t(busy[i].at * 1e6), 1, busy[i].direction, busy[i].bytes, busy[i].event});
-    const QString path = dir.filePath(QStringLiteral("station.pcapng"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(capture::Write(c));
-    file.close();
-    TimelineWindow* window = r.window->openTimeline();
-    window->setOpenPathSource([&] { return path; });
-    window->openCapture();
+    TimelineWindow* window = OpenInTimeline(r, dir.filePath(QStringLiteral("station.pcapng")), c);
+    ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->lines(), (QStringList{QStringLiteral("A"), QStringLiteral("B")}));  // C carries nothing
     EXPECT_EQ(window->view().timeline().boxes.size(), 405u);
     window->showLine(QStringLiteral("B"));
@@ -261,14 +266,8 @@ TEST(Timeline, ACaptureOpensIntoTheWindowAndSavesWhatIsInView) {
     c.interfaces = {capture::Interface{QStringLiteral("COM1"), QString()}};
     for (const LineEntry& e : Busy())
         c.packets.push_back(capture::Packet{int64_t(e.at * 1e6), 0, e.direction, e.bytes, e.event});
-    const QString path = dir.filePath(QStringLiteral("line.pcapng"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(capture::Write(c));
-    file.close();
-    TimelineWindow* window = r.window->openTimeline();
-    window->setOpenPathSource([&] { return path; });
-    window->openCapture();
+    TimelineWindow* window = OpenInTimeline(r, dir.filePath(QStringLiteral("line.pcapng")), c);
+    ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->view().timeline().boxes.size(), 405u);
     TimelineWidget& view = window->view();
     view.resize(1000, int(TimelineHeight()));
